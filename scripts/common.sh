@@ -1,0 +1,20 @@
+# Shared by ./run and ./test.
+
+# Installs the Debian packages that are not installed yet.
+install_missing() {
+    local missing=()
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+    done
+    (( ${#missing[@]} == 0 )) && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    (( EUID != 0 )) && sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+build_release() {
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build build -j "$(nproc)"
+}

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "app/ErrorReport.h"
+
+#include <QPushButton>
+#include <QTreeView>
+#include <QWidget>
+
+#include <optional>
+
+class Clipboard;
+class Dialogs;
+class FileSystem;
+class TextListModel;
+class TimeSlice;
+
+// The main window. Every command is one of its slots and runs on the user-interface thread;
+// long commands give the event loop turns, so other commands may run in the middle of them.
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    // Pointer values of the window.
+    static constexpr int PointerDefault = 0;
+    static constexpr int PointerArrow = 1;
+    static constexpr int PointerHourglass = 11;
+    static constexpr int PointerCustom = 99;
+
+    // appFolder is where the optional support files are looked for.
+    Form1(Dialogs &dialogs, Clipboard &clipboard, FileSystem &fileSystem, QString appFolder,
+          QWidget *parent = nullptr);
+    ~Form1() override;
+
+    TextListModel &inputList() const { return *inputModel_; }
+    TextListModel &resultsList() const { return *resultsModel_; }
+    QTreeView *listView1() const { return ListView1; }
+    QTreeView *listView2() const { return ListView2; }
+
+    int mousePointer() const { return mousePointer_; }
+    void setMousePointer(int value);
+    // The hourglass of a load, search or save.
+    bool busyPointer() const { return mousePointer_ == PointerHourglass; }
+    bool hasCustomPointer() const { return customPointer_.has_value(); }
+    bool busyFlag() const { return busyFlag_; }
+    const QString &applicationTitle() const { return applicationTitle_; }
+
+    // Position (from 1) of the input list's selected item, 0 when none is selected.
+    int currentItem() const;
+
+public slots:
+    void PushButton1_Click();  // Add One Item To List
+    void PushButton2_Click();  // Load Sample/Example Files
+    void PushButton4_Click();  // Start Finding
+    void PushButton5_Click();  // Load Data From File
+    void PushButton6_Click();  // Save Results As Text File
+    void PushButton7_Click();  // Clear List
+    void PushButton9_Click();  // Clear Results
+    void PushButton10_Click(); // Copy Results To Clipboard
+    void PushButton11_Click(); // Help
+    void PushButton12_Click(); // Save Results With Comma
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createControls();
+    void Form_Load();
+    void ApplySkin();
+    void SetApplicationTitle();
+
+    // Runs a command body under an error trap; a closing window unwinds it quietly.
+    template <class Body> void runCommand(const char *location, Body &&body);
+    void showErrorReport(const QString &text);
+    // An informational box: OK, no icon, the ApplicationTitle.
+    void message(const QString &text);
+
+    void RemoveCurrentItem();
+    void ReadListFile(TextListModel &list, const QString &path);
+    void saveResults(const char *location, bool comma);
+    void CopyListToClipboard(TextListModel &list);
+
+    Dialogs &dialogs_;
+    Clipboard &clipboard_;
+    FileSystem &fileSystem_;
+    QString appFolder_;
+
+    QString applicationTitle_;
+    int mousePointer_ = PointerDefault;
+    std::optional<QCursor> customPointer_;
+    bool busyFlag_ = false;
+    bool closing_ = false; // set when the window closes; long commands then unwind
+
+    TextListModel *inputModel_ = nullptr;
+    TextListModel *resultsModel_ = nullptr;
+    QTreeView *ListView1 = nullptr;
+    QTreeView *ListView2 = nullptr;
+    QPushButton *PushButton1 = nullptr;
+    QPushButton *PushButton2 = nullptr;
+    QPushButton *PushButton4 = nullptr;
+    QPushButton *PushButton5 = nullptr;
+    QPushButton *PushButton6 = nullptr;
+    QPushButton *PushButton7 = nullptr;
+    QPushButton *PushButton9 = nullptr;
+    QPushButton *PushButton10 = nullptr;
+    QPushButton *PushButton11 = nullptr;
+    QPushButton *PushButton12 = nullptr;
+};
+
+template <class Body> void Form1::runCommand(const char *location, Body &&body) {
+    Trap trap(QString::fromLatin1(location),
+              [this](const QString &text) { showErrorReport(text); });
+    try {
+        body(trap);
+    } catch (const Aborted &) {
+        // The window closed while the command was running.
+    } catch (const std::exception &e) {
+        trap.report(0, describeFailure(e));
+    }
+}

@@ -1,0 +1,22 @@
+#include "TimeSlice.h"
+
+#include "ErrorReport.h"
+
+#include <QCoreApplication>
+
+TimeSlice::TimeSlice(const bool &abortFlag) : abortFlag_(abortFlag) {
+    checkAbort();
+    timer_.start();
+}
+
+void TimeSlice::yield() {
+    checkAbort();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    checkAbort();
+    timer_.restart();
+}
+
+void TimeSlice::checkAbort() const {
+    if (abortFlag_)
+        throw Aborted{};
+}

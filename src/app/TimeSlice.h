@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QElapsedTimer>
+
+// Gives the event loop a turn about every 10 ms during a long command, so the window stays
+// responsive without paying for event processing on every item.
+class TimeSlice {
+public:
+    static constexpr int SliceMs = 10;
+
+    // abortFlag is set when the window closes; a yield then throws Aborted.
+    explicit TimeSlice(const bool &abortFlag);
+
+    // True when the slice is used up; cheap enough to ask every few hundred items.
+    bool due() const { return timer_.hasExpired(SliceMs); }
+
+    // Lets pending events run, then starts a new slice.
+    void yield();
+
+    // Throws Aborted when the window has been closed.
+    void checkAbort() const;
+
+private:
+    const bool &abortFlag_;
+    QElapsedTimer timer_;
+};

@@ -1,0 +1,29 @@
+// "Start Finding".
+#include "app/Form1.h"
+
+#include "app/TimeSlice.h"
+#include "DuplicateFinder.h"
+#include "list/TextListModel.h"
+
+void Form1::PushButton4_Click() {
+    runCommand(ErrorLocation::PushButton4Click, [&](Trap &t) {
+        if (t.test(100, [&] { return busyFlag_; }))
+            return;
+        t.step(102, [&] { busyFlag_ = true; });
+        if (!t.test(104, [&] { return inputModel_->itemCount() <= 0; })) {
+            t.step(106, [&] { setMousePointer(PointerHourglass); });
+            // The run sees the list as it stood when it started; rows go to the results list
+            // as they are found, so clearing the results meanwhile works as expected.
+            t.step(110, [&] {
+                TimeSlice slice(closing_);
+                findDuplicates(inputModel_->store(), &slice,
+                               [&](const TextStore &rows) { resultsModel_->appendItems(rows); });
+            });
+            t.step(148, [&] { setMousePointer(PointerDefault); });
+            t.step(150, [&] { message(QStringLiteral("Done.")); });
+        } else {
+            t.step(152, [&] { message(QStringLiteral("No files added.")); });
+        }
+        t.step(154, [&] { busyFlag_ = false; });
+    });
+}

@@ -1,0 +1,99 @@
+// The input list's commands of the main window.
+#include "app/Form1.h"
+
+#include "app/TimeSlice.h"
+#include "ListFileReader.h"
+#include "NormalizePath.h"
+#include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
+#include "TextListModel.h"
+
+#include <QItemSelectionModel>
+
+namespace {
+const char ListFileFilter[] = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|";
+} // namespace
+
+int Form1::currentItem() const {
+    const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
+    return selected.isEmpty() ? 0 : selected.constFirst().row() + 1;
+}
+
+void Form1::PushButton1_Click() {
+    runCommand(ErrorLocation::PushButton1Click, [&](Trap &t) {
+        QString result;
+        t.step(100, [&] {
+            result = dialogs_.inputBox(QStringLiteral("Enter item to add: "), applicationTitle_);
+        });
+        if (t.test(102, [&] { return result.isEmpty(); }))
+            return;
+        t.step(104, [&] { inputModel_->appendItem(result); });
+    });
+}
+
+void Form1::PushButton7_Click() {
+    runCommand(ErrorLocation::PushButton7Click, [&](Trap &t) {
+        t.step(100, [&] {
+            if (!busyPointer())
+                inputModel_->clearItems();
+        });
+    });
+}
+
+// Delete key (whatever the shift state) or a double-click on the input list.
+void Form1::RemoveCurrentItem() {
+    if (busyPointer() || inputModel_->itemCount() == 0)
+        return;
+    const int position = currentItem();
+    if (position > 0)
+        inputModel_->removeItem(position);
+}
+
+void Form1::PushButton2_Click() {
+    runCommand(ErrorLocation::PushButton2Click, [&](Trap &t) {
+        static const char *const samples[] = {"red",    "orange", "Purple",
+                                              "orange", "purple", "orange"};
+        int step = 100;
+        for (const char *sample : samples) {
+            t.step(step, [&] { inputModel_->appendItem(QString::fromLatin1(sample)); });
+            step += 2;
+        }
+    });
+}
+
+void Form1::PushButton5_Click() {
+    runCommand(ErrorLocation::PushButton5Click, [&](Trap &t) {
+        QString title, filter;
+        QStringList parts;
+        t.step(104, [&] {
+            title = QStringLiteral("Load List(s) - Hold Ctrl to select multiple list files");
+        });
+        t.step(106, [&] { filter = QString::fromLatin1(ListFileFilter); });
+        t.step(108, [&] { parts = dialogs_.openFiles(title, filter); });
+        if (t.test(110, [&] { return parts.isEmpty(); }))
+            return;
+        t.step(114, [&] { setMousePointer(PointerHourglass); });
+        if (t.test(116, [&] { return parts.size() == 1; })) {
+            QString path;
+            t.step(118, [&] { path = parts.constFirst(); });
+            t.step(120, [&] { ReadListFile(*inputModel_, path); });
+        } else if (t.test(122, [&] { return parts.size() > 1; })) {
+            for (const QString &part : std::as_const(parts)) {
+                QString path;
+                t.step(132, [&] { path = NormalizePath(part); });
+                t.step(134, [&] { ReadListFile(*inputModel_, path); });
+            }
+        }
+        t.step(138, [&] { setMousePointer(PointerDefault); });
+    });
+}
+
+void Form1::ReadListFile(TextListModel &list, const QString &path) {
+    if (!fileSystem_.fileExists(path)) {
+        message(QStringLiteral("File not found"));
+        return;
+    }
+    const std::unique_ptr<QIODevice> file = fileSystem_.openForReading(path);
+    TimeSlice slice(closing_);
+    readListLines(*file, &slice, [&](const TextStore &lines) { list.appendItems(lines); });
+}

@@ -1,0 +1,236 @@
+#include "ListFileReader.h"
+
+#include "app/ErrorReport.h"
+#include "app/TimeSlice.h"
+
+#include <QStringDecoder>
+
+#include <array>
+#include <cstring>
+
+#if __has_include(<iconv.h>)
+#include <iconv.h>
+#define QUORVEL_HAVE_ICONV 1
+#endif
+
+namespace {
+constexpr qint64 ChunkSize = 1 << 18;
+
+enum class Encoding { Utf8, Utf16LE, Utf16BE, Windows1252 };
+
+// Windows-1252 as the system's converter knows it; what it leaves undefined keeps its value.
+struct Windows1252Table {
+    std::array<QByteArray, 256> utf8;
+    Windows1252Table() {
+        for (int b = 0; b < 256; ++b) {
+            char32_t code = char32_t(b);
+#ifdef QUORVEL_HAVE_ICONV
+            if (b >= 0x80) {
+                static iconv_t cd = iconv_open("UTF-32LE", "WINDOWS-1252");
+                if (cd != iconv_t(-1)) {
+                    char in = char(b);
+                    char out[4] = {};
+                    char *inp = &in, *outp = out;
+                    size_t inLeft = 1, outLeft = sizeof out;
+                    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+                    if (iconv(cd, &inp, &inLeft, &outp, &outLeft) != size_t(-1) && outLeft == 0)
+                        code = char32_t(uchar(out[0]) | uchar(out[1]) << 8 | uchar(out[2]) << 16);
+                }
+            }
+#else
+            static constexpr char16_t high[32] = {
+                0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
+                0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
+            if (b >= 0x80 && b < 0xA0)
+                code = high[b - 0x80];
+#endif
+            utf8[size_t(b)] = QString::fromUcs4(&code, 1).toUtf8();
+        }
+    }
+};
+
+const Windows1252Table &windows1252() {
+    static const Windows1252Table table;
+    return table;
+}
+
+// Cuts byte text into lines and batches them.
+class LineSplitter {
+public:
+    explicit LineSplitter(const LineSink &sink) : sink_(sink) {}
+
+    void feed(QByteArrayView chunk) {
+        const char *data = chunk.data();
+        const qsizetype size = chunk.size();
+        qsizetype pos = 0;
+        if (pendingCR_ && size > 0) {
+            pendingCR_ = false;
+            if (data[0] == '\n')
+                pos = 1; // the LF of a CR LF split between chunks
+        }
+        while (pos < size) {
+            qsizetype end = pos;
+            while (end < size && data[end] != '\n' && data[end] != '\r')
+                ++end;
+            if (end == size) {
+                partial_.append(data + pos, end - pos);
+                return;
+            }
+            if (partial_.isEmpty()) {
+                lines_.appendBytes(QByteArrayView(data + pos, end - pos));
+            } else {
+                partial_.append(data + pos, end - pos);
+                lines_.appendBytes(partial_);
+                partial_.clear();
+            }
+            if (data[end] == '\r') {
+                if (end + 1 < size && data[end + 1] == '\n')
+                    ++end;
+                else if (end + 1 == size)
+                    pendingCR_ = true;
+            }
+            pos = end + 1;
+        }
+    }
+
+    // What follows the last line end is a line of its own unless it is empty.
+    void finish() {
+        if (!partial_.isEmpty()) {
+            lines_.appendBytes(partial_);
+            partial_.clear();
+        }
+        flush();
+    }
+
+    void flush() {
+        if (!lines_.isEmpty()) {
+            sink_(lines_);
+            lines_.clear();
+        }
+    }
+
+private:
+    const LineSink &sink_;
+    TextStore lines_;
+    QByteArray partial_;
+    bool pendingCR_ = false;
+};
+
+QByteArray readChunk(QIODevice &device) {
+    QByteArray chunk(ChunkSize, Qt::Uninitialized);
+    const qint64 got = device.read(chunk.data(), ChunkSize);
+    if (got < 0)
+        throw Failure(device.errorString().isEmpty() ? QStringLiteral("Input past end of file")
+                                                     : device.errorString());
+    chunk.truncate(got);
+    return chunk;
+}
+
+bool atEnd(QIODevice &device, const QByteArray &lastChunk) {
+    return lastChunk.isEmpty() || (!device.isSequential() && device.atEnd());
+}
+
+void turn(TimeSlice *slice, LineSplitter *splitter) {
+    if (slice && slice->due()) {
+        if (splitter)
+            splitter->flush();
+        slice->yield();
+    }
+}
+
+// Where a chunk can be cut without splitting a UTF-8 sequence: before the last byte that is
+// not a continuation byte.
+qsizetype safeCut(const QByteArray &bytes) {
+    qsizetype i = bytes.size();
+    while (i > 0 && (uchar(bytes[i - 1]) & 0xC0) == 0x80 && bytes.size() - i < 4)
+        --i;
+    return i > 0 ? i - 1 : 0;
+}
+
+bool isValidUtf8(QIODevice &device, TimeSlice *slice) {
+    QByteArray carry;
+    for (;;) {
+        const QByteArray chunk = readChunk(device);
+        if (chunk.isEmpty())
+            return QByteArrayView(carry).isValidUtf8();
+        carry += chunk;
+        const qsizetype cut = safeCut(carry);
+        if (!QByteArrayView(carry).first(cut).isValidUtf8())
+            return false;
+        carry.remove(0, cut);
+        turn(slice, nullptr);
+        if (atEnd(device, chunk))
+            return QByteArrayView(carry).isValidUtf8();
+    }
+}
+
+Encoding detect(QIODevice &device, TimeSlice *slice) {
+    const QByteArray head = device.peek(3);
+    if (head.startsWith("\xFF\xFE")) {
+        device.skip(2);
+        return Encoding::Utf16LE;
+    }
+    if (head.startsWith("\xFE\xFF")) {
+        device.skip(2);
+        return Encoding::Utf16BE;
+    }
+    if (head.startsWith("\xEF\xBB\xBF"))
+        device.skip(3);
+    if (device.isSequential())
+        throw Failure(QStringLiteral("Bad file mode"));
+    const qint64 start = device.pos();
+    const bool utf8 = isValidUtf8(device, slice);
+    if (!device.seek(start))
+        throw Failure(device.errorString());
+    return utf8 ? Encoding::Utf8 : Encoding::Windows1252;
+}
+} // namespace
+
+QByteArrayView windows1252ToUtf8(uchar byte) {
+    return windows1252().utf8[byte];
+}
+
+void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink) {
+    LineSplitter splitter(sink);
+    try {
+        const Encoding encoding = detect(device, slice);
+        QStringDecoder utf16(encoding == Encoding::Utf16BE ? QStringConverter::Utf16BE
+                                                           : QStringConverter::Utf16LE,
+                             QStringConverter::Flag::ConvertInitialBom);
+        const auto &table = windows1252();
+        qint64 total = 0;
+        for (;;) {
+            const QByteArray chunk = readChunk(device);
+            total += chunk.size();
+            switch (encoding) {
+            case Encoding::Utf8:
+                splitter.feed(chunk);
+                break;
+            case Encoding::Windows1252: {
+                QByteArray text;
+                text.reserve(chunk.size() * 2);
+                for (char c : chunk)
+                    text += table.utf8[uchar(c)];
+                splitter.feed(text);
+                break;
+            }
+            case Encoding::Utf16LE:
+            case Encoding::Utf16BE:
+                splitter.feed(TextStore::encode(QString(utf16.decode(chunk))));
+                break;
+            }
+            if (atEnd(device, chunk))
+                break;
+            turn(slice, &splitter);
+        }
+        // A dangling half of a UTF-16 unit still shows up rather than vanishing.
+        if (encoding != Encoding::Utf8 && encoding != Encoding::Windows1252 && (total & 1))
+            splitter.feed("\xEF\xBF\xBD");
+        splitter.finish();
+    } catch (const Failure &) {
+        splitter.flush(); // the complete lines read so far; a cut-off line is not one
+        throw;
+    }
+}

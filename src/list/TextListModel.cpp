@@ -1,0 +1,117 @@
+#include "TextListModel.h"
+
+#include "app/ErrorReport.h"
+
+#include <limits>
+
+TextListModel::TextListModel(bool checkable, QObject *parent)
+    : QAbstractListModel(parent), checkable_(checkable) {}
+
+void TextListModel::setHeader(const QString &header) {
+    header_ = header;
+    emit headerDataChanged(Qt::Horizontal, 0, 0);
+}
+
+void TextListModel::checkPosition(int position) const {
+    if (position < 1 || position > itemCount())
+        throw Failure(QStringLiteral("Index out of bounds"));
+}
+
+void TextListModel::appendItem(const QString &text) {
+    TextStore one;
+    one.append(text);
+    appendItems(one);
+}
+
+void TextListModel::appendItems(const TextStore &batch) {
+    if (batch.isEmpty())
+        return;
+    // Positions are 32-bit, like the commands that address them.
+    if (store_.size() + batch.size() > std::numeric_limits<int>::max())
+        throw Failure(QStringLiteral("Out of memory"));
+    const int first = itemCount();
+    beginInsertRows({}, first, first + int(batch.size()) - 1);
+    store_.append(batch);
+    if (checkable_)
+        checks_.resize(size_t(store_.size()), newRowsChecked_);
+    endInsertRows();
+}
+
+void TextListModel::clearItems() {
+    if (store_.isEmpty())
+        return;
+    beginResetModel();
+    store_.clear();
+    checks_ = {};
+    endResetModel();
+}
+
+QString TextListModel::itemText(int position) const {
+    checkPosition(position);
+    return store_.text(position - 1);
+}
+
+void TextListModel::setText(int position, const QString &text) {
+    checkPosition(position);
+    store_.setText(position - 1, text);
+    const QModelIndex changed = index(position - 1);
+    emit dataChanged(changed, changed, {Qt::DisplayRole});
+}
+
+void TextListModel::removeItem(int position) {
+    checkPosition(position);
+    beginRemoveRows({}, position - 1, position - 1);
+    store_.remove(position - 1);
+    if (checkable_)
+        checks_.erase(checks_.begin() + (position - 1));
+    endRemoveRows();
+}
+
+bool TextListModel::isChecked(int position) const {
+    checkPosition(position);
+    return checkable_ && checks_[size_t(position - 1)];
+}
+
+void TextListModel::setChecked(int position, bool checked) {
+    checkPosition(position);
+    if (!checkable_)
+        return;
+    checks_[size_t(position - 1)] = checked;
+    const QModelIndex changed = index(position - 1);
+    emit dataChanged(changed, changed, {Qt::CheckStateRole});
+}
+
+int TextListModel::rowCount(const QModelIndex &parent) const {
+    return parent.isValid() ? 0 : itemCount();
+}
+
+QVariant TextListModel::data(const QModelIndex &index, int role) const {
+    if (!index.isValid() || index.row() >= itemCount())
+        return {};
+    if (role == Qt::DisplayRole)
+        return store_.text(index.row());
+    if (role == Qt::CheckStateRole && checkable_)
+        return checks_[size_t(index.row())] ? Qt::Checked : Qt::Unchecked;
+    return {};
+}
+
+bool TextListModel::setData(const QModelIndex &index, const QVariant &value, int role) {
+    if (!index.isValid() || role != Qt::CheckStateRole || !checkable_ || index.row() >= itemCount())
+        return false;
+    checks_[size_t(index.row())] = value.value<Qt::CheckState>() == Qt::Checked;
+    emit dataChanged(index, index, {Qt::CheckStateRole});
+    return true;
+}
+
+Qt::ItemFlags TextListModel::flags(const QModelIndex &index) const {
+    Qt::ItemFlags f = QAbstractListModel::flags(index);
+    if (index.isValid() && checkable_)
+        f |= Qt::ItemIsUserCheckable;
+    return f;
+}
+
+QVariant TextListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (section == 0 && orientation == Qt::Horizontal && role == Qt::DisplayRole)
+        return header_;
+    return {};
+}

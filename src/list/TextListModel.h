@@ -1,0 +1,51 @@
+#pragma once
+
+#include "TextStore.h"
+
+#include <QAbstractListModel>
+
+#include <vector>
+
+// One list of the window (the input list or the results) as a model over a TextStore.
+// Positions in the item operations count from 1, as the commands address items; reading
+// or changing a position that does not exist throws Failure.
+class TextListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    explicit TextListModel(bool checkable, QObject *parent = nullptr);
+
+    void setHeader(const QString &header);
+
+    void appendItem(const QString &text);
+    // One model notification for the whole batch.
+    void appendItems(const TextStore &batch);
+    void clearItems();
+    int itemCount() const { return int(store_.size()); }
+    QString itemText(int position) const;
+    void setText(int position, const QString &text);
+    void removeItem(int position);
+
+    bool isChecked(int position) const;
+    void setChecked(int position, bool checked);
+    // Rows the model adds get this check state.
+    void setNewRowsChecked(bool checked) { newRowsChecked_ = checked; }
+
+    // Cheap copies for commands that walk the list while it may change.
+    TextStore store() const { return store_; }
+    std::vector<bool> checks() const { return checks_; }
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    void checkPosition(int position) const;
+
+    QString header_;
+    bool checkable_;
+    bool newRowsChecked_ = false;
+    TextStore store_;
+    std::vector<bool> checks_; // only for a checkable list
+};

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// An ordered list of texts kept as UTF-8 in one buffer with one end offset per text.
+// Copies share the data until one of them changes (a copy is a cheap snapshot).
+// Texts are stored so that equal texts have equal bytes, lone surrogates included.
+class TextStore {
+public:
+    TextStore();
+
+    qsizetype size() const { return qsizetype(d_->ends.size()); }
+    bool isEmpty() const { return d_->ends.empty(); }
+
+    QString text(qsizetype index) const;
+    QByteArrayView bytes(qsizetype index) const {
+        const std::uint64_t begin = index == 0 ? 0 : d_->ends[size_t(index) - 1];
+        return QByteArrayView(d_->bytes.data() + begin, qsizetype(d_->ends[size_t(index)] - begin));
+    }
+
+    void append(QStringView text);
+    // bytes must come from bytes() of a store or be valid UTF-8.
+    void appendBytes(QByteArrayView bytes);
+    void append(const TextStore &other);
+    void setText(qsizetype index, QStringView text);
+    void remove(qsizetype index);
+    void clear();
+    void reserve(qsizetype items, qsizetype bytes);
+
+    // Memory held for the texts, for the benchmark.
+    std::size_t bytesAllocated() const;
+    std::size_t textBytes() const { return d_->bytes.size(); }
+
+    static QByteArray encode(QStringView text);
+    static QString decode(QByteArrayView bytes);
+
+private:
+    struct Data {
+        std::vector<char> bytes;
+        std::vector<std::uint64_t> ends;
+    };
+    void detach();
+    template <class V> static void growFor(V &v, std::size_t extra);
+
+    std::shared_ptr<Data> d_;
+};

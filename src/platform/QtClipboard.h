@@ -1,0 +1,9 @@
+#pragma once
+
+#include "Clipboard.h"
+
+class QtClipboard : public Clipboard {
+public:
+    bool clear() override;
+    bool setText(const QString &text, int format) override;
+};

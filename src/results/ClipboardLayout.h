@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class TimeSlice;
+
+// A list shown in columns, as the copy command reads it. Rows and columns count from 0.
+class ColumnTable {
+public:
+    virtual ~ColumnTable() = default;
+    virtual int columnCount() const = 0;
+    virtual qsizetype rowCount() const = 0;
+    virtual QString cell(qsizetype row, int column) const = 0;
+    virtual bool isChecked(qsizetype row) const = 0;
+};
+
+// The ticked rows as column-aligned text: every cell but the last padded with spaces to the
+// longest text of its column (over all rows, in UTF-16 code units) and followed by a tab;
+// trailing spaces of each line dropped; CR LF after every line.
+QString layoutCheckedRows(const ColumnTable &table, TimeSlice *slice);

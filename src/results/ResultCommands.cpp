@@ -1,0 +1,106 @@
+// Saving, clearing and copying the results.
+#include "app/Form1.h"
+
+#include "app/TimeSlice.h"
+#include "ClipboardLayout.h"
+#include "list/TextListModel.h"
+#include "platform/Clipboard.h"
+#include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
+#include "ResultWriter.h"
+
+namespace {
+const char SaveFilter[] = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|";
+
+// The one-column results list with its check marks, as the copy layout reads it.
+class StoreTable : public ColumnTable {
+public:
+    StoreTable(TextStore texts, std::vector<bool> checks)
+        : texts_(std::move(texts)), checks_(std::move(checks)) {}
+    int columnCount() const override { return 1; }
+    qsizetype rowCount() const override { return texts_.size(); }
+    QString cell(qsizetype row, int) const override { return texts_.text(row); }
+    bool isChecked(qsizetype row) const override {
+        return size_t(row) < checks_.size() && checks_[size_t(row)];
+    }
+
+private:
+    TextStore texts_;
+    std::vector<bool> checks_;
+};
+} // namespace
+
+void Form1::PushButton6_Click() {
+    saveResults(ErrorLocation::PushButton6Click, false);
+}
+
+void Form1::PushButton12_Click() {
+    saveResults(ErrorLocation::PushButton12Click, true);
+}
+
+void Form1::saveResults(const char *location, bool comma) {
+    runCommand(location, [&](Trap &t) {
+        QString title, filter, path;
+        t.step(104, [&] { title = QStringLiteral("Save"); });
+        t.step(106, [&] { filter = QString::fromLatin1(SaveFilter); });
+        t.step(108, [&] { path = dialogs_.saveFile(title, filter); });
+        if (t.test(110, [&] { return path.isEmpty(); }))
+            return;
+        bool confirmed = true;
+        t.step(112, [&] {
+            if (fileSystem_.fileExists(path))
+                confirmed =
+                    dialogs_.messageBox(QStringLiteral("Are you sure you wish to overwrite ") +
+                                            path + QStringLiteral(" ?"),
+                                        applicationTitle_, Dialogs::Buttons::YesNo,
+                                        Dialogs::Icon::None) == Dialogs::Answer::Yes;
+        });
+        if (!confirmed)
+            return;
+        t.step(114, [&] { setMousePointer(PointerHourglass); });
+        // Written to a temporary file that replaces the old one only once complete; the
+        // first failure ends the save, leaving any previous file as it was.
+        std::unique_ptr<QSaveFile> file;
+        TextStore rows;
+        const bool written =
+            t.step(116, [&] { file = fileSystem_.openForWriting(path); }) &&
+            t.step(118, [&] { rows = resultsModel_->store(); }) && t.step(120, [&] {
+                TimeSlice slice(closing_);
+                writeResults(*file, rows, comma ? ResultFormat::Comma : ResultFormat::OnePerLine,
+                             &slice);
+            });
+        if (written)
+            t.step(124, [&] {
+                if (!file->commit())
+                    throw Failure(file->errorString());
+            });
+        file.reset(); // an uncommitted file is discarded here
+        t.step(126, [&] { setMousePointer(PointerDefault); });
+    });
+}
+
+void Form1::PushButton9_Click() {
+    runCommand(ErrorLocation::PushButton9Click,
+               [&](Trap &t) { t.step(100, [&] { resultsModel_->clearItems(); }); });
+}
+
+void Form1::PushButton10_Click() {
+    runCommand(ErrorLocation::PushButton10Click, [&](Trap &t) {
+        t.step(100, [&] { CopyListToClipboard(*resultsModel_); });
+        t.step(102, [&] {
+            message(QStringLiteral("Results have been copied to the clipboard.\r\rClick a text "
+                                   "area where you normally type and press Ctrl+V to paste the "
+                                   "clipboard."));
+        });
+    });
+}
+
+void Form1::CopyListToClipboard(TextListModel &list) {
+    if (list.itemCount() == 0)
+        return;
+    const StoreTable table(list.store(), list.checks());
+    TimeSlice slice(closing_);
+    const QString text = layoutCheckedRows(table, &slice);
+    ClearClipboard(clipboard_);
+    SetClipboardText(clipboard_, text, 0);
+}

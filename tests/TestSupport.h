@@ -1,0 +1,109 @@
+#pragma once
+
+#include "app/Form1.h"
+#include "platform/Clipboard.h"
+#include "platform/Dialogs.h"
+#include "platform/FileSystem.h"
+
+#include <QQueue>
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+
+// Records every dialog the window shows and answers from queues.
+class FakeDialogs : public Dialogs {
+public:
+    struct Shown {
+        QString kind; // "message", "input", "open", "save"
+        QString text;
+        QString title;
+        Buttons buttons = Buttons::Ok;
+        Icon icon = Icon::None;
+        QString filter;
+    };
+
+    QList<Shown> shown;
+    QQueue<Answer> answers;
+    QQueue<QString> inputs;
+    QQueue<QStringList> openAnswers;
+    QQueue<QString> saveAnswers;
+    // Runs while a message box is up, as if the user acted meanwhile.
+    std::function<void(const Shown &)> onShow;
+
+    Answer messageBox(const QString &text, const QString &title, Buttons buttons,
+                      Icon icon) override {
+        record({QStringLiteral("message"), text, title, buttons, icon, {}});
+        if (buttons == Buttons::YesNo)
+            return answers.isEmpty() ? Answer::No : answers.dequeue();
+        return Answer::Ok;
+    }
+    QString inputBox(const QString &prompt, const QString &title) override {
+        record({QStringLiteral("input"), prompt, title, Buttons::Ok, Icon::None, {}});
+        return inputs.isEmpty() ? QString() : inputs.dequeue();
+    }
+    QStringList openFiles(const QString &title, const QString &filter) override {
+        record({QStringLiteral("open"), {}, title, Buttons::Ok, Icon::None, filter});
+        return openAnswers.isEmpty() ? QStringList() : openAnswers.dequeue();
+    }
+    QString saveFile(const QString &title, const QString &filter) override {
+        record({QStringLiteral("save"), {}, title, Buttons::Ok, Icon::None, filter});
+        return saveAnswers.isEmpty() ? QString() : saveAnswers.dequeue();
+    }
+
+    QStringList messageTexts() const {
+        QStringList texts;
+        for (const Shown &s : shown)
+            if (s.kind == QLatin1String("message"))
+                texts << s.text;
+        return texts;
+    }
+
+private:
+    void record(const Shown &s) {
+        shown << s;
+        if (onShow)
+            onShow(s);
+    }
+};
+
+class FakeClipboard : public Clipboard {
+public:
+    QString text = QStringLiteral("(untouched)");
+    int failuresLeft = 0;
+    int attempts = 0;
+    bool clear() override {
+        ++attempts;
+        if (failuresLeft > 0 && failuresLeft--)
+            return false;
+        text.clear();
+        return true;
+    }
+    bool setText(const QString &t, int) override {
+        ++attempts;
+        if (failuresLeft > 0 && failuresLeft--)
+            return false;
+        text = t;
+        return true;
+    }
+};
+
+// A window with fakes around it and an empty support folder.
+struct Harness {
+    FakeDialogs dialogs;
+    FakeClipboard clipboard;
+    FileSystem realFiles;
+    FileSystem *files = &realFiles;
+    QTemporaryDir appFolder;
+    std::unique_ptr<Form1> window;
+
+    explicit Harness(FileSystem *fileSystem = nullptr) {
+        if (fileSystem)
+            files = fileSystem;
+        window = std::make_unique<Form1>(dialogs, clipboard, *files, appFolder.path());
+    }
+    Form1 &w() { return *window; }
+    QPushButton *button(const char *name) {
+        return window->findChild<QPushButton *>(QString::fromLatin1(name));
+    }
+};
