@@ -1,5 +1,306 @@
 #include "TestSupport.h"
+
+#include "app/ErrorReport.h"
+#include "app/Shared.h"
+#include "list/TextListModel.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QHeaderView>
 #include <QTest>
-class T : public QObject { Q_OBJECT private slots: void none() {} };
-QTEST_MAIN(T)
+#include <QTimer>
+
+class AppTest : public QObject {
+    Q_OBJECT
+private slots:
+    void controlLayout_data();
+    void controlLayout();
+    void window();
+    void listColumns();
+    void tabOrderAndInitialFocus();
+    void errorReportText();
+    void trapGoesOnAfterFailure();
+    void fileExists_data();
+    void fileExists();
+    void applicationTitle_data();
+    void applicationTitle();
+    void displayLineBreaks();
+    void help();
+    void startUpPointerFile_data();
+    void startUpPointerFile();
+    void pointerValues();
+    void closingEndsRunningCommand();
+};
+
+void AppTest::controlLayout_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QRect>("twips");
+    auto row = [](const char *name, const char *caption, int l, int t, int w, int h) {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(caption)
+                            << QRect(l, t, w, h);
+    };
+    row("PushButton11", "Help", 120, 120, 7800, 405);
+    row("ListView1", "", 120, 630, 7800, 2550);
+    row("PushButton1", "Add One Item To List", 120, 3270, 3840, 405);
+    row("PushButton5", "Load Data From File", 4080, 3270, 3840, 405);
+    row("PushButton7", "Clear List", 120, 3780, 3840, 405);
+    row("PushButton2", "Load Sample/Example Files", 4080, 3780, 3840, 405);
+    row("PushButton4", "Start Finding", 120, 4290, 7800, 405);
+    row("ListView2", "", 120, 4785, 7800, 2550);
+    row("PushButton6", "Save Results As Text File", 120, 7430, 3840, 405);
+    row("PushButton12", "Save Results With Comma", 4080, 7430, 3840, 405);
+    row("PushButton10", "Copy Results To Clipboard", 120, 7940, 3840, 405);
+    row("PushButton9", "Clear Results", 4080, 7940, 3840, 405);
+}
+
+void AppTest::controlLayout() {
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QRect, twips);
+    Harness h;
+    auto *control = h.w().findChild<QWidget *>(name);
+    QVERIFY(control);
+    const QRect expected(qRound(twips.x() / 15.0), qRound(twips.y() / 15.0),
+                         qRound(twips.width() / 15.0), qRound(twips.height() / 15.0));
+    QCOMPARE(control->geometry(), expected);
+    if (auto *button = qobject_cast<QPushButton *>(control)) {
+        QCOMPARE(button->text(), caption);
+        QCOMPARE(button->font().family(), QStringLiteral("Arial"));
+        QCOMPARE(button->font().pointSizeF(), 11.25);
+        QVERIFY(button->font().bold());
+    }
+}
+
+void AppTest::window() {
+    Harness h;
+    Form1 &w = h.w();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Quorvel Software"));
+    QCOMPARE(w.applicationTitle(), QStringLiteral("Quorvel"));
+    QCOMPARE(w.size(), QSize(536, 563));
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+    QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QCOMPARE(w.palette().color(QPalette::Window), QColor(Qt::white));
+    QVERIFY(!w.windowIcon().isNull());
+    QVERIFY(w.font().bold());
+    QCOMPARE(w.font().pointSizeF(), 9.0);
+    QVERIFY(h.dialogs.shown.isEmpty());
+    QCOMPARE(w.inputList().itemCount(), 0);
+    QCOMPARE(w.resultsList().itemCount(), 0);
+    QCOMPARE(w.listView1()->toolTip(),
+             QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | "
+                            "line to right and out of window to reveal full names."));
+    QCOMPARE(w.listView2()->toolTip(),
+             QStringLiteral("Move | line to right and out of window to reveal full names."));
+}
+
+void AppTest::listColumns() {
+    Harness h;
+    const struct {
+        QTreeView *view;
+        const char *header;
+    } lists[] = {{h.w().listView1(), "Text List"}, {h.w().listView2(), "Results"}};
+    for (const auto &list : lists) {
+        QCOMPARE(list.view->model()->columnCount(), 1);
+        QCOMPARE(list.view->model()->headerData(0, Qt::Horizontal).toString(),
+                 QString::fromLatin1(list.header));
+        QCOMPARE(list.view->columnWidth(0), qRound(7000 / 15.0));
+        QVERIFY(!list.view->isHeaderHidden());
+    }
+}
+
+void AppTest::tabOrderAndInitialFocus() {
+    Harness h;
+    h.w().show();
+    QVERIFY(QTest::qWaitForWindowActive(&h.w()));
+    QCOMPARE(QApplication::focusWidget(), h.w().listView1());
+    const QStringList order = {"PushButton1",  "PushButton5", "PushButton7",  "PushButton2",
+                               "PushButton4",  "ListView2",   "PushButton6",  "PushButton12",
+                               "PushButton10", "PushButton9", "PushButton11", "ListView1"};
+    for (const QString &next : order) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget()->objectName(), next);
+    }
+}
+
+void AppTest::errorReportText() {
+    QCOMPARE(::errorReportText(QString::fromLatin1(ErrorLocation::PushButton9Click),
+                               QStringLiteral("Object required"), 100),
+             QStringLiteral("Object required\r\nin Quorvel2021/08/31.Form1.PushButton9_Click "
+                            "at line 100\r\rPlease email screenshot of this message to "
+                            "support@quorvel.example"));
+    QVERIFY(QString::fromLatin1(ErrorLocation::GetSubDirectories2016)
+                .startsWith(QLatin1String("in BrannocTitle")));
+}
+
+void AppTest::trapGoesOnAfterFailure() {
+    QStringList reports;
+    Trap trap(QString::fromLatin1(ErrorLocation::PushButton2Click),
+              [&](const QString &text) { reports << text; });
+    QStringList ran;
+    trap.step(100, [&] { throw Failure(QStringLiteral("first")); });
+    trap.step(102, [&] { ran << "102"; });
+    for (int pass = 0; pass < 3; ++pass) {
+        trap.step(104, [&] { throw std::runtime_error("each pass"); });
+        ran << QStringLiteral("after 104");
+    }
+    // A failed test enters its branch.
+    if (trap.test(106, []() -> bool { throw Failure(QStringLiteral("test")); }))
+        ran << QStringLiteral("branch");
+    QCOMPARE(ran, QStringList({"102", "after 104", "after 104", "after 104", "branch"}));
+    QCOMPARE(reports.size(), 5);
+    QVERIFY(reports[0].startsWith(
+        QLatin1String("first\r\nin Quorvel2021/08/31.Form1.PushButton2_Click at line 100\r\r")));
+    for (int i = 1; i <= 3; ++i)
+        QVERIFY(reports[i].contains(QLatin1String(
+            "each pass\r\nin Quorvel2021/08/31.Form1.PushButton2_Click at line 104")));
+    QVERIFY(reports[4].contains(QLatin1String("at line 106")));
+    // The close of the window passes through traps.
+    QVERIFY_THROWS_EXCEPTION(Aborted, trap.step(108, [] { throw Aborted{}; }));
+}
+
+void AppTest::fileExists_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("exists");
+    QTest::newRow("existing file") << QString::fromLatin1("EXISTING") << true;
+    QTest::newRow("missing folder") << QString::fromLatin1("FOLDER/nowhere/x.txt") << false;
+    QTest::newRow("missing file") << QString::fromLatin1("FOLDER/none.txt") << false;
+    QTest::newRow("empty path") << QString() << false;
+    QTest::newRow("invalid name") << QString::fromLatin1("FOLDER/bad") + QChar(0) + "name" << false;
+}
+
+void AppTest::fileExists() {
+    QFETCH(QString, path);
+    QFETCH(bool, exists);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("there.txt")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    path.replace(QLatin1String("EXISTING"), file.fileName());
+    path.replace(QLatin1String("FOLDER"), dir.path());
+    const QString before = path;
+    QCOMPARE(FileExists(path), exists);
+    QCOMPARE(path, before);
+}
+
+void AppTest::applicationTitle_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("title");
+    const QString nine = QStringLiteral("abcdefghi");
+    QTest::newRow("product") << QStringLiteral("Quorvel Software") << QStringLiteral("Quorvel");
+    QTest::newRow("40 characters")
+        << QStringLiteral("aaaaaaaaa bbbbbbbbb ccccccccc ddddddddd") + QStringLiteral("x")
+        << QStringLiteral("aaaaaaaaa bbbbbbbbb ccccccccc");
+    QStringList six(6, nine), five(5, nine);
+    QTest::newRow("six nine-letter words") << six.join(' ') << QStringList(4, nine).join(' ');
+    QTest::newRow("five nine-letter words") << five.join(' ') << QStringList(4, nine).join(' ');
+    QTest::newRow("no blank") << QStringLiteral("Quorvel") << QStringLiteral("Quorvel");
+    QTest::newRow("long, no blank") << QString(50, 'q') << QString(50, 'q');
+}
+
+void AppTest::applicationTitle() {
+    QFETCH(QString, name);
+    QFETCH(QString, title);
+    const QString shortened = shortenApplicationTitle(name);
+    QCOMPARE(shortened, title);
+    if (name.size() == 59)
+        QCOMPARE(shortened.size(), 39);
+}
+
+void AppTest::displayLineBreaks() {
+    QCOMPARE(toDisplayLineBreaks(QStringLiteral("a\r\nb\r\rc")), QStringLiteral("a\nb\n\nc"));
+}
+
+void AppTest::help() {
+    Harness h;
+    h.button("PushButton11")->click();
+    QCOMPARE(h.dialogs.shown.size(), 1);
+    const auto &box = h.dialogs.shown.first();
+    QCOMPARE(box.kind, QStringLiteral("message"));
+    QCOMPARE(box.text, QStringLiteral("Questions? Please contact Team Brenvalde at "
+                                      "https://quorvel.example/contact"));
+    QCOMPARE(box.title, QStringLiteral("Quorvel"));
+    QCOMPARE(box.buttons, Dialogs::Buttons::Ok);
+    QCOMPARE(box.icon, Dialogs::Icon::None);
+}
+
+void AppTest::startUpPointerFile_data() {
+    QTest::addColumn<QByteArray>("content"); // empty: no file
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<int>("reports");
+    QTest::newRow("missing") << QByteArray() << false << 0;
+    QTest::newRow("unreadable") << QByteArray("not a cursor at all") << false << 1;
+    QFile real(QStringLiteral(QUORVEL_SOURCE_DIR "/assets/HAND-M.CUR"));
+    QVERIFY(real.open(QIODevice::ReadOnly));
+    QTest::newRow("cursor file") << real.readAll() << true << 0;
+}
+
+void AppTest::startUpPointerFile() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, loaded);
+    QFETCH(int, reports);
+    FakeDialogs dialogs;
+    FakeClipboard clipboard;
+    FileSystem files;
+    QTemporaryDir folder;
+    if (!content.isEmpty()) {
+        QFile file(folder.filePath(QStringLiteral("HAND-M.CUR")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    Form1 w(dialogs, clipboard, files, folder.path());
+    QCOMPARE(w.hasCustomPointer(), loaded);
+    QCOMPARE(dialogs.shown.size(), reports);
+    if (reports) {
+        QCOMPARE(dialogs.shown.first().title, QStringLiteral("Application Error"));
+        QCOMPARE(dialogs.shown.first().icon, Dialogs::Icon::Warning);
+        QVERIFY(dialogs.shown.first().text.contains(
+            QLatin1String("\r\nin Quorvel2021/08/31.Form1.Form_Load at line 106\r\r")));
+    }
+    // The rest of the start-up ran.
+    QCOMPARE(w.windowTitle(), QStringLiteral("Quorvel Software"));
+    QCOMPARE(w.applicationTitle(), QStringLiteral("Quorvel"));
+    QCOMPARE(w.resultsList().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+             QStringLiteral("Results"));
+}
+
+void AppTest::pointerValues() {
+    FakeDialogs dialogs;
+    FakeClipboard clipboard;
+    FileSystem files;
+    QTemporaryDir folder;
+    QVERIFY(QFile::copy(QStringLiteral(QUORVEL_SOURCE_DIR "/assets/HAND-M.CUR"),
+                        folder.filePath(QStringLiteral("HAND-M.CUR"))));
+    Form1 w(dialogs, clipboard, files, folder.path());
+    QCOMPARE(w.mousePointer(), 0);
+    w.setMousePointer(Form1::PointerHourglass);
+    QVERIFY(w.busyPointer());
+    QCOMPARE(w.cursor().shape(), Qt::WaitCursor);
+    w.setMousePointer(Form1::PointerCustom);
+    QCOMPARE(w.cursor().shape(), Qt::BitmapCursor);
+    QCOMPARE(w.cursor().hotSpot(), QPoint(5, 1));
+    w.setMousePointer(Form1::PointerArrow);
+    QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+    w.setMousePointer(Form1::PointerHourglass);
+    w.setMousePointer(Form1::PointerDefault);
+    QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+}
+
+void AppTest::closingEndsRunningCommand() {
+    Harness h;
+    TextStore items;
+    for (int i = 0; i < 600000; ++i)
+        items.append(QString::number(i % 250000));
+    h.w().inputList().appendItems(items);
+    h.w().show();
+    QTimer::singleShot(0, &h.w(), [&] { h.w().close(); });
+    h.button("PushButton4")->click();
+    // The search unwound at its next turn: no end message, no question.
+    QVERIFY(h.dialogs.shown.isEmpty());
+    QVERIFY(!h.w().isVisible());
+    QVERIFY(h.w().resultsList().itemCount() < 250000);
+}
+
+QTEST_MAIN(AppTest)
 #include "tst_app.moc"
