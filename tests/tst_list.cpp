@@ -1,7 +1,266 @@
 #include "TestSupport.h"
+
+#include "app/ErrorReport.h"
+#include "list/TextListModel.h"
+
+#include <QSignalSpy>
 #include <QTest>
-class T : public QObject {
-    Q_OBJECT private slots : void none() {}
+
+int runLoadingTests(int argc, char **argv);
+
+namespace {
+QStringList itemsOf(const TextListModel &list) {
+    QStringList texts;
+    for (int i = 1; i <= list.itemCount(); ++i)
+        texts << list.itemText(i);
+    return texts;
+}
+
+void fill(Form1 &w, const QStringList &texts) {
+    for (const QString &t : texts)
+        w.inputList().appendItem(t);
+}
+
+void select(Form1 &w, int position) {
+    QTreeView *view = w.listView1();
+    view->selectionModel()->select(view->model()->index(position - 1, 0),
+                                   QItemSelectionModel::ClearAndSelect);
+}
+
+enum class Trigger { Delete, ShiftDelete, CtrlDelete, DoubleClick, Backspace };
+
+void trigger(Form1 &w, Trigger how) {
+    QTreeView *view = w.listView1();
+    switch (how) {
+    case Trigger::Delete:
+        QTest::keyClick(view, Qt::Key_Delete);
+        break;
+    case Trigger::ShiftDelete:
+        QTest::keyClick(view, Qt::Key_Delete, Qt::ShiftModifier);
+        break;
+    case Trigger::CtrlDelete:
+        QTest::keyClick(view, Qt::Key_Delete, Qt::ControlModifier);
+        break;
+    case Trigger::Backspace:
+        QTest::keyClick(view, Qt::Key_Backspace);
+        break;
+    case Trigger::DoubleClick: {
+        const QModelIndex current = view->selectionModel()->selectedRows().value(0);
+        const QPoint where = current.isValid() ? view->visualRect(current).center()
+                                               : QPoint(5, view->viewport()->height() - 5);
+        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, where);
+        break;
+    }
+    }
+}
+} // namespace
+
+Q_DECLARE_METATYPE(Trigger)
+
+class ListTest : public QObject {
+    Q_OBJECT
+private slots:
+    void addOneItem_data();
+    void addOneItem();
+    void removeCurrentItem_data();
+    void removeCurrentItem();
+    void refusedWhileBusy_data();
+    void refusedWhileBusy();
+    void clearList();
+    void samples();
+    void storeKeepsEveryText_data();
+    void storeKeepsEveryText();
+    void storeEditsAndSnapshots();
+    void bulkAppendNotifiesOnce();
+    void badPositionIsAFailure();
 };
-QTEST_MAIN(T)
+
+void ListTest::addOneItem_data() {
+    QTest::addColumn<QStringList>("typed");
+    QTest::addColumn<QStringList>("items");
+    QTest::newRow("cancel or empty") << QStringList{""} << QStringList{};
+    QTest::newRow("one blank") << QStringList{" "} << QStringList{" "};
+    QTest::newRow("same twice") << QStringList{"x", "x"} << QStringList{"x", "x"};
+    QTest::newRow("exactly as typed")
+        << QStringList{" Mixed Case  "} << QStringList{" Mixed Case  "};
+}
+
+void ListTest::addOneItem() {
+    QFETCH(QStringList, typed);
+    QFETCH(QStringList, items);
+    Harness h;
+    h.w().setMousePointer(Form1::PointerHourglass); // adding is not refused while busy
+    for (const QString &t : typed) {
+        h.dialogs.inputs << t;
+        h.button("PushButton1")->click();
+    }
+    QCOMPARE(itemsOf(h.w().inputList()), items);
+    QCOMPARE(h.dialogs.shown.size(), typed.size());
+    for (const auto &box : h.dialogs.shown) {
+        QCOMPARE(box.kind, QStringLiteral("input"));
+        QCOMPARE(box.text, QStringLiteral("Enter item to add: "));
+        QCOMPARE(box.title, QStringLiteral("Quorvel"));
+    }
+}
+
+void ListTest::removeCurrentItem_data() {
+    QTest::addColumn<Trigger>("how");
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<int>("selected"); // 0: none
+    QTest::addColumn<QStringList>("after");
+    const QStringList abc{"a", "b", "c"};
+    QTest::newRow("Delete") << Trigger::Delete << abc << 2 << QStringList{"a", "c"};
+    QTest::newRow("Shift+Delete") << Trigger::ShiftDelete << abc << 3 << QStringList{"a", "b"};
+    QTest::newRow("Ctrl+Delete") << Trigger::CtrlDelete << abc << 1 << QStringList{"b", "c"};
+    QTest::newRow("double-click") << Trigger::DoubleClick << abc << 2 << QStringList{"a", "c"};
+    QTest::newRow("other key") << Trigger::Backspace << abc << 2 << abc;
+    QTest::newRow("Delete, nothing selected") << Trigger::Delete << abc << 0 << abc;
+    QTest::newRow("double-click, nothing selected") << Trigger::DoubleClick << abc << 0 << abc;
+    QTest::newRow("Delete, empty list") << Trigger::Delete << QStringList{} << 0 << QStringList{};
+    QTest::newRow("double-click, empty list")
+        << Trigger::DoubleClick << QStringList{} << 0 << QStringList{};
+}
+
+void ListTest::removeCurrentItem() {
+    QFETCH(Trigger, how);
+    QFETCH(QStringList, before);
+    QFETCH(int, selected);
+    QFETCH(QStringList, after);
+    Harness h;
+    h.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    fill(h.w(), before);
+    if (selected)
+        select(h.w(), selected);
+    trigger(h.w(), how);
+    QCOMPARE(itemsOf(h.w().inputList()), after);
+    QVERIFY(h.dialogs.shown.isEmpty());
+}
+
+void ListTest::refusedWhileBusy_data() {
+    QTest::addColumn<QString>("command");
+    QTest::newRow("Clear List") << QStringLiteral("clear");
+    QTest::newRow("Delete") << QStringLiteral("delete");
+    QTest::newRow("double-click") << QStringLiteral("dblclick");
+}
+
+void ListTest::refusedWhileBusy() {
+    QFETCH(QString, command);
+    Harness h;
+    h.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    fill(h.w(), {"a", "b"});
+    select(h.w(), 1);
+    auto run = [&] {
+        if (command == QLatin1String("clear"))
+            h.button("PushButton7")->click();
+        else
+            trigger(h.w(),
+                    command == QLatin1String("delete") ? Trigger::Delete : Trigger::DoubleClick);
+    };
+    h.w().setMousePointer(Form1::PointerHourglass);
+    run();
+    QCOMPARE(h.w().inputList().itemCount(), 2);
+    h.w().setMousePointer(Form1::PointerDefault);
+    run();
+    QVERIFY(h.w().inputList().itemCount() < 2);
+    QVERIFY(h.dialogs.shown.isEmpty());
+}
+
+void ListTest::clearList() {
+    Harness h;
+    h.button("PushButton7")->click(); // empty: nothing, no report
+    fill(h.w(), {"a", "b"});
+    h.w().resultsList().appendItem(QStringLiteral("r"));
+    h.button("PushButton7")->click();
+    QCOMPARE(h.w().inputList().itemCount(), 0);
+    QCOMPARE(h.w().resultsList().itemCount(), 1);
+    QVERIFY(h.dialogs.shown.isEmpty());
+}
+
+void ListTest::samples() {
+    Harness h;
+    fill(h.w(), {"mine"});
+    h.w().setMousePointer(Form1::PointerHourglass); // not refused while busy
+    h.button("PushButton2")->click();
+    h.button("PushButton2")->click();
+    const QStringList six{"red", "orange", "Purple", "orange", "purple", "orange"};
+    QCOMPARE(itemsOf(h.w().inputList()), QStringList{"mine"} + six + six);
+    QVERIFY(h.dialogs.shown.isEmpty());
+}
+
+void ListTest::storeKeepsEveryText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("ASCII") << QStringLiteral("plain text");
+    QTest::newRow("accents") << QStringLiteral("é à ü");
+    QTest::newRow("outside the BMP") << QStringLiteral("😀 x");
+    QTest::newRow("NUL") << QString::fromUtf8("a\0b", 3);
+    QTest::newRow("lone high surrogate") << QString(QChar(0xD83D)) + QStringLiteral("x");
+    QTest::newRow("lone low surrogate") << QStringLiteral("x") + QChar(0xDE00);
+    QTest::newRow("U+FFFD") << QString(QChar(0xFFFD));
+}
+
+void ListTest::storeKeepsEveryText() {
+    QFETCH(QString, text);
+    TextListModel list(false);
+    list.appendItem(text);
+    list.appendItem(QStringLiteral("next"));
+    QCOMPARE(list.itemText(1), text);
+    QCOMPARE(list.data(list.index(0), Qt::DisplayRole).toString(), text);
+    QCOMPARE(list.itemText(2), QStringLiteral("next"));
+    // Lone surrogates stay distinct from the replacement character.
+    if (!text.isValidUtf16())
+        QVERIFY(TextStore::encode(text) != TextStore::encode(QString(QChar(0xFFFD))));
+}
+
+void ListTest::storeEditsAndSnapshots() {
+    TextListModel list(false);
+    for (const char *t : {"one", "two", "three", "four"})
+        list.appendItem(QString::fromLatin1(t));
+    const TextStore snapshot = list.store();
+    list.setText(2, QStringLiteral("a much longer second item"));
+    list.removeItem(1);
+    list.setText(3, QString());
+    list.appendItem(QStringLiteral("five"));
+    QCOMPARE(itemsOf(list), QStringList({"a much longer second item", "three", "", "five"}));
+    QCOMPARE(snapshot.size(), 4);
+    QCOMPARE(snapshot.text(1), QStringLiteral("two"));
+    QCOMPARE(snapshot.text(3), QStringLiteral("four"));
+    list.clearItems();
+    QCOMPARE(list.itemCount(), 0);
+    QCOMPARE(snapshot.text(0), QStringLiteral("one"));
+}
+
+void ListTest::bulkAppendNotifiesOnce() {
+    TextListModel list(false);
+    QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
+    TextStore batch;
+    for (int i = 0; i < 100000; ++i)
+        batch.append(QString::number(i));
+    list.appendItems(batch);
+    QCOMPARE(inserted.count(), 1);
+    QCOMPARE(list.itemCount(), 100000);
+    QCOMPARE(list.itemText(100000), QStringLiteral("99999"));
+}
+
+void ListTest::badPositionIsAFailure() {
+    TextListModel list(true);
+    list.appendItem(QStringLiteral("a"));
+    for (int position : {0, 2, -1}) {
+        QVERIFY_THROWS_EXCEPTION(Failure, list.itemText(position));
+        QVERIFY_THROWS_EXCEPTION(Failure, list.removeItem(position));
+        QVERIFY_THROWS_EXCEPTION(Failure, list.setText(position, QString()));
+    }
+    QCOMPARE(list.itemCount(), 1);
+}
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    ListTest editing;
+    int failures = QTest::qExec(&editing, argc, argv);
+    //TMP failures += runLoadingTests(argc, argv);
+    return failures;
+}
+
 #include "tst_list.moc"
