@@ -22,7 +22,7 @@ void fill(Form1 &w, const QStringList &texts) {
 }
 
 void select(Form1 &w, int position) {
-    QTreeView *view = w.listView1();
+    QTableView *view = w.listView1();
     view->selectionModel()->select(view->model()->index(position - 1, 0),
                                    QItemSelectionModel::ClearAndSelect);
 }
@@ -30,7 +30,7 @@ void select(Form1 &w, int position) {
 enum class Trigger { Delete, ShiftDelete, CtrlDelete, DoubleClick, Backspace };
 
 void trigger(Form1 &w, Trigger how) {
-    QTreeView *view = w.listView1();
+    QTableView *view = w.listView1();
     switch (how) {
     case Trigger::Delete:
         QTest::keyClick(view, Qt::Key_Delete);
@@ -259,7 +259,7 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     ListTest editing;
     int failures = QTest::qExec(&editing, argc, argv);
-    //TMP failures += runLoadingTests(argc, argv);
+    // TMP failures += runLoadingTests(argc, argv);
     return failures;
 }
 

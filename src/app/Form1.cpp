@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QImage>
 #include <QKeyEvent>
@@ -97,22 +98,29 @@ void Form1::createControls() {
         b->setGeometry(rect);
         b->setAutoDefault(false);
     };
-    auto list = [&](QTreeView *&view, TextListModel *&model, const char *name, bool checkable,
+    auto list = [&](QTableView *&view, TextListModel *&model, const char *name, bool checkable,
                     const char *hint, QRect rect) {
         model = new TextListModel(checkable, this);
-        view = new QTreeView(this);
+        view = new QTableView(this);
         view->setObjectName(QString::fromLatin1(name));
         view->setModel(model);
         view->setGeometry(rect);
         view->setFont(windowFont);
-        view->setRootIsDecorated(false);
-        view->setItemsExpandable(false);
-        view->setUniformRowHeights(true); // keeps millions of rows cheap
-        view->setAllColumnsShowFocus(true);
+        // Report style: one titled column, whole rows selected. A table view, because it
+        // keeps no per-row state: the lists hold millions of rows.
+        view->verticalHeader()->hide();
+        view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        view->verticalHeader()->setDefaultSectionSize(QFontMetrics(windowFont).height() + 2);
+        view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        view->horizontalHeader()->setHighlightSections(false);
+        view->horizontalHeader()->setStretchLastSection(false);
+        view->setShowGrid(false);
+        view->setWordWrap(false);
+        view->setCornerButtonEnabled(false);
+        view->setTabKeyNavigation(false);
+        view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setSelectionMode(QAbstractItemView::SingleSelection);
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        view->header()->setStretchLastSection(false);
-        view->header()->setSectionsMovable(false);
         view->setToolTip(QString::fromLatin1(hint));
         view->viewport()->setToolTip(QString::fromLatin1(hint));
     };

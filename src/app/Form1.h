@@ -3,7 +3,7 @@
 #include "app/ErrorReport.h"
 
 #include <QPushButton>
-#include <QTreeView>
+#include <QTableView>
 #include <QWidget>
 
 #include <optional>
@@ -32,8 +32,8 @@ public:
 
     TextListModel &inputList() const { return *inputModel_; }
     TextListModel &resultsList() const { return *resultsModel_; }
-    QTreeView *listView1() const { return ListView1; }
-    QTreeView *listView2() const { return ListView2; }
+    QTableView *listView1() const { return ListView1; }
+    QTableView *listView2() const { return ListView2; }
 
     int mousePointer() const { return mousePointer_; }
     void setMousePointer(int value);
@@ -92,8 +92,8 @@ private:
 
     TextListModel *inputModel_ = nullptr;
     TextListModel *resultsModel_ = nullptr;
-    QTreeView *ListView1 = nullptr;
-    QTreeView *ListView2 = nullptr;
+    QTableView *ListView1 = nullptr;
+    QTableView *ListView2 = nullptr;
     QPushButton *PushButton1 = nullptr;
     QPushButton *PushButton2 = nullptr;
     QPushButton *PushButton4 = nullptr;
