@@ -259,7 +259,7 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     ListTest editing;
     int failures = QTest::qExec(&editing, argc, argv);
-    // TMP failures += runLoadingTests(argc, argv);
+    failures += runLoadingTests(argc, argv);
     return failures;
 }
 

@@ -1,7 +1,321 @@
 #include "TestSupport.h"
+
+#include "app/ErrorReport.h"
+#include "list/TextListModel.h"
+#include "results/ClipboardLayout.h"
+
+#include <QDir>
+#include <QFile>
 #include <QTest>
-class T : public QObject {
-    Q_OBJECT private slots : void none() {}
+
+namespace {
+const QString SaveFilter = QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
+const QString CopiedMessage =
+    QStringLiteral("Results have been copied to the clipboard.\r\rClick a text area where you "
+                   "normally type and press Ctrl+V to paste the clipboard.");
+
+QString writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList entries(const QTemporaryDir &dir) {
+    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+QStringList items(const TextListModel &list) {
+    QStringList texts;
+    for (int i = 1; i <= list.itemCount(); ++i)
+        texts << list.itemText(i);
+    return texts;
+}
+
+void addResults(Form1 &w, const QStringList &values) {
+    for (const QString &value : values)
+        w.resultsList().appendItem(value);
+}
+
+// A save file that fails every write, like a full disk.
+class FailingSaveFile : public QSaveFile {
+public:
+    using QSaveFile::QSaveFile;
+
+protected:
+    qint64 writeData(const char *, qint64) override {
+        setErrorString(QStringLiteral("Disk full"));
+        return -1;
+    }
 };
-QTEST_MAIN(T)
+
+class FailingWrites : public FileSystem {
+public:
+    std::unique_ptr<QSaveFile> openForWriting(const QString &path) override {
+        auto file = std::make_unique<FailingSaveFile>(path);
+        if (!file->open(QIODevice::WriteOnly))
+            throw Failure(file->errorString());
+        return file;
+    }
+};
+
+class Table : public ColumnTable {
+public:
+    Table(QList<QStringList> rows, QList<bool> ticks)
+        : rows_(std::move(rows)), ticks_(std::move(ticks)) {}
+    int columnCount() const override { return rows_.isEmpty() ? 1 : int(rows_[0].size()); }
+    qsizetype rowCount() const override { return rows_.size(); }
+    QString cell(qsizetype row, int column) const override { return rows_[row][column]; }
+    bool isChecked(qsizetype row) const override { return ticks_[row]; }
+
+private:
+    QList<QStringList> rows_;
+    QList<bool> ticks_;
+};
+} // namespace
+
+class ResultsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void saveFormats_data();
+    void saveFormats();
+    void overwrite_data();
+    void overwrite();
+    void saveCancelled();
+    void saveIntoMissingFolder_data();
+    void saveIntoMissingFolder();
+    void failedSaveKeepsOldFile();
+    void clearResults();
+    void copyLayout_data();
+    void copyLayout();
+    void copyCommand_data();
+    void copyCommand();
+};
+
+void ResultsTest::saveFormats_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<QByteArray>("bytes");
+    const QString lines = QStringLiteral("PushButton6"), comma = QStringLiteral("PushButton12");
+    const QStringList ab{"a", "b"};
+    const QStringList wide{QStringLiteral("caf\u00E9"), QStringLiteral("\u20AC\U0001F600")};
+    QTest::newRow("lines") << lines << ab << QByteArray("a\r\nb\r\n");
+    QTest::newRow("comma") << comma << ab << QByteArray("a,b,\r\n");
+    QTest::newRow("lines, empty") << lines << QStringList{} << QByteArray("");
+    QTest::newRow("comma, empty") << comma << QStringList{} << QByteArray("\r\n");
+    QTest::newRow("lines, non-ASCII")
+        << lines << wide << QByteArray("caf\xC3\xA9\r\n\xE2\x82\xAC\xF0\x9F\x98\x80\r\n");
+    QTest::newRow("comma, non-ASCII")
+        << comma << wide << QByteArray("caf\xC3\xA9,\xE2\x82\xAC\xF0\x9F\x98\x80,\r\n");
+}
+
+void ResultsTest::saveFormats() {
+    QFETCH(QString, button);
+    QFETCH(QStringList, values);
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("out.txt"));
+    Harness h;
+    addResults(h.w(), values);
+    h.dialogs.saveAnswers.enqueue(path);
+
+    h.button(qPrintable(button))->click();
+
+    QCOMPARE(readFile(path), bytes);
+    QCOMPARE(h.dialogs.shown.size(), 1);
+    QCOMPARE(h.dialogs.shown[0].kind, QStringLiteral("save"));
+    QCOMPARE(h.dialogs.shown[0].title, QStringLiteral("Save"));
+    QCOMPARE(h.dialogs.shown[0].filter, SaveFilter);
+    QCOMPARE(entries(dir), QStringList{"out.txt"}); // no temporary file left behind
+    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
+}
+
+void ResultsTest::overwrite_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QByteArray>("bytes");
+    const QByteArray old("an older and much longer content\r\n");
+    QTest::newRow("lines, yes") << QStringLiteral("PushButton6") << true << QByteArray("a\r\n");
+    QTest::newRow("lines, no") << QStringLiteral("PushButton6") << false << old;
+    QTest::newRow("comma, yes") << QStringLiteral("PushButton12") << true << QByteArray("a,\r\n");
+    QTest::newRow("comma, no") << QStringLiteral("PushButton12") << false << old;
+}
+
+void ResultsTest::overwrite() {
+    QFETCH(QString, button);
+    QFETCH(bool, yes);
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    const QString path =
+        writeFile(dir.filePath(QStringLiteral("out.txt")), "an older and much longer content\r\n");
+    Harness h;
+    addResults(h.w(), {"a"});
+    h.dialogs.saveAnswers.enqueue(path);
+    h.dialogs.answers.enqueue(yes ? Dialogs::Answer::Yes : Dialogs::Answer::No);
+
+    h.button(qPrintable(button))->click();
+
+    QCOMPARE(readFile(path), bytes);
+    QCOMPARE(h.dialogs.shown.size(), 2);
+    const auto &question = h.dialogs.shown[1];
+    QCOMPARE(question.text,
+             QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?"));
+    QCOMPARE(question.title, QStringLiteral("Quorvel"));
+    QCOMPARE(question.buttons, Dialogs::Buttons::YesNo);
+    QCOMPARE(question.icon, Dialogs::Icon::None);
+    QCOMPARE(entries(dir), QStringList{"out.txt"});
+}
+
+void ResultsTest::saveCancelled() {
+    QTemporaryDir dir;
+    Harness h;
+    addResults(h.w(), {"a"});
+    h.w().setMousePointer(Form1::PointerArrow);
+    h.button("PushButton6")->click(); // no save answer queued: the user cancels
+    QCOMPARE(h.dialogs.shown.size(), 1);
+    QCOMPARE(entries(dir), QStringList{});
+    QCOMPARE(h.w().mousePointer(), int(Form1::PointerArrow));
+}
+
+void ResultsTest::saveIntoMissingFolder_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("location");
+    QTest::newRow("lines") << QStringLiteral("PushButton6")
+                           << QString::fromLatin1(ErrorLocation::PushButton6Click);
+    QTest::newRow("comma") << QStringLiteral("PushButton12")
+                           << QString::fromLatin1(ErrorLocation::PushButton12Click);
+}
+
+void ResultsTest::saveIntoMissingFolder() {
+    QFETCH(QString, button);
+    QFETCH(QString, location);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("missing/out.txt"));
+    Harness h;
+    addResults(h.w(), {"a"});
+    h.dialogs.saveAnswers.enqueue(path);
+
+    h.button(qPrintable(button))->click();
+
+    QCOMPARE(h.dialogs.shown.size(), 2);
+    const auto &report = h.dialogs.shown[1];
+    QCOMPARE(report.title, QStringLiteral("Application Error"));
+    QCOMPARE(report.icon, Dialogs::Icon::Warning);
+    QVERIFY2(report.text.contains(QStringLiteral("\r\n") + location + QStringLiteral("at line ")),
+             qPrintable(report.text));
+    QCOMPARE(entries(dir), QStringList{});
+    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
+}
+
+void ResultsTest::failedSaveKeepsOldFile() {
+    QTemporaryDir dir;
+    const QByteArray old("old\r\n");
+    const QString path = writeFile(dir.filePath(QStringLiteral("out.txt")), old);
+    FailingWrites files;
+    Harness h(&files);
+    addResults(h.w(), {"new", "values"});
+    h.dialogs.saveAnswers.enqueue(path);
+    h.dialogs.answers.enqueue(Dialogs::Answer::Yes);
+
+    h.button("PushButton6")->click();
+
+    QCOMPARE(h.dialogs.shown.size(), 3); // save, overwrite question, report
+    const auto &report = h.dialogs.shown[2];
+    QCOMPARE(report.title, QStringLiteral("Application Error"));
+    QVERIFY2(report.text.startsWith(QStringLiteral("Disk full\r\n") +
+                                    QString::fromLatin1(ErrorLocation::PushButton6Click)),
+             qPrintable(report.text));
+    QCOMPARE(readFile(path), old);
+    QCOMPARE(entries(dir), QStringList{"out.txt"});
+    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
+}
+
+void ResultsTest::clearResults() {
+    Harness h;
+    h.w().inputList().appendItem(QStringLiteral("x"));
+    h.w().inputList().appendItem(QStringLiteral("x"));
+    addResults(h.w(), {"x", "y"});
+    h.button("PushButton9")->click();
+    QCOMPARE(h.w().resultsList().itemCount(), 0);
+    QCOMPARE(items(h.w().inputList()), QStringList({"x", "x"}));
+    QVERIFY(h.dialogs.shown.isEmpty());
+}
+
+void ResultsTest::copyLayout_data() {
+    QTest::addColumn<QList<QStringList>>("rows");
+    QTest::addColumn<QList<bool>>("ticks");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("one column") << QList<QStringList>{{"a"}, {"bbb"}} << QList<bool>{true, true}
+                                << QStringLiteral("a\r\nbbb\r\n");
+    QTest::newRow("two columns") << QList<QStringList>{{"x", "1"}, {"long", "2"}}
+                                 << QList<bool>{true, true}
+                                 << QStringLiteral("x   \t1\r\nlong\t2\r\n");
+    QTest::newRow("trailing spaces")
+        << QList<QStringList>{{"a ", "b  "}, {"cc", "d"}} << QList<bool>{true, true}
+        << QStringLiteral("a \tb\r\ncc\td\r\n");
+    QTest::newRow("one column, trailing spaces")
+        << QList<QStringList>{{"a  "}, {" "}} << QList<bool>{true, true}
+        << QStringLiteral("a\r\n\r\n");
+    // Unticked rows still count for the column widths.
+    QTest::newRow("unticked rows left out")
+        << QList<QStringList>{{"x", "1"}, {"longer", "2"}, {"y", "3"}}
+        << QList<bool>{true, false, true} << QStringLiteral("x     \t1\r\ny     \t3\r\n");
+    QTest::newRow("none ticked") << QList<QStringList>{{"a"}, {"b"}} << QList<bool>{false, false}
+                                 << QString();
+    QTest::newRow("no rows") << QList<QStringList>{} << QList<bool>{} << QString();
+    QTest::newRow("width in UTF-16 units")
+        << QList<QStringList>{{QStringLiteral("\U0001F600"), "1"}, {"abc", "2"}}
+        << QList<bool>{true, true} << QStringLiteral("\U0001F600 \t1\r\nabc\t2\r\n");
+}
+
+void ResultsTest::copyLayout() {
+    QFETCH(QList<QStringList>, rows);
+    QFETCH(QList<bool>, ticks);
+    QFETCH(QString, text);
+    QCOMPARE(layoutCheckedRows(Table(rows, ticks), nullptr), text);
+}
+
+void ResultsTest::copyCommand_data() {
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<QList<bool>>("ticks");
+    QTest::addColumn<int>("failures");
+    QTest::addColumn<QString>("clipboard");
+    QTest::newRow("empty results")
+        << QStringList{} << QList<bool>{} << 0 << QStringLiteral("(untouched)");
+    QTest::newRow("none ticked") << QStringList{"a", "b"} << QList<bool>{false, false} << 0
+                                 << QString();
+    QTest::newRow("ticked rows") << QStringList{"a", "bb", "c"} << QList<bool>{true, false, true}
+                                 << 0 << QStringLiteral("a\r\nc\r\n");
+    QTest::newRow("busy clipboard")
+        << QStringList{"a"} << QList<bool>{true} << 5 << QStringLiteral("a\r\n");
+}
+
+void ResultsTest::copyCommand() {
+    QFETCH(QStringList, values);
+    QFETCH(QList<bool>, ticks);
+    QFETCH(int, failures);
+    QFETCH(QString, clipboard);
+    Harness h;
+    addResults(h.w(), values);
+    for (int i = 0; i < ticks.size(); ++i)
+        h.w().resultsList().setChecked(i + 1, ticks[i]);
+    h.clipboard.failuresLeft = failures;
+
+    h.button("PushButton10")->click();
+
+    QCOMPARE(h.clipboard.text, clipboard);
+    QCOMPARE(h.dialogs.shown.size(), 1);
+    const auto &box = h.dialogs.shown[0];
+    QCOMPARE(box.text, CopiedMessage);
+    QCOMPARE(box.title, QStringLiteral("Quorvel"));
+    QCOMPARE(box.buttons, Dialogs::Buttons::Ok);
+    QCOMPARE(box.icon, Dialogs::Icon::None);
+}
+
+QTEST_MAIN(ResultsTest)
 #include "tst_results.moc"

@@ -152,7 +152,14 @@ qsizetype safeCut(const QByteArray &bytes) {
 bool isValidUtf8(QIODevice &device, TimeSlice *slice) {
     QByteArray carry;
     for (;;) {
-        const QByteArray chunk = readChunk(device);
+        QByteArray chunk;
+        try {
+            chunk = readChunk(device);
+        } catch (const Failure &) {
+            // Judge by what could be read; the reading pass then keeps the lines before the
+            // failure and reports it.
+            return QByteArrayView(carry).first(safeCut(carry)).isValidUtf8();
+        }
         if (chunk.isEmpty())
             return QByteArrayView(carry).isValidUtf8();
         carry += chunk;
@@ -201,6 +208,7 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink) {
                              QStringConverter::Flag::ConvertInitialBom);
         const auto &table = windows1252();
         qint64 total = 0;
+        QString heldHighSurrogate;
         for (;;) {
             const QByteArray chunk = readChunk(device);
             total += chunk.size();
@@ -217,15 +225,25 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink) {
                 break;
             }
             case Encoding::Utf16LE:
-            case Encoding::Utf16BE:
-                splitter.feed(TextStore::encode(QString(utf16.decode(chunk))));
+            case Encoding::Utf16BE: {
+                // A surrogate pair cut by the chunk boundary is joined again first.
+                QString text = heldHighSurrogate + QString(utf16.decode(chunk));
+                heldHighSurrogate.clear();
+                if (!text.isEmpty() && text.back().isHighSurrogate()) {
+                    heldHighSurrogate = text.back();
+                    text.chop(1);
+                }
+                splitter.feed(TextStore::encode(text));
                 break;
+            }
             }
             if (atEnd(device, chunk))
                 break;
             turn(slice, &splitter);
         }
         // A dangling half of a UTF-16 unit still shows up rather than vanishing.
+        if (!heldHighSurrogate.isEmpty())
+            splitter.feed(TextStore::encode(heldHighSurrogate));
         if (encoding != Encoding::Utf8 && encoding != Encoding::Windows1252 && (total & 1))
             splitter.feed("\xEF\xBF\xBD");
         splitter.finish();
