@@ -4,8 +4,12 @@
 
 #include <QHashFunctions>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 namespace {
@@ -22,52 +26,68 @@ bool sameBytes(QByteArrayView a, QByteArrayView b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), size_t(a.size())) == 0;
 }
 
-// Distinct texts of the list, each known by the position of its first copy.
+// Distinct texts of the list, each known by the position of its first copy. Sized once for
+// the whole list, so it never stops to rehash; its zeroed memory comes from the system as it
+// is touched rather than all at once. Each slot keeps part of the hash beside the id, so most
+// probes never look at the texts.
 class ValueIndex {
 public:
-    explicit ValueIndex(const TextStore &items) : items_(items), slots_(1u << 12, None) {}
+    explicit ValueIndex(const TextStore &items) : items_(items) {
+        size_t size = 1024;
+        while (size < size_t(items.size()) + size_t(items.size()) / 2)
+            size *= 2;
+        slots_.reset(static_cast<std::uint64_t *>(std::calloc(size, sizeof(std::uint64_t))));
+        if (!slots_)
+            throw std::bad_alloc();
+        mask_ = size - 1;
+    }
 
-    std::uint32_t idOf(std::uint32_t item) {
+    static size_t hashOf(QByteArrayView text) {
+        return qHashBits(text.data(), size_t(text.size()));
+    }
+
+    // Starts fetching the slot a hash lands on, while earlier items are still being looked up.
+    void prefetch(size_t hash) const {
+#if defined(__GNUC__) || defined(__clang__)
+        __builtin_prefetch(&slots_[hash & mask_]);
+#else
+        Q_UNUSED(hash);
+#endif
+    }
+
+    std::uint32_t idOf(std::uint32_t item, size_t hash) {
         const QByteArrayView text = items_.bytes(item);
-        const size_t hash = qHashBits(text.data(), size_t(text.size()));
-        size_t slot = hash & (slots_.size() - 1);
-        while (slots_[slot] != None) {
-            const std::uint32_t id = slots_[slot];
-            if (hashes_[id] == hash && sameBytes(items_.bytes(firstItem_[id]), text)) {
+        const auto tag = (std::uint64_t(hash) >> 32) << 32;
+        for (size_t slot = hash & mask_;; slot = (slot + 1) & mask_) {
+            const std::uint64_t entry = slots_[slot];
+            if (entry == 0) {
+                const auto id = std::uint32_t(firstItem_.size());
+                slots_[slot] = tag | (std::uint64_t(id) + 1);
+                firstItem_.push_back(item);
+                counts_.push_back(1);
+                return id;
+            }
+            const auto id = std::uint32_t(entry) - 1;
+            if ((entry >> 32) == (tag >> 32) && sameBytes(items_.bytes(firstItem_[id]), text)) {
                 ++counts_[id];
                 return id;
             }
-            slot = (slot + 1) & (slots_.size() - 1);
         }
-        const auto id = std::uint32_t(firstItem_.size());
-        slots_[slot] = id;
-        firstItem_.push_back(item);
-        hashes_.push_back(hash);
-        counts_.push_back(1);
-        if (firstItem_.size() * 2 > slots_.size())
-            grow();
-        return id;
     }
 
-    std::vector<std::uint32_t> takeCounts() { return std::move(counts_); }
+    std::vector<std::uint32_t> takeCounts() {
+        return std::move(counts_);
+    }
 
 private:
-    void grow() {
-        std::vector<std::uint32_t> bigger(slots_.size() * 2, None);
-        const size_t mask = bigger.size() - 1;
-        for (std::uint32_t id = 0; id < firstItem_.size(); ++id) {
-            size_t slot = hashes_[id] & mask;
-            while (bigger[slot] != None)
-                slot = (slot + 1) & mask;
-            bigger[slot] = id;
-        }
-        slots_.swap(bigger);
-    }
+    struct Free {
+        void operator()(void *p) const { std::free(p); }
+    };
 
     const TextStore &items_;
-    std::vector<std::uint32_t> slots_;
+    std::unique_ptr<std::uint64_t[], Free> slots_;
+    size_t mask_ = 0;
     std::vector<std::uint32_t> firstItem_;
-    std::vector<size_t> hashes_;
     std::vector<std::uint32_t> counts_;
 };
 } // namespace
@@ -92,10 +112,22 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
     std::vector<std::uint32_t> copies;
     {
         ValueIndex index(items);
-        for (std::uint32_t i = 0; i < n; ++i) {
-            turn(i);
-            if (!isBlank(items.bytes(i)))
-                valueOf[i] = index.idOf(i);
+        // In blocks, so the slots of a block are on their way while the block is looked up.
+        constexpr std::uint32_t Block = 16;
+        size_t hashes[Block];
+        for (std::uint32_t first = 0; first < n; first += Block) {
+            turn(first);
+            const std::uint32_t end = std::min(n, first + Block);
+            for (std::uint32_t i = first; i < end; ++i) {
+                const QByteArrayView text = items.bytes(i);
+                if (isBlank(text))
+                    continue;
+                hashes[i - first] = ValueIndex::hashOf(text);
+                index.prefetch(hashes[i - first]);
+            }
+            for (std::uint32_t i = first; i < end; ++i)
+                if (!isBlank(items.bytes(i)))
+                    valueOf[i] = index.idOf(i, hashes[i - first]);
         }
         copies = index.takeCounts();
     }

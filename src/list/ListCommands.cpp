@@ -94,6 +94,8 @@ void Form1::ReadListFile(TextListModel &list, const QString &path) {
         return;
     }
     const std::unique_ptr<QIODevice> file = fileSystem_.openForReading(path);
+    if (file->size() > 0)
+        list.reserveMoreBytes(file->size());
     TimeSlice slice(closing_);
     readListLines(*file, &slice, [&](const TextStore &lines) { list.appendItems(lines); });
 }

@@ -219,8 +219,15 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink) {
             case Encoding::Windows1252: {
                 QByteArray text;
                 text.reserve(chunk.size() * 2);
-                for (char c : chunk)
-                    text += table.utf8[uchar(c)];
+                qsizetype ascii = 0; // start of the current run of ASCII bytes
+                for (qsizetype i = 0; i < chunk.size(); ++i) {
+                    if (uchar(chunk[i]) < 0x80)
+                        continue;
+                    text.append(chunk.constData() + ascii, i - ascii);
+                    text += table.utf8[uchar(chunk[i])];
+                    ascii = i + 1;
+                }
+                text.append(chunk.constData() + ascii, chunk.size() - ascii);
                 splitter.feed(text);
                 break;
             }

@@ -110,7 +110,7 @@ void TextStore::append(QStringView text) {
 void TextStore::append(const TextStore &other) {
     if (other.isEmpty())
         return;
-    if (isEmpty() && d_.use_count() == 1 && other.d_ != d_) {
+    if (isEmpty() && d_->bytes.capacity() == 0 && other.d_ != d_) {
         d_ = other.d_; // share instead of copying
         return;
     }
@@ -152,10 +152,10 @@ void TextStore::clear() {
     d_ = std::make_shared<Data>();
 }
 
-void TextStore::reserve(qsizetype items, qsizetype bytes) {
+void TextStore::reserveMoreBytes(qsizetype bytes) {
     detach();
-    d_->ends.reserve(size_t(items));
-    d_->bytes.reserve(size_t(bytes));
+    if (d_->bytes.capacity() - d_->bytes.size() < size_t(bytes))
+        d_->bytes.reserve(d_->bytes.size() + size_t(bytes));
 }
 
 std::size_t TextStore::bytesAllocated() const {
