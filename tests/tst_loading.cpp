@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "app/ErrorReport.h"
+#include "app/TimeSlice.h"
 #include "list/ListFileReader.h"
 #include "list/NormalizePath.h"
 #include "list/TextListModel.h"
@@ -9,6 +10,8 @@
 #include <QFile>
 #include <QStringEncoder>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
 namespace {
 constexpr qsizetype Chunk = 1 << 18; // the reader's chunk size
@@ -103,6 +106,7 @@ private slots:
     void loadFiles();
     void loadReadFailure_data();
     void loadReadFailure();
+    void secondLoadDuringLoad();
 };
 
 void LoadingTest::lineEndsAndEncodings_data() {
@@ -146,6 +150,18 @@ void LoadingTest::lineEndsAndEncodings_data() {
         << QByteArray("\xC3\xA9\r\n") + xs(Chunk + 100) + "\r\n\xFF"
         << QStringList{QStringLiteral("\u00C3\u00A9"), QString(xs(Chunk + 100)),
                        QStringLiteral("\u00FF")};
+    QTest::newRow("UTF-8 mark, stray bytes")
+        << QByteArray("\xEF\xBB\xBF"
+                      "caf\xC3\xA9\r\n\xFF\x80")
+        << QStringList{QStringLiteral("caf\u00E9"), QStringLiteral("\u00FF\u20AC")};
+    QTest::newRow("UTF-8 mark, cut-off sequence at end")
+        << QByteArray("\xEF\xBB\xBF"
+                      "a\xE2\x82")
+        << QStringList{QStringLiteral("a\u00E2\u201A")};
+    QTest::newRow("UTF-8 mark, stray byte, char across chunks")
+        << QByteArray("\xEF\xBB\xBF\xFF") + xs(Chunk - 2) + "\xE2\x82\xAC"
+        << QStringList{QStringLiteral("\u00FF") + QString(xs(Chunk - 2)) +
+                       QStringLiteral("\u20AC")};
     QTest::newRow("UTF-8 sequence cut off at end")
         << QByteArray("ab\xC3") << QStringList{QStringLiteral("ab\u00C3")};
     QTest::newRow("NUL inside a line")
@@ -363,6 +379,59 @@ void LoadingTest::loadReadFailure() {
     for (int i = 1; i <= h.w().inputList().itemCount(); ++i)
         loaded << h.w().inputList().itemText(i);
     QCOMPARE(loaded, items);
+}
+
+// A list file that reads slowly enough for the event loop to get a turn in the middle.
+class SlowFiles : public FileSystem {
+    class SlowFile : public QFile {
+    public:
+        using QFile::QFile;
+
+    protected:
+        qint64 readData(char *data, qint64 maxSize) override {
+            QThread::msleep(2 * TimeSlice::SliceMs);
+            return QFile::readData(data, maxSize);
+        }
+    };
+
+public:
+    std::unique_ptr<QIODevice> openForReading(const QString &path) override {
+        auto file = std::make_unique<SlowFile>(path);
+        if (!file->open(QIODevice::ReadOnly))
+            throw Failure(file->errorString());
+        return file;
+    }
+};
+
+void LoadingTest::secondLoadDuringLoad() {
+    QTemporaryDir dir;
+    QByteArray lines;
+    for (int i = 0; i < 1000; ++i)
+        lines += QByteArray::number(i) + "\r\n";
+    const QString first = writeFile(dir, QStringLiteral("first.txt"), lines);
+    const QString second = writeFile(dir, QStringLiteral("second.txt"), "x\r\n");
+    SlowFiles files;
+    Harness h(&files);
+    h.dialogs.openAnswers << QStringList{first} << QStringList{second};
+    int pointerAfterInner = -1;
+    QTimer::singleShot(0, &h.w(), [&] {
+        h.button("PushButton5")->click(); // refused: the first file is still being read
+        h.button("PushButton4")->click(); // a search runs and ends meanwhile
+        pointerAfterInner = h.w().mousePointer();
+        h.button("PushButton7")->click(); // Clear List: still refused
+    });
+    h.button("PushButton5")->click();
+
+    QCOMPARE(pointerAfterInner, int(Form1::PointerHourglass));
+    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
+    QCOMPARE(h.w().inputList().itemCount(), 1000);
+    QCOMPARE(h.w().inputList().itemText(1000), QStringLiteral("999"));
+    const QStringList messages = h.dialogs.messageTexts();
+    QCOMPARE(messages.size(), 2);
+    QVERIFY2(messages[0].startsWith(QStringLiteral(
+                 "File already open\r\nin Quorvel2021/08/31.Form1.PushButton5_Click at line 120")),
+             qPrintable(messages[0]));
+    QCOMPARE(messages[1], QStringLiteral("No files added."));
 }
 
 int runLoadingTests(int argc, char **argv) {

@@ -112,6 +112,11 @@ void ResultsTest::saveFormats_data() {
         << lines << wide << QByteArray("caf\xC3\xA9\r\n\xE2\x82\xAC\xF0\x9F\x98\x80\r\n");
     QTest::newRow("comma, non-ASCII")
         << comma << wide << QByteArray("caf\xC3\xA9,\xE2\x82\xAC\xF0\x9F\x98\x80,\r\n");
+    // Halves of broken surrogate pairs stay in their own rows.
+    const QStringList broken{QString(QChar(0xD83D)), QChar(0xDE00) + QStringLiteral("x"),
+                             QStringLiteral("end") + QChar(0xD83D)};
+    QTest::newRow("lines, broken pairs")
+        << lines << broken << QByteArray("\xEF\xBF\xBD\r\n\xEF\xBF\xBDx\r\nend\xEF\xBF\xBD\r\n");
 }
 
 void ResultsTest::saveFormats() {

@@ -215,6 +215,25 @@ void Form1::setMousePointer(int value) {
     }
 }
 
+void Form1::showBusyPointer() {
+    ++busyCommands_;
+    setMousePointer(PointerHourglass);
+}
+
+void Form1::endBusyPointer() {
+    if (busyCommands_ > 0)
+        --busyCommands_;
+    if (busyCommands_ == 0)
+        setMousePointer(PointerDefault);
+}
+
+std::shared_ptr<void> Form1::claimListFile() {
+    if (listFileOpen_)
+        throw Failure(QStringLiteral("File already open"));
+    listFileOpen_ = true;
+    return std::shared_ptr<void>(nullptr, [this](void *) { listFileOpen_ = false; });
+}
+
 void Form1::closeEvent(QCloseEvent *event) {
     // Ends the program at once: running commands unwind at their next turn.
     closing_ = true;
@@ -222,13 +241,16 @@ void Form1::closeEvent(QCloseEvent *event) {
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event) {
-    if (watched == ListView1 && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) {
-        RemoveCurrentItem();
-        return true;
-    }
-    if (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
-        RemoveCurrentItem();
+    const bool remove =
+        (watched == ListView1 && event->type() == QEvent::KeyPress &&
+         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) ||
+        (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick);
+    if (remove) {
+        try {
+            RemoveCurrentItem();
+        } catch (...) {
+            // Nothing may escape into the event loop; the list stays as it was.
+        }
         return true;
     }
     return QWidget::eventFilter(watched, event);

@@ -6,6 +6,7 @@
 #include <QTableView>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
 class Clipboard;
@@ -39,6 +40,10 @@ public:
     void setMousePointer(int value);
     // The hourglass of a load, search or save.
     bool busyPointer() const { return mousePointer_ == PointerHourglass; }
+    // Long commands may run inside one another's event-loop turns; the hourglass stays until
+    // the last of them ends.
+    void showBusyPointer();
+    void endBusyPointer();
     bool hasCustomPointer() const { return customPointer_.has_value(); }
     bool busyFlag() const { return busyFlag_; }
     const QString &applicationTitle() const { return applicationTitle_; }
@@ -75,6 +80,9 @@ private:
     void message(const QString &text);
 
     void RemoveCurrentItem();
+    // Claims the one file handle for as long as the returned guard lives; throws Failure
+    // while another command holds it.
+    std::shared_ptr<void> claimListFile();
     void ReadListFile(TextListModel &list, const QString &path);
     void saveResults(const char *location, bool comma);
     void CopyListToClipboard(TextListModel &list);
@@ -89,6 +97,9 @@ private:
     std::optional<QCursor> customPointer_;
     bool busyFlag_ = false;
     bool closing_ = false; // set when the window closes; long commands then unwind
+    int busyCommands_ = 0;
+    // One list or result file is open at a time, so the lines of two files never interleave.
+    bool listFileOpen_ = false;
 
     TextListModel *inputModel_ = nullptr;
     TextListModel *resultsModel_ = nullptr;

@@ -11,7 +11,7 @@ void Form1::PushButton4_Click() {
             return;
         t.step(102, [&] { busyFlag_ = true; });
         if (!t.test(104, [&] { return inputModel_->itemCount() <= 0; })) {
-            t.step(106, [&] { setMousePointer(PointerHourglass); });
+            t.step(106, [&] { showBusyPointer(); });
             // The run sees the list as it stood when it started; rows go to the results list
             // as they are found, so clearing the results meanwhile works as expected.
             t.step(110, [&] {
@@ -19,7 +19,7 @@ void Form1::PushButton4_Click() {
                 findDuplicates(inputModel_->store(), &slice,
                                [&](const TextStore &rows) { resultsModel_->appendItems(rows); });
             });
-            t.step(148, [&] { setMousePointer(PointerDefault); });
+            t.step(148, [&] { endBusyPointer(); });
             t.step(150, [&] { message(QStringLiteral("Done.")); });
         } else {
             t.step(152, [&] { message(QStringLiteral("No files added.")); });

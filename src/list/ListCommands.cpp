@@ -72,7 +72,7 @@ void Form1::PushButton5_Click() {
         t.step(108, [&] { parts = dialogs_.openFiles(title, filter); });
         if (t.test(110, [&] { return parts.isEmpty(); }))
             return;
-        t.step(114, [&] { setMousePointer(PointerHourglass); });
+        t.step(114, [&] { showBusyPointer(); });
         if (t.test(116, [&] { return parts.size() == 1; })) {
             QString path;
             t.step(118, [&] { path = parts.constFirst(); });
@@ -84,7 +84,7 @@ void Form1::PushButton5_Click() {
                 t.step(134, [&] { ReadListFile(*inputModel_, path); });
             }
         }
-        t.step(138, [&] { setMousePointer(PointerDefault); });
+        t.step(138, [&] { endBusyPointer(); });
     });
 }
 
@@ -93,6 +93,7 @@ void Form1::ReadListFile(TextListModel &list, const QString &path) {
         message(QStringLiteral("File not found"));
         return;
     }
+    const auto claim = claimListFile();
     const std::unique_ptr<QIODevice> file = fileSystem_.openForReading(path);
     if (file->size() > 0)
         list.reserveMoreBytes(file->size());

@@ -16,7 +16,13 @@
 namespace {
 constexpr qint64 ChunkSize = 1 << 18;
 
-enum class Encoding { Utf8, Utf16LE, Utf16BE, Windows1252 };
+enum class Encoding {
+    Utf8,
+    Utf8WithStrayBytes, // marked as UTF-8, yet not all of it is
+    Utf16LE,
+    Utf16BE,
+    Windows1252,
+};
 
 // Windows-1252 as the system's converter knows it; what it leaves undefined keeps its value.
 struct Windows1252Table {
@@ -118,6 +124,50 @@ private:
     bool pendingCR_ = false;
 };
 
+// UTF-8 in which each byte that belongs to no valid sequence stands for its Windows-1252
+// character, so that no byte is lost.
+class LenientUtf8 {
+public:
+    QByteArray decode(const QByteArray &chunk, bool last) {
+        const QByteArray in = carry_ + chunk;
+        carry_.clear();
+        QByteArray out;
+        out.reserve(in.size() + 16);
+        const auto *p = reinterpret_cast<const uchar *>(in.constData());
+        const qsizetype n = in.size();
+        qsizetype kept = 0; // bytes before this are in out already
+        for (qsizetype i = 0; i < n;) {
+            const uchar b = p[i];
+            if (b < 0x80) {
+                ++i;
+                continue;
+            }
+            const int length = b >= 0xC2 && b <= 0xDF   ? 2
+                               : b >= 0xE0 && b <= 0xEF ? 3
+                               : b >= 0xF0 && b <= 0xF4 ? 4
+                                                        : 0;
+            if (length && i + length > n && !last) {
+                carry_ = in.mid(i); // may complete in the next chunk
+                out.append(in.constData() + kept, i - kept);
+                return out;
+            }
+            if (length && i + length <= n &&
+                QByteArrayView(in.constData() + i, length).isValidUtf8()) {
+                i += length;
+                continue;
+            }
+            out.append(in.constData() + kept, i - kept);
+            out += windows1252ToUtf8(b);
+            kept = ++i;
+        }
+        out.append(in.constData() + kept, n - kept);
+        return out;
+    }
+
+private:
+    QByteArray carry_;
+};
+
 QByteArray readChunk(QIODevice &device) {
     QByteArray chunk(ChunkSize, Qt::Uninitialized);
     const qint64 got = device.read(chunk.data(), ChunkSize);
@@ -183,7 +233,8 @@ Encoding detect(QIODevice &device, TimeSlice *slice) {
         device.skip(2);
         return Encoding::Utf16BE;
     }
-    if (head.startsWith("\xEF\xBB\xBF"))
+    const bool marked = head.startsWith("\xEF\xBB\xBF");
+    if (marked)
         device.skip(3);
     if (device.isSequential())
         throw Failure(QStringLiteral("Bad file mode"));
@@ -191,7 +242,9 @@ Encoding detect(QIODevice &device, TimeSlice *slice) {
     const bool utf8 = isValidUtf8(device, slice);
     if (!device.seek(start))
         throw Failure(device.errorString());
-    return utf8 ? Encoding::Utf8 : Encoding::Windows1252;
+    if (utf8)
+        return Encoding::Utf8;
+    return marked ? Encoding::Utf8WithStrayBytes : Encoding::Windows1252;
 }
 } // namespace
 
@@ -209,12 +262,16 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink) {
         const auto &table = windows1252();
         qint64 total = 0;
         QString heldHighSurrogate;
+        LenientUtf8 lenient;
         for (;;) {
             const QByteArray chunk = readChunk(device);
             total += chunk.size();
             switch (encoding) {
             case Encoding::Utf8:
                 splitter.feed(chunk);
+                break;
+            case Encoding::Utf8WithStrayBytes:
+                splitter.feed(lenient.decode(chunk, false));
                 break;
             case Encoding::Windows1252: {
                 QByteArray text;
@@ -248,10 +305,12 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink) {
                 break;
             turn(slice, &splitter);
         }
-        // A dangling half of a UTF-16 unit still shows up rather than vanishing.
+        if (encoding == Encoding::Utf8WithStrayBytes)
+            splitter.feed(lenient.decode({}, true));
         if (!heldHighSurrogate.isEmpty())
             splitter.feed(TextStore::encode(heldHighSurrogate));
-        if (encoding != Encoding::Utf8 && encoding != Encoding::Windows1252 && (total & 1))
+        // A dangling half of a UTF-16 unit still shows up rather than vanishing.
+        if ((encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE) && (total & 1))
             splitter.feed("\xEF\xBF\xBD");
         splitter.finish();
     } catch (const Failure &) {

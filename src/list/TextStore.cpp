@@ -154,8 +154,7 @@ void TextStore::clear() {
 
 void TextStore::reserveMoreBytes(qsizetype bytes) {
     detach();
-    if (d_->bytes.capacity() - d_->bytes.size() < size_t(bytes))
-        d_->bytes.reserve(d_->bytes.size() + size_t(bytes));
+    growFor(d_->bytes, size_t(bytes));
 }
 
 std::size_t TextStore::bytesAllocated() const {

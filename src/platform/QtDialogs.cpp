@@ -18,14 +18,19 @@ QStringList nameFilters(const QString &filter) {
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
         if (patterns == QLatin1String("*.*"))
             patterns = QStringLiteral("*");
-        result << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
+        const QString &label = parts[i];
+        // Qt matches the patterns in the label's last parentheses.
+        if (label.endsWith(QLatin1Char('(') + patterns + QLatin1Char(')')))
+            result << label;
+        else
+            result << label + QStringLiteral(" (") + patterns + QLatin1Char(')');
     }
     return result;
 }
 
 void prepare(QFileDialog &dialog, const QString &title, const QString &filter) {
     dialog.setWindowTitle(title);
-    // The labels already show their patterns; hide the ones added for matching.
+    // The labels already show their patterns; hide any added for matching.
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setNameFilters(nameFilters(filter));
 }

@@ -30,7 +30,8 @@ QString layoutCheckedRows(const ColumnTable &table, TimeSlice *slice) {
         for (int c = 0; c < columns; ++c) {
             const QString cell = table.cell(r, c);
             text += cell;
-            if (ColumnWidths[size_t(c)] >= cell.size())
+            // The last cell's fill would only be trimmed again.
+            if (c + 1 < columns && ColumnWidths[size_t(c)] >= cell.size())
                 text += QString(ColumnWidths[size_t(c)] - cell.size(), QLatin1Char(' '));
             text += QLatin1Char('\t');
         }

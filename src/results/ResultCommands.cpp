@@ -57,25 +57,30 @@ void Form1::saveResults(const char *location, bool comma) {
         });
         if (!confirmed)
             return;
-        t.step(114, [&] { setMousePointer(PointerHourglass); });
+        t.step(114, [&] { showBusyPointer(); });
         // Written to a temporary file that replaces the old one only once complete; the
         // first failure ends the save, leaving any previous file as it was.
+        std::shared_ptr<void> claim;
         std::unique_ptr<QSaveFile> file;
         TextStore rows;
-        const bool written =
-            t.step(116, [&] { file = fileSystem_.openForWriting(path); }) &&
-            t.step(118, [&] { rows = resultsModel_->store(); }) && t.step(120, [&] {
-                TimeSlice slice(closing_);
-                writeResults(*file, rows, comma ? ResultFormat::Comma : ResultFormat::OnePerLine,
-                             &slice);
-            });
+        const bool written = t.step(116, [&] {
+            claim = claimListFile();
+            file = fileSystem_.openForWriting(path);
+        }) && t.step(118, [&] {
+            rows = resultsModel_->store();
+        }) && t.step(120, [&] {
+            TimeSlice slice(closing_);
+            writeResults(*file, rows, comma ? ResultFormat::Comma : ResultFormat::OnePerLine,
+                         &slice);
+        });
         if (written)
             t.step(124, [&] {
                 if (!file->commit())
                     throw Failure(file->errorString());
             });
         file.reset(); // an uncommitted file is discarded here
-        t.step(126, [&] { setMousePointer(PointerDefault); });
+        claim.reset();
+        t.step(126, [&] { endBusyPointer(); });
     });
 }
 

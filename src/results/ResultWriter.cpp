@@ -17,7 +17,8 @@ void put(QIODevice &device, QByteArray &buffer) {
 void writeResults(QIODevice &device, const TextStore &values, ResultFormat format,
                   TimeSlice *slice) {
     constexpr qsizetype BufferSize = 1 << 20;
-    QStringEncoder encoder(QStringEncoder::System);
+    // Stateless: half of a broken surrogate pair must not carry over into the next row.
+    QStringEncoder encoder(QStringEncoder::System, QStringEncoder::Flag::Stateless);
     const char *separator = format == ResultFormat::Comma ? "," : "\r\n";
     QByteArray buffer;
     for (qsizetype i = 0; i < values.size(); ++i) {
