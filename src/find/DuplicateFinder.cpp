@@ -13,7 +13,19 @@
 #include <vector>
 
 namespace {
-constexpr std::uint32_t None = UINT32_MAX;
+struct Free {
+    void operator()(void *p) const { std::free(p); }
+};
+
+// Zeroed memory that the system hands out as it is touched, not all at once up front, so
+// setting up a search of millions of items does not hold up the event loop.
+template <class T> std::unique_ptr<T[], Free> zeroed(size_t count) {
+    std::unique_ptr<T[], Free> array(
+        static_cast<T *>(std::calloc(std::max<size_t>(count, 1), sizeof(T))));
+    if (!array)
+        throw std::bad_alloc();
+    return array;
+}
 
 bool isBlank(QByteArrayView text) {
     for (char c : text)
@@ -27,18 +39,15 @@ bool sameBytes(QByteArrayView a, QByteArrayView b) {
 }
 
 // Distinct texts of the list, each known by the position of its first copy. Sized once for
-// the whole list, so it never stops to rehash; its zeroed memory comes from the system as it
-// is touched rather than all at once. Each slot keeps part of the hash beside the id, so most
-// probes never look at the texts.
+// the whole list, so it never stops to rehash. Each slot keeps part of the hash beside the
+// id, so most probes never look at the texts.
 class ValueIndex {
 public:
     explicit ValueIndex(const TextStore &items) : items_(items) {
         size_t size = 1024;
         while (size < size_t(items.size()) + size_t(items.size()) / 2)
             size *= 2;
-        slots_.reset(static_cast<std::uint64_t *>(std::calloc(size, sizeof(std::uint64_t))));
-        if (!slots_)
-            throw std::bad_alloc();
+        slots_ = zeroed<std::uint64_t>(size);
         mask_ = size - 1;
     }
 
@@ -69,7 +78,10 @@ public:
             }
             const auto id = std::uint32_t(entry) - 1;
             if ((entry >> 32) == (tag >> 32) && sameBytes(items_.bytes(firstItem_[id]), text)) {
-                ++counts_[id];
+                if (++counts_[id] % 2 == 0) {
+                    ++pairs_;
+                    pairBytes_ += text.size();
+                }
                 return id;
             }
         }
@@ -78,21 +90,27 @@ public:
     std::vector<std::uint32_t> takeCounts() {
         return std::move(counts_);
     }
+    // The rows the search will report, and their bytes.
+    qsizetype pairs() const {
+        return pairs_;
+    }
+    qsizetype pairBytes() const {
+        return pairBytes_;
+    }
 
 private:
-    struct Free {
-        void operator()(void *p) const { std::free(p); }
-    };
-
     const TextStore &items_;
     std::unique_ptr<std::uint64_t[], Free> slots_;
     size_t mask_ = 0;
     std::vector<std::uint32_t> firstItem_;
     std::vector<std::uint32_t> counts_;
+    qsizetype pairs_ = 0;
+    qsizetype pairBytes_ = 0;
 };
 } // namespace
 
-void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink) {
+void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
+                    const RowSpace &space) {
     const auto n = std::uint32_t(items.size());
     TextStore rows;
     auto flush = [&] {
@@ -108,7 +126,7 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
         }
     };
 
-    std::vector<std::uint32_t> valueOf(n, None);
+    auto valueOf = zeroed<std::uint32_t>(n); // id + 1 of each item's text, 0 for a blank
     std::vector<std::uint32_t> copies;
     {
         ValueIndex index(items);
@@ -127,17 +145,19 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
             }
             for (std::uint32_t i = first; i < end; ++i)
                 if (!isBlank(items.bytes(i)))
-                    valueOf[i] = index.idOf(i, hashes[i - first]);
+                    valueOf[i] = index.idOf(i, hashes[i - first]) + 1;
         }
         copies = index.takeCounts();
+        if (space)
+            space(index.pairs(), index.pairBytes());
     }
 
-    std::vector<std::uint32_t> seen(copies.size(), 0);
+    auto seen = zeroed<std::uint32_t>(copies.size());
     for (std::uint32_t i = 0; i < n; ++i) {
         turn(i);
-        const std::uint32_t id = valueOf[i];
-        if (id == None)
+        if (valueOf[i] == 0)
             continue;
+        const std::uint32_t id = valueOf[i] - 1;
         const std::uint32_t copy = ++seen[id];
         // An odd copy with a later copy to pair with.
         if ((copy & 1) && copy < copies[id])

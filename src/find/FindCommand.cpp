@@ -16,8 +16,12 @@ void Form1::PushButton4_Click() {
             // as they are found, so clearing the results meanwhile works as expected.
             t.step(110, [&] {
                 TimeSlice slice(closing_);
-                findDuplicates(inputModel_->store(), &slice,
-                               [&](const TextStore &rows) { resultsModel_->appendItems(rows); });
+                findDuplicates(
+                    inputModel_->store(), &slice,
+                    [&](const TextStore &rows) { resultsModel_->appendItems(rows); },
+                    [&](qsizetype rows, qsizetype bytes) {
+                        resultsModel_->reserveMore(rows, bytes);
+                    });
             });
             t.step(148, [&] { endBusyPointer(); });
             t.step(150, [&] { message(QStringLiteral("Done.")); });

@@ -96,7 +96,7 @@ void Form1::ReadListFile(TextListModel &list, const QString &path) {
     const auto claim = claimListFile();
     const std::unique_ptr<QIODevice> file = fileSystem_.openForReading(path);
     if (file->size() > 0)
-        list.reserveMoreBytes(file->size());
+        list.reserveMore(0, file->size());
     TimeSlice slice(closing_);
     readListLines(*file, &slice, [&](const TextStore &lines) { list.appendItems(lines); });
 }

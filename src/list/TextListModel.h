@@ -20,7 +20,7 @@ public:
     // One model notification for the whole batch.
     void appendItems(const TextStore &batch);
     void clearItems();
-    void reserveMoreBytes(qsizetype bytes) { store_.reserveMoreBytes(bytes); }
+    void reserveMore(qsizetype items, qsizetype bytes) { store_.reserveMore(items, bytes); }
     int itemCount() const { return int(store_.size()); }
     QString itemText(int position) const;
     void setText(int position, const QString &text);

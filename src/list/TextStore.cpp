@@ -152,8 +152,9 @@ void TextStore::clear() {
     d_ = std::make_shared<Data>();
 }
 
-void TextStore::reserveMoreBytes(qsizetype bytes) {
+void TextStore::reserveMore(qsizetype items, qsizetype bytes) {
     detach();
+    growFor(d_->ends, size_t(items));
     growFor(d_->bytes, size_t(bytes));
 }
 

@@ -30,9 +30,9 @@ public:
     void setText(qsizetype index, QStringView text);
     void remove(qsizetype index);
     void clear();
-    // Room for this many more bytes of text, so a large load does not copy the buffer over
-    // and over as it grows.
-    void reserveMoreBytes(qsizetype bytes);
+    // Room for this many more texts and bytes, so a large load does not copy the buffers
+    // over and over as they grow.
+    void reserveMore(qsizetype items, qsizetype bytes);
 
     // Memory held for the texts, for the benchmark.
     std::size_t bytesAllocated() const;
