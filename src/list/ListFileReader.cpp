@@ -25,35 +25,38 @@ enum class Encoding {
 };
 
 // Windows-1252 as the system's converter knows it; what it leaves undefined keeps its value.
+// The bytes 0x80 to 0x9F are also known here for systems without a converter for it.
 struct Windows1252Table {
     std::array<QByteArray, 256> utf8;
     Windows1252Table() {
-        for (int b = 0; b < 256; ++b) {
-            char32_t code = char32_t(b);
+        static constexpr char16_t high[32] = {
+            0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+            0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+            0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
 #ifdef QUORVEL_HAVE_ICONV
-            if (b >= 0x80) {
-                static iconv_t cd = iconv_open("UTF-32LE", "WINDOWS-1252");
-                if (cd != iconv_t(-1)) {
-                    char in = char(b);
-                    char out[4] = {};
-                    char *inp = &in, *outp = out;
-                    size_t inLeft = 1, outLeft = sizeof out;
-                    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-                    if (iconv(cd, &inp, &inLeft, &outp, &outLeft) != size_t(-1) && outLeft == 0)
-                        code = char32_t(uchar(out[0]) | uchar(out[1]) << 8 | uchar(out[2]) << 16);
-                }
+        const iconv_t cd = iconv_open("UTF-32LE", "WINDOWS-1252");
+#endif
+        for (int b = 0; b < 256; ++b) {
+            char32_t code = b >= 0x80 && b < 0xA0 ? high[b - 0x80] : char32_t(b);
+#ifdef QUORVEL_HAVE_ICONV
+            if (b >= 0x80 && cd != iconv_t(-1)) {
+                char in = char(b);
+                char out[4] = {};
+                char *inp = &in, *outp = out;
+                size_t inLeft = 1, outLeft = sizeof out;
+                iconv(cd, nullptr, nullptr, nullptr, nullptr);
+                if (iconv(cd, &inp, &inLeft, &outp, &outLeft) != size_t(-1) && outLeft == 0)
+                    code = char32_t(uchar(out[0]) | uchar(out[1]) << 8 | uchar(out[2]) << 16);
+                else
+                    code = char32_t(b); // undefined in the code page
             }
-#else
-            static constexpr char16_t high[32] = {
-                0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x8D,   0x017D, 0x8F,
-                0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-            if (b >= 0x80 && b < 0xA0)
-                code = high[b - 0x80];
 #endif
             utf8[size_t(b)] = QString::fromUcs4(&code, 1).toUtf8();
         }
+#ifdef QUORVEL_HAVE_ICONV
+        if (cd != iconv_t(-1))
+            iconv_close(cd);
+#endif
     }
 };
 
