@@ -127,10 +127,13 @@ private:
     bool pendingCR_ = false;
 };
 
-// UTF-8 in which each byte that belongs to no valid sequence stands for its Windows-1252
-// character, so that no byte is lost.
-class LenientUtf8 {
+// Turns 8-bit text into UTF-8, each byte of 0x80 or above standing for its Windows-1252
+// character. With keepUtf8, valid UTF-8 sequences pass through and only the bytes that belong
+// to none are taken that way, so that no byte is lost.
+class EightBitDecoder {
 public:
+    explicit EightBitDecoder(bool keepUtf8) : keepUtf8_(keepUtf8) {}
+
     QByteArray decode(const QByteArray &chunk, bool last) {
         const QByteArray in = carry_ + chunk;
         carry_.clear();
@@ -145,7 +148,8 @@ public:
                 ++i;
                 continue;
             }
-            const int length = b >= 0xC2 && b <= 0xDF   ? 2
+            const int length = !keepUtf8_               ? 0
+                               : b >= 0xC2 && b <= 0xDF ? 2
                                : b >= 0xE0 && b <= 0xEF ? 3
                                : b >= 0xF0 && b <= 0xF4 ? 4
                                                         : 0;
@@ -168,6 +172,7 @@ public:
     }
 
 private:
+    bool keepUtf8_;
     QByteArray carry_;
 };
 
@@ -262,10 +267,9 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink) {
         QStringDecoder utf16(encoding == Encoding::Utf16BE ? QStringConverter::Utf16BE
                                                            : QStringConverter::Utf16LE,
                              QStringConverter::Flag::ConvertInitialBom);
-        const auto &table = windows1252();
         qint64 total = 0;
         QString heldHighSurrogate;
-        LenientUtf8 lenient;
+        EightBitDecoder eightBit(encoding == Encoding::Utf8WithStrayBytes);
         for (;;) {
             const QByteArray chunk = readChunk(device);
             total += chunk.size();
@@ -274,23 +278,9 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink) {
                 splitter.feed(chunk);
                 break;
             case Encoding::Utf8WithStrayBytes:
-                splitter.feed(lenient.decode(chunk, false));
+            case Encoding::Windows1252:
+                splitter.feed(eightBit.decode(chunk, false));
                 break;
-            case Encoding::Windows1252: {
-                QByteArray text;
-                text.reserve(chunk.size() * 2);
-                qsizetype ascii = 0; // start of the current run of ASCII bytes
-                for (qsizetype i = 0; i < chunk.size(); ++i) {
-                    if (uchar(chunk[i]) < 0x80)
-                        continue;
-                    text.append(chunk.constData() + ascii, i - ascii);
-                    text += table.utf8[uchar(chunk[i])];
-                    ascii = i + 1;
-                }
-                text.append(chunk.constData() + ascii, chunk.size() - ascii);
-                splitter.feed(text);
-                break;
-            }
             case Encoding::Utf16LE:
             case Encoding::Utf16BE: {
                 // A surrogate pair cut by the chunk boundary is joined again first.
@@ -308,8 +298,7 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink) {
                 break;
             turn(slice, &splitter);
         }
-        if (encoding == Encoding::Utf8WithStrayBytes)
-            splitter.feed(lenient.decode({}, true));
+        splitter.feed(eightBit.decode({}, true)); // a sequence cut off at the very end
         if (!heldHighSurrogate.isEmpty())
             splitter.feed(TextStore::encode(heldHighSurrogate));
         // A dangling half of a UTF-16 unit still shows up rather than vanishing.
