@@ -2,8 +2,10 @@
 // reports how long the event loop went unserved and how much memory the lists hold.
 //
 // usage: quorvel_bench [N] [--file-lines M]
+//        quorvel_bench --write-list PATH [--file-lines M]
 // Prints one figure a line as "name value unit". Exits with 1 when a command gave a wrong
-// result or showed an unexpected message.
+// result or showed an unexpected message. --write-list only writes the list file the load is
+// timed on (M lines, CR LF), for comparisons with other tools.
 #include "app/Form1.h"
 #include "list/TextListModel.h"
 #include "list/TextStore.h"
@@ -274,6 +276,7 @@ bool writeListFile(const QString &path, RandomList list) {
 struct Options {
     long long items = 1'000'000;
     long long fileLines = 1'000'000;
+    QString writeList;
 };
 
 bool parseCount(const QString &text, long long &value) {
@@ -288,6 +291,10 @@ bool parseOptions(const QStringList &args, Options &options) {
         if (args[i] == QLatin1String("--file-lines")) {
             if (++i == args.size() || !parseCount(args[i], options.fileLines))
                 return false;
+        } else if (args[i] == QLatin1String("--write-list")) {
+            if (++i == args.size() || args[i].isEmpty())
+                return false;
+            options.writeList = args[i];
         } else if (!haveItems && parseCount(args[i], options.items)) {
             haveItems = true;
         } else {
@@ -371,9 +378,18 @@ int main(int argc, char *argv[]) {
 
     Options options;
     if (!parseOptions(QCoreApplication::arguments(), options)) {
-        std::fprintf(stderr, "usage: quorvel_bench [N] [--file-lines M]  (0 <= N, M <= %lld)\n",
+        std::fprintf(stderr,
+                     "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH]"
+                     "  (0 <= N, M <= %lld)\n",
                      MaxItems);
         return 2;
+    }
+    if (!options.writeList.isEmpty()) {
+        if (writeListFile(options.writeList,
+                          RandomList(std::uint64_t(options.fileLines), FileSeed)))
+            return 0;
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(options.writeList));
+        return 1;
     }
     bool sound = benchFind(options);
     sound &= benchLoad(options);

@@ -7,6 +7,7 @@
 TimeSlice::TimeSlice(const bool &abortFlag) : abortFlag_(abortFlag) {
     checkAbort();
     timer_.start();
+    handOverTimer_.start();
 }
 
 void TimeSlice::yield() {
@@ -19,4 +20,11 @@ void TimeSlice::yield() {
 void TimeSlice::checkAbort() const {
     if (abortFlag_)
         throw Aborted{};
+}
+
+bool TimeSlice::handOver() {
+    if (!handOverTimer_.hasExpired(HandOverMs))
+        return false;
+    handOverTimer_.restart();
+    return true;
 }

@@ -17,10 +17,17 @@ public:
     // Lets pending events run, then starts a new slice.
     void yield();
 
+    // Whether to hand what a command produced so far to a list before this turn: at most every
+    // HandOverMs, since a list view pays for each insertion with a pass over all its rows.
+    // Restarts the wait when it answers yes.
+    static constexpr int HandOverMs = 50;
+    bool handOver();
+
     // Throws Aborted when the window has been closed.
     void checkAbort() const;
 
 private:
     const bool &abortFlag_;
     QElapsedTimer timer_;
+    QElapsedTimer handOverTimer_;
 };

@@ -1,15 +1,24 @@
 #include "DuplicateFinder.h"
 
+#include "app/ErrorReport.h"
 #include "app/TimeSlice.h"
 
-#include <QHashFunctions>
+#include <xxhash.h>
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -38,80 +47,294 @@ bool sameBytes(QByteArrayView a, QByteArrayView b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), size_t(a.size())) == 0;
 }
 
-// Distinct texts of the list, each known by the position of its first copy. Sized once for
-// the whole list, so it never stops to rehash. Each slot keeps part of the hash beside the
-// id, so most probes never look at the texts.
-class ValueIndex {
+std::uint64_t xxh3(QByteArrayView text) {
+    return XXH3_64bits(text.data(), size_t(text.size()));
+}
+
+// Thrown inside a worker when the search is called off.
+struct Stopped {};
+
+// Below this many items a second thread costs more than it saves.
+constexpr std::uint32_t ThreadedFrom = 100'000;
+
+// One part of the hash space: the values whose hashes fall in it, each with the position of
+// its latest copy and whether that copy still waits for a partner. A copy that finds its
+// partner waiting marks the partner's bit: the earlier copy of a pair is what is reported.
+class Part {
 public:
-    explicit ValueIndex(const TextStore &items) : items_(items) {
-        size_t size = 1024;
-        while (size < size_t(items.size()) + size_t(items.size()) / 2)
-            size *= 2;
-        slots_ = zeroed<std::uint64_t>(size);
-        mask_ = size - 1;
+    Part(const TextStore &items, std::uint32_t part, std::uint32_t parts, FindHash hash)
+        : items_(items), part_(part), parts_(parts), hash_(hash),
+          marks_(zeroed<std::uint64_t>(size_t(items.size()) / 64 + 1)) {
+        size_t slotCount = 1024;
+        while (slotCount < size_t(items.size()) / parts * 3 / 2)
+            slotCount *= 2;
+        resize(slotCount);
     }
 
-    static size_t hashOf(QByteArrayView text) {
-        return qHashBits(text.data(), size_t(text.size()));
+    const std::uint64_t *marks() const { return marks_.get(); }
+    qsizetype rows() const { return rows_; }
+    qsizetype rowBytes() const { return rowBytes_; }
+
+    // Calls pause() between blocks of items. Equal hash tags are taken for equal texts at
+    // first, and the texts compared a little later, when they have been fetched; should two
+    // texts ever differ, the part is done again comparing each text at once.
+    template <class Pause> void run(Pause &&pause) {
+        pass(pause);
+        if (!checks_.finish(items_)) {
+            clear();
+            compareAtOnce_ = true;
+            pass(pause);
+        }
     }
 
-    // Starts fetching the slot a hash lands on, while earlier items are still being looked up.
-    void prefetch(size_t hash) const {
+private:
+    // Pairs of texts (a copy and the latest copy before it) compared once both are fetched.
+    class LateChecks {
+    public:
+        void add(const TextStore &items, std::uint32_t item, std::uint32_t latest) {
+            if (added_ >= Ring)
+                equal_ = equal_ && check(items, ring_[added_ % Ring]);
+            if (added_ >= Ring / 2) {
+                Pair &half = ring_[(added_ - Ring / 2) % Ring];
+                half.text = items.bytes(half.latest);
 #if defined(__GNUC__) || defined(__clang__)
-        __builtin_prefetch(&slots_[hash & mask_]);
-#else
-        Q_UNUSED(hash);
+                __builtin_prefetch(half.text.data());
+                __builtin_prefetch(half.text.data() + half.text.size());
 #endif
-    }
-
-    std::uint32_t idOf(std::uint32_t item, size_t hash) {
-        const QByteArrayView text = items_.bytes(item);
-        const auto tag = (std::uint64_t(hash) >> 32) << 32;
-        for (size_t slot = hash & mask_;; slot = (slot + 1) & mask_) {
-            const std::uint64_t entry = slots_[slot];
-            if (entry == 0) {
-                const auto id = std::uint32_t(firstItem_.size());
-                slots_[slot] = tag | (std::uint64_t(id) + 1);
-                firstItem_.push_back(item);
-                counts_.push_back(1);
-                return id;
             }
-            const auto id = std::uint32_t(entry) - 1;
-            if ((entry >> 32) == (tag >> 32) && sameBytes(items_.bytes(firstItem_[id]), text)) {
-                if (++counts_[id] % 2 == 0) {
-                    ++pairs_;
-                    pairBytes_ += text.size();
-                }
-                return id;
+            ring_[added_ % Ring] = {item, latest, {}};
+            items.prefetch(latest);
+            ++added_;
+        }
+        bool finish(const TextStore &items) {
+            for (size_t k = added_ > Ring ? added_ - Ring : 0; k < added_; ++k) {
+                Pair &pair = ring_[k % Ring];
+                pair.text = items.bytes(pair.latest);
+                equal_ = equal_ && check(items, pair);
+            }
+            added_ = 0;
+            return equal_;
+        }
+
+    private:
+        static constexpr size_t Ring = 64;
+        struct Pair {
+            std::uint32_t item, latest;
+            QByteArrayView text; // of latest, once fetched
+        };
+        static bool check(const TextStore &items, const Pair &pair) {
+            return sameBytes(pair.text, items.bytes(pair.item));
+        }
+        Pair ring_[Ring];
+        size_t added_ = 0;
+        bool equal_ = true;
+    };
+
+    template <class Pause> void pass(Pause &&pause) {
+        const auto n = std::uint32_t(items_.size());
+        // In blocks, so the slotCount of a block are on their way while the block is looked up.
+        constexpr std::uint32_t Block = 16;
+        std::uint64_t hashes[Block];
+        for (std::uint32_t first = 0; first < n; first += Block) {
+            if ((first & 4095) == 0)
+                pause();
+            const std::uint32_t end = std::min(n, first + Block);
+            std::uint32_t mine = 0;
+            for (std::uint32_t i = first; i < end; ++i) {
+                const QByteArrayView text = items_.bytes(i);
+                if (isBlank(text))
+                    continue;
+                const std::uint64_t h = hash_(text);
+                if (partOf(h) != part_)
+                    continue;
+                hashes[i - first] = h;
+                mine |= 1u << (i - first);
+#if defined(__GNUC__) || defined(__clang__)
+                __builtin_prefetch(&slots_[h & mask_]);
+#endif
+            }
+            for (; mine != 0; mine &= mine - 1) {
+                const auto k = std::uint32_t(std::countr_zero(mine));
+                visit(first + k, hashes[k]);
             }
         }
     }
 
-    std::vector<std::uint32_t> takeCounts() {
-        return std::move(counts_);
-    }
-    // The rows the search will report, and their bytes.
-    qsizetype pairs() const {
-        return pairs_;
-    }
-    qsizetype pairBytes() const {
-        return pairBytes_;
+    // A slot: the upper half of the hash, whether the latest copy waits for a partner, and
+    // the position of the latest copy plus one (0: an empty slot).
+    static constexpr std::uint64_t Waiting = std::uint64_t(1) << 31;
+    static constexpr std::uint64_t PositionMask = Waiting - 1;
+
+    std::uint32_t partOf(std::uint64_t h) const {
+        return std::uint32_t(((h >> 32) * parts_) >> 32);
     }
 
-private:
+    void visit(std::uint32_t item, std::uint64_t h) {
+        const std::uint64_t tag = h & ~std::uint64_t(0xFFFFFFFF);
+        const QByteArrayView text = items_.bytes(item);
+        for (size_t slot = h & mask_;; slot = (slot + 1) & mask_) {
+            const std::uint64_t entry = slots_[slot];
+            if (entry == 0) {
+                slots_[slot] = tag | Waiting | (std::uint64_t(item) + 1);
+                if (++used_ > limit_)
+                    resize((mask_ + 1) * 2);
+                return;
+            }
+            if ((entry & ~std::uint64_t(0xFFFFFFFF)) != tag)
+                continue;
+            const auto latest = std::uint32_t((entry & PositionMask) - 1);
+            if (compareAtOnce_) {
+                if (!sameBytes(items_.bytes(latest), text))
+                    continue;
+            } else {
+                checks_.add(items_, item, latest);
+            }
+            if (entry & Waiting) {
+                marks_[latest / 64] |= std::uint64_t(1) << (latest % 64);
+                ++rows_;
+                rowBytes_ += text.size();
+                slots_[slot] = tag | (std::uint64_t(item) + 1);
+            } else {
+                slots_[slot] = tag | Waiting | (std::uint64_t(item) + 1);
+            }
+            return;
+        }
+    }
+
+    void clear() {
+        std::memset(slots_.get(), 0, (mask_ + 1) * sizeof(std::uint64_t));
+        std::memset(marks_.get(), 0, (size_t(items_.size()) / 64 + 1) * sizeof(std::uint64_t));
+        used_ = 0;
+        rows_ = 0;
+        rowBytes_ = 0;
+    }
+
+    // Only when far more distinct values than expected fall into this part.
+    void resize(size_t slotCount) {
+        auto old = std::move(slots_);
+        const size_t oldSize = old ? mask_ + 1 : 0;
+        slots_ = zeroed<std::uint64_t>(slotCount);
+        mask_ = slotCount - 1;
+        limit_ = slotCount / 4 * 3;
+        for (size_t s = 0; s < oldSize; ++s) {
+            if (old[s] == 0)
+                continue;
+            const auto latest = std::uint32_t((old[s] & PositionMask) - 1);
+            size_t slot = hash_(items_.bytes(latest)) & mask_;
+            while (slots_[slot] != 0)
+                slot = (slot + 1) & mask_;
+            slots_[slot] = old[s];
+        }
+    }
+
     const TextStore &items_;
+    std::uint32_t part_;
+    std::uint32_t parts_;
+    FindHash hash_;
     std::unique_ptr<std::uint64_t[], Free> slots_;
     size_t mask_ = 0;
-    std::vector<std::uint32_t> firstItem_;
-    std::vector<std::uint32_t> counts_;
-    qsizetype pairs_ = 0;
-    qsizetype pairBytes_ = 0;
+    size_t used_ = 0;
+    size_t limit_ = 0;
+    std::unique_ptr<std::uint64_t[], Free> marks_;
+    qsizetype rows_ = 0;
+    qsizetype rowBytes_ = 0;
+    LateChecks checks_;
+    bool compareAtOnce_ = false;
 };
+
+int threadsFor(std::uint32_t items, int wanted) {
+    if (wanted > 0)
+        return wanted;
+    if (items < ThreadedFrom)
+        return 1;
+    return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+}
+
+// Runs the parts on threads of their own while the caller keeps taking its turns. Every way
+// out, a closing window included, first calls the workers off and waits for them: they read
+// the caller's items.
+void runThreaded(std::vector<std::unique_ptr<Part>> &parts, TimeSlice *slice) {
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable finished;
+    size_t left = parts.size();
+    std::vector<std::exception_ptr> failures(parts.size());
+    std::vector<std::thread> workers;
+    struct CallOff {
+        std::atomic<bool> &stop;
+        std::vector<std::thread> &workers;
+        ~CallOff() {
+            stop = true;
+            for (std::thread &w : workers)
+                if (w.joinable())
+                    w.join();
+        }
+    } callOff{stop, workers};
+
+    for (size_t p = 0; p < parts.size(); ++p)
+        workers.emplace_back([&, p] {
+            try {
+                parts[p]->run([&] {
+                    if (stop.load(std::memory_order_relaxed))
+                        throw Stopped{};
+                });
+            } catch (const Stopped &) {
+            } catch (...) {
+                failures[p] = std::current_exception();
+            }
+            const std::lock_guard lock(mutex);
+            --left;
+            finished.notify_all();
+        });
+
+    std::unique_lock lock(mutex);
+    while (left > 0) {
+        finished.wait_for(lock, std::chrono::milliseconds(slice ? 2 : 100));
+        if (slice && slice->due()) {
+            lock.unlock();
+            slice->yield();
+            lock.lock();
+        }
+    }
+    lock.unlock();
+    for (const std::exception_ptr &failure : failures)
+        if (failure)
+            std::rethrow_exception(failure);
+}
 } // namespace
 
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
-                    const RowSpace &space) {
+                    const RowSpace &space, const FindTuning &tuning) {
+    // A position and its waiting flag share 32 bits.
+    if (items.size() >= qsizetype(std::numeric_limits<std::int32_t>::max()))
+        throw Failure(QStringLiteral("Out of memory"));
     const auto n = std::uint32_t(items.size());
+    const FindHash hash = tuning.hash ? tuning.hash : xxh3;
+
+    std::vector<std::unique_ptr<Part>> parts;
+    const int count = threadsFor(n, tuning.threads);
+    for (int p = 0; p < count; ++p)
+        parts.push_back(
+            std::make_unique<Part>(items, std::uint32_t(p), std::uint32_t(count), hash));
+    if (count == 1) {
+        parts.front()->run([&] {
+            if (slice && slice->due())
+                slice->yield();
+        });
+    } else {
+        runThreaded(parts, slice);
+    }
+
+    if (space) {
+        qsizetype rows = 0, bytes = 0;
+        for (const auto &part : parts) {
+            rows += part->rows();
+            bytes += part->rowBytes();
+        }
+        space(rows, bytes);
+    }
+
+    // Rows in the order of the earlier copy of each pair.
     TextStore rows;
     auto flush = [&] {
         if (!rows.isEmpty()) {
@@ -119,49 +342,21 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
             rows.clear();
         }
     };
-    auto turn = [&](std::uint32_t i) {
-        if ((i & 1023) == 0 && slice && slice->due()) {
-            flush();
+    const size_t words = size_t(n) / 64 + 1;
+    for (size_t w = 0; w < words; ++w) {
+        if ((w & 63) == 0 && slice && slice->due()) {
             slice->yield();
-        }
-    };
-
-    auto valueOf = zeroed<std::uint32_t>(n); // id + 1 of each item's text, 0 for a blank
-    std::vector<std::uint32_t> copies;
-    {
-        ValueIndex index(items);
-        // In blocks, so the slots of a block are on their way while the block is looked up.
-        constexpr std::uint32_t Block = 16;
-        size_t hashes[Block];
-        for (std::uint32_t first = 0; first < n; first += Block) {
-            turn(first);
-            const std::uint32_t end = std::min(n, first + Block);
-            for (std::uint32_t i = first; i < end; ++i) {
-                const QByteArrayView text = items.bytes(i);
-                if (isBlank(text))
-                    continue;
-                hashes[i - first] = ValueIndex::hashOf(text);
-                index.prefetch(hashes[i - first]);
+            // The results take their rows in a turn of their own.
+            if (slice->handOver()) {
+                flush();
+                slice->yield();
             }
-            for (std::uint32_t i = first; i < end; ++i)
-                if (!isBlank(items.bytes(i)))
-                    valueOf[i] = index.idOf(i, hashes[i - first]) + 1;
         }
-        copies = index.takeCounts();
-        if (space)
-            space(index.pairs(), index.pairBytes());
-    }
-
-    auto seen = zeroed<std::uint32_t>(copies.size());
-    for (std::uint32_t i = 0; i < n; ++i) {
-        turn(i);
-        if (valueOf[i] == 0)
-            continue;
-        const std::uint32_t id = valueOf[i] - 1;
-        const std::uint32_t copy = ++seen[id];
-        // An odd copy with a later copy to pair with.
-        if ((copy & 1) && copy < copies[id])
-            rows.appendBytes(items.bytes(i));
+        std::uint64_t marked = 0;
+        for (const auto &part : parts)
+            marked |= part->marks()[w];
+        for (; marked != 0; marked &= marked - 1)
+            rows.appendBytes(items.bytes(qsizetype(w * 64 + size_t(std::countr_zero(marked)))));
     }
     flush();
 }

@@ -2,6 +2,7 @@
 
 #include "list/TextStore.h"
 
+#include <cstdint>
 #include <functional>
 
 class TimeSlice;
@@ -10,11 +11,19 @@ class TimeSlice;
 // copy pairs with its 2nd, its 3rd with its 4th, and so on. Rows come in the order of the
 // earlier copy of each pair. Blank texts (empty, or only U+0020) are never reported.
 //
-// Linear in the number of items: one counting pass over a hash index, one reporting pass.
-// Rows found so far reach sink before every turn of the event loop and at the end. Before
-// the first row, space learns how many rows and bytes of text are coming, so the receiver
-// can make room once instead of growing as they arrive.
+// Linear in the number of items: one pass that pairs the copies of each value in a hash
+// index, one reporting pass. On large lists the first pass runs on several threads, each
+// taking the values of one part of the hash space, while the caller keeps taking its turns;
+// the threads only read items. Rows found so far reach sink in batches, on the caller's
+// thread, between turns of the event loop and at the end. Before the first row, space learns
+// how many rows and bytes of text are coming, so the receiver can make room once instead of
+// growing as they arrive.
 using RowSink = std::function<void(const TextStore &rows)>;
 using RowSpace = std::function<void(qsizetype rows, qsizetype bytes)>;
+using FindHash = std::uint64_t (*)(QByteArrayView text);
+struct FindTuning {
+    int threads = 0;         // 0: as many as pay on this machine
+    FindHash hash = nullptr; // nullptr: XXH3; tests put in one that collides
+};
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
-                    const RowSpace &space = {});
+                    const RowSpace &space = {}, const FindTuning &tuning = {});

@@ -95,8 +95,11 @@ void Form1::ReadListFile(TextListModel &list, const QString &path) {
     }
     const auto claim = claimListFile();
     const std::unique_ptr<QIODevice> file = fileSystem_.openForReading(path);
-    if (file->size() > 0)
-        list.reserveMore(0, file->size());
+    // A pipe or a device may never end; the window reads files only.
+    if (file->isSequential())
+        throw Failure(QStringLiteral("Bad file mode"));
     TimeSlice slice(closing_);
-    readListLines(*file, &slice, [&](const TextStore &lines) { list.appendItems(lines); });
+    readListLines(
+        *file, &slice, [&](const TextStore &lines) { list.appendItems(lines); },
+        [&](qsizetype lines, qsizetype bytes) { list.reserveMore(lines, bytes); });
 }

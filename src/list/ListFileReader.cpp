@@ -6,7 +6,15 @@
 #include <QStringDecoder>
 
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstring>
+#include <deque>
+#include <optional>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 #if __has_include(<iconv.h>)
 #include <iconv.h>
@@ -14,7 +22,9 @@
 #endif
 
 namespace {
-constexpr qint64 ChunkSize = 1 << 18;
+// Large blocks keep the system calls few; small enough that splitting one stays well
+// inside a time slice.
+constexpr qsizetype BlockSize = 1 << 20;
 
 enum class Encoding {
     Utf8,
@@ -65,66 +75,198 @@ const Windows1252Table &windows1252() {
     return table;
 }
 
-// Cuts byte text into lines and batches them.
-class LineSplitter {
+#ifdef __SSE2__
+// Bit k of cr (lf) tells whether byte k of the 32 at data is a CR (LF).
+struct BreakMasks {
+    std::uint32_t cr, lf;
+};
+BreakMasks breakMasks(const char *data) {
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 16));
+    auto mask = [](__m128i low, __m128i high) {
+        return std::uint32_t(unsigned(_mm_movemask_epi8(low)) | unsigned(_mm_movemask_epi8(high))
+                                                                    << 16);
+    };
+    return {mask(_mm_cmpeq_epi8(a, cr), _mm_cmpeq_epi8(b, cr)),
+            mask(_mm_cmpeq_epi8(a, lf), _mm_cmpeq_epi8(b, lf))};
+}
+#endif
+
+// Calls found(offset) for every CR and LF byte, in order; 32 bytes at a time where the
+// processor allows.
+template <class Found> void forEachLineBreak(const char *data, qsizetype size, Found &&found) {
+    qsizetype i = 0;
+#ifdef __SSE2__
+    for (; i + 32 <= size; i += 32) {
+        const BreakMasks m = breakMasks(data + i);
+        for (std::uint32_t mask = m.cr | m.lf; mask != 0; mask &= mask - 1)
+            found(i + std::countr_zero(mask));
+    }
+#endif
+    for (; i < size; ++i)
+        if (data[i] == '\r' || data[i] == '\n')
+            found(i);
+}
+
+// Counts the lines and their bytes as the cutter below would cut them, without cutting.
+class LineCounter {
 public:
-    explicit LineSplitter(const LineSink &sink) : sink_(sink) {}
+    void feed(QByteArrayView chunk) {
+        const char *data = chunk.data();
+        const qsizetype size = chunk.size();
+        qsizetype i = 0;
+#ifdef __SSE2__
+        for (; i + 32 <= size; i += 32) {
+            const BreakMasks m = breakMasks(data + i);
+            const std::uint32_t lfEndingCrLf = m.lf & (m.cr << 1 | std::uint32_t(afterCR_));
+            lines_ += std::popcount(m.cr) + std::popcount(m.lf & ~lfEndingCrLf);
+            breaks_ += std::popcount(m.cr | m.lf);
+            afterCR_ = m.cr >> 31;
+        }
+#endif
+        for (; i < size; ++i) {
+            const bool cr = data[i] == '\r';
+            if (cr || data[i] == '\n') {
+                lines_ += cr || !afterCR_;
+                ++breaks_;
+            }
+            afterCR_ = cr;
+        }
+        total_ += size;
+        if (size > 0)
+            open_ = data[size - 1] != '\r' && data[size - 1] != '\n';
+    }
+    // A last line without a line end counts too.
+    qsizetype lines() const {
+        return lines_ + qsizetype(open_);
+    }
+    qsizetype textBytes() const {
+        return total_ - breaks_;
+    }
+
+private:
+    qsizetype lines_ = 0;
+    qsizetype breaks_ = 0;
+    qsizetype total_ = 0;
+    bool afterCR_ = false;
+    bool open_ = false;
+};
+
+// Cuts byte text into lines: CR, LF and CR LF each end one. Each line goes to line(bytes).
+template <class Line> class LineCutter {
+public:
+    explicit LineCutter(Line line) : line_(std::move(line)) {}
 
     void feed(QByteArrayView chunk) {
         const char *data = chunk.data();
         const qsizetype size = chunk.size();
-        qsizetype pos = 0;
+        qsizetype pos = 0; // where the current line starts
         if (pendingCR_ && size > 0) {
             pendingCR_ = false;
             if (data[0] == '\n')
                 pos = 1; // the LF of a CR LF split between chunks
         }
-        while (pos < size) {
-            qsizetype end = pos;
-            while (end < size && data[end] != '\n' && data[end] != '\r')
-                ++end;
-            if (end == size) {
-                partial_.append(data + pos, end - pos);
-                return;
-            }
+        forEachLineBreak(data, size, [&](qsizetype end) {
+            if (end < pos)
+                return; // the LF of a CR LF
             if (partial_.isEmpty()) {
-                lines_.appendBytes(QByteArrayView(data + pos, end - pos));
+                line_(QByteArrayView(data + pos, end - pos));
             } else {
                 partial_.append(data + pos, end - pos);
-                lines_.appendBytes(partial_);
+                line_(QByteArrayView(partial_));
                 partial_.clear();
             }
-            if (data[end] == '\r') {
-                if (end + 1 < size && data[end + 1] == '\n')
-                    ++end;
-                else if (end + 1 == size)
-                    pendingCR_ = true;
-            }
             pos = end + 1;
-        }
+            if (data[end] == '\r') {
+                if (end + 1 == size)
+                    pendingCR_ = true;
+                else if (data[end + 1] == '\n')
+                    pos = end + 2;
+            }
+        });
+        if (pos < size)
+            partial_.append(data + pos, size - pos);
     }
 
     // What follows the last line end is a line of its own unless it is empty.
     void finish() {
         if (!partial_.isEmpty()) {
-            lines_.appendBytes(partial_);
+            line_(QByteArrayView(partial_));
             partial_.clear();
         }
-        flush();
     }
 
+private:
+    Line line_;
+    QByteArray partial_;
+    bool pendingCR_ = false;
+};
+
+// Collects the lines and hands them to the sink in batches.
+class LineSplitter {
+    struct Append {
+        TextStore *lines;
+        void operator()(QByteArrayView line) const { lines->appendBytes(line); }
+    };
+
+public:
+    explicit LineSplitter(const LineSink &sink) : sink_(sink), cutter_(Append{&lines_}) {}
+
+    void feed(QByteArrayView chunk) { cutter_.feed(chunk); }
+    void finish() {
+        cutter_.finish();
+        flush();
+    }
     void flush() {
         if (!lines_.isEmpty()) {
             sink_(lines_);
+            // Room for a batch like this one at once, rather than growing into it again.
+            const qsizetype lines = lines_.size();
+            const auto bytes = qsizetype(lines_.textBytes());
             lines_.clear();
+            lines_.reserveMore(lines + lines / 8, bytes + bytes / 8);
         }
     }
 
 private:
     const LineSink &sink_;
     TextStore lines_;
-    QByteArray partial_;
-    bool pendingCR_ = false;
+    LineCutter<Append> cutter_;
+};
+
+// Checks text for UTF-8 piece by piece; a sequence may be cut between pieces.
+class Utf8Check {
+public:
+    void feed(QByteArrayView bytes) {
+        if (!tail_.isEmpty()) {
+            while (!bytes.isEmpty() && tail_.size() < 4 && (uchar(bytes.front()) & 0xC0) == 0x80) {
+                tail_ += bytes.front();
+                bytes = bytes.sliced(1);
+            }
+            if (bytes.isEmpty() && tail_.size() < 4)
+                return; // the sequence may go on in the next piece
+            valid_ = valid_ && QByteArrayView(tail_).isValidUtf8();
+            tail_.clear();
+        }
+        // Cut before the last byte that is not a continuation byte.
+        qsizetype cut = bytes.size();
+        while (cut > 0 && (uchar(bytes[cut - 1]) & 0xC0) == 0x80 && bytes.size() - cut < 4)
+            --cut;
+        cut = cut > 0 ? cut - 1 : 0;
+        valid_ = valid_ && bytes.first(cut).isValidUtf8();
+        tail_ = bytes.sliced(cut).toByteArray();
+    }
+    bool finish() {
+        valid_ = valid_ && QByteArrayView(tail_).isValidUtf8();
+        tail_.clear();
+        return valid_;
+    }
+
+private:
+    QByteArray tail_;
+    bool valid_ = true;
 };
 
 // Turns 8-bit text into UTF-8, each byte of 0x80 or above standing for its Windows-1252
@@ -176,83 +318,162 @@ private:
     QByteArray carry_;
 };
 
-QByteArray readChunk(QIODevice &device) {
-    QByteArray chunk(ChunkSize, Qt::Uninitialized);
-    const qint64 got = device.read(chunk.data(), ChunkSize);
-    if (got < 0)
-        throw Failure(device.errorString().isEmpty() ? QStringLiteral("Input past end of file")
-                                                     : device.errorString());
-    chunk.truncate(got);
-    return chunk;
-}
+// Reads a device block by block. A read that fails after some bytes came in first hands over
+// those bytes and throws on the next call.
+class BlockReader {
+public:
+    explicit BlockReader(QIODevice &device) : device_(device) {}
 
-bool atEnd(QIODevice &device, const QByteArray &lastChunk) {
-    return lastChunk.isEmpty() || (!device.isSequential() && device.atEnd());
-}
-
-void turn(TimeSlice *slice, LineSplitter *splitter) {
-    if (slice && slice->due()) {
-        if (splitter)
-            splitter->flush();
-        slice->yield();
-    }
-}
-
-// Where a chunk can be cut without splitting a UTF-8 sequence: before the last byte that is
-// not a continuation byte.
-qsizetype safeCut(const QByteArray &bytes) {
-    qsizetype i = bytes.size();
-    while (i > 0 && (uchar(bytes[i - 1]) & 0xC0) == 0x80 && bytes.size() - i < 4)
-        --i;
-    return i > 0 ? i - 1 : 0;
-}
-
-bool isValidUtf8(QIODevice &device, TimeSlice *slice) {
-    QByteArray carry;
-    for (;;) {
-        QByteArray chunk;
-        try {
-            chunk = readChunk(device);
-        } catch (const Failure &) {
-            // Judge by what could be read; the reading pass then keeps the lines before the
-            // failure and reports it.
-            return QByteArrayView(carry).first(safeCut(carry)).isValidUtf8();
+    // An empty block at the end.
+    const QByteArray &next() {
+        if (failure_)
+            throw *failure_;
+        block_.resize(BlockSize);
+        qsizetype filled = 0;
+        // A pipe hands over what it has; fill the block so that kept blocks are not mostly empty.
+        while (filled < BlockSize) {
+            const qint64 got = device_.read(block_.data() + filled, BlockSize - filled);
+            if (got < 0) {
+                failure_ = Failure(device_.errorString().isEmpty()
+                                       ? QStringLiteral("Input past end of file")
+                                       : device_.errorString());
+                if (filled == 0)
+                    throw *failure_;
+                break;
+            }
+            if (got == 0)
+                break;
+            filled += qsizetype(got);
         }
-        if (chunk.isEmpty())
-            return QByteArrayView(carry).isValidUtf8();
-        carry += chunk;
-        const qsizetype cut = safeCut(carry);
-        if (!QByteArrayView(carry).first(cut).isValidUtf8())
-            return false;
-        carry.remove(0, cut);
-        turn(slice, nullptr);
-        if (atEnd(device, chunk))
-            return QByteArrayView(carry).isValidUtf8();
+        block_.truncate(filled);
+        total_ += filled;
+        return block_;
+    }
+    qint64 total() const { return total_; }
+
+private:
+    QIODevice &device_;
+    QByteArray block_;
+    std::optional<Failure> failure_;
+    qint64 total_ = 0;
+};
+
+// After each block. Without turns, batches stay one block small.
+void next(TimeSlice *slice, LineSplitter &splitter) {
+    if (!slice) {
+        splitter.flush();
+    } else if (slice->due()) {
+        slice->yield();
+        // The list takes its batch in a turn of its own: the view catches up on the next one.
+        if (slice->handOver()) {
+            splitter.flush();
+            slice->yield();
+        }
     }
 }
 
-Encoding detect(QIODevice &device, TimeSlice *slice) {
-    const QByteArray head = device.peek(3);
-    if (head.startsWith("\xFF\xFE")) {
-        device.skip(2);
-        return Encoding::Utf16LE;
+// What a first pass over 8-bit text learnt.
+struct Survey {
+    bool utf8 = true;
+    qsizetype lines = 0;
+    qsizetype textBytes = 0; // without the line ends
+    qint64 bytes = 0;        // read before the end or a failure
+    std::optional<Failure> failure;
+};
+
+// Reads the rest of the device once to learn whether it is UTF-8 and how many lines and bytes
+// of text it holds. A sequential device cannot be read again, so its blocks are kept.
+Survey survey(QIODevice &device, TimeSlice *slice, std::deque<QByteArray> *kept) {
+    Survey result;
+    Utf8Check check;
+    LineCounter counter;
+    BlockReader reader(device);
+    try {
+        for (;;) {
+            const QByteArray &block = reader.next();
+            if (block.isEmpty())
+                break;
+            check.feed(block);
+            counter.feed(block);
+            if (kept)
+                kept->push_back(block);
+            if (slice && slice->due())
+                slice->yield();
+        }
+    } catch (const Failure &failure) {
+        // Judged by what could be read; the lines before the failure are still read.
+        result.failure = failure;
     }
-    if (head.startsWith("\xFE\xFF")) {
-        device.skip(2);
-        return Encoding::Utf16BE;
-    }
-    const bool marked = head.startsWith("\xEF\xBB\xBF");
-    if (marked)
-        device.skip(3);
-    if (device.isSequential())
-        throw Failure(QStringLiteral("Bad file mode"));
-    const qint64 start = device.pos();
-    const bool utf8 = isValidUtf8(device, slice);
-    if (!device.seek(start))
+    result.utf8 = check.finish();
+    result.lines = counter.lines();
+    result.textBytes = counter.textBytes();
+    result.bytes = reader.total();
+    return result;
+}
+
+// Decodes 8-bit text that was surveyed before: read again from a file, or from the kept blocks
+// of a sequential device. Stops where the survey stopped.
+void read8Bit(QIODevice &device, bool keepUtf8Marked, TimeSlice *slice, LineSplitter &splitter,
+              const LineSpace &space) {
+    std::deque<QByteArray> kept;
+    const bool sequential = device.isSequential();
+    const qint64 start = sequential ? 0 : device.pos();
+    const Survey found = survey(device, slice, sequential ? &kept : nullptr);
+    if (space)
+        space(found.utf8 ? found.lines : 0, found.utf8 ? found.textBytes : qsizetype(found.bytes));
+    if (!sequential && !device.seek(start))
         throw Failure(device.errorString());
-    if (utf8)
-        return Encoding::Utf8;
-    return marked ? Encoding::Utf8WithStrayBytes : Encoding::Windows1252;
+
+    EightBitDecoder eightBit(keepUtf8Marked);
+    BlockReader reader(device);
+    qint64 left = found.bytes;
+    while (left > 0) {
+        QByteArray block;
+        if (sequential) {
+            block = std::move(kept.front());
+            kept.pop_front();
+        } else {
+            block = reader.next();
+            if (block.isEmpty())
+                break; // the file got shorter meanwhile
+            block.truncate(qsizetype(std::min<qint64>(left, block.size())));
+        }
+        left -= block.size();
+        if (found.utf8)
+            splitter.feed(block);
+        else
+            splitter.feed(eightBit.decode(block, false));
+        next(slice, splitter);
+    }
+    splitter.feed(eightBit.decode({}, true)); // a sequence cut off at the very end
+    if (found.failure)
+        throw *found.failure;
+}
+
+void readUtf16(QIODevice &device, QStringConverter::Encoding encoding, TimeSlice *slice,
+               LineSplitter &splitter) {
+    QStringDecoder utf16(encoding, QStringConverter::Flag::ConvertInitialBom);
+    QString heldHighSurrogate;
+    BlockReader reader(device);
+    for (;;) {
+        const QByteArray &block = reader.next();
+        if (block.isEmpty())
+            break;
+        // A surrogate pair cut by the block boundary is joined again first.
+        QString text = heldHighSurrogate + QString(utf16.decode(block));
+        heldHighSurrogate.clear();
+        if (!text.isEmpty() && text.back().isHighSurrogate()) {
+            heldHighSurrogate = text.back();
+            text.chop(1);
+        }
+        splitter.feed(TextStore::encode(text));
+        next(slice, splitter);
+    }
+    if (!heldHighSurrogate.isEmpty())
+        splitter.feed(TextStore::encode(heldHighSurrogate));
+    // A dangling half of a UTF-16 unit still shows up rather than vanishing.
+    if (reader.total() & 1)
+        splitter.feed("\xEF\xBF\xBD");
 }
 } // namespace
 
@@ -260,50 +481,25 @@ QByteArrayView windows1252ToUtf8(uchar byte) {
     return windows1252().utf8[byte];
 }
 
-void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink) {
+void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
+                   const LineSpace &space) {
     LineSplitter splitter(sink);
     try {
-        const Encoding encoding = detect(device, slice);
-        QStringDecoder utf16(encoding == Encoding::Utf16BE ? QStringConverter::Utf16BE
-                                                           : QStringConverter::Utf16LE,
-                             QStringConverter::Flag::ConvertInitialBom);
-        qint64 total = 0;
-        QString heldHighSurrogate;
-        EightBitDecoder eightBit(encoding == Encoding::Utf8WithStrayBytes);
-        for (;;) {
-            const QByteArray chunk = readChunk(device);
-            total += chunk.size();
-            switch (encoding) {
-            case Encoding::Utf8:
-                splitter.feed(chunk);
-                break;
-            case Encoding::Utf8WithStrayBytes:
-            case Encoding::Windows1252:
-                splitter.feed(eightBit.decode(chunk, false));
-                break;
-            case Encoding::Utf16LE:
-            case Encoding::Utf16BE: {
-                // A surrogate pair cut by the chunk boundary is joined again first.
-                QString text = heldHighSurrogate + QString(utf16.decode(chunk));
-                heldHighSurrogate.clear();
-                if (!text.isEmpty() && text.back().isHighSurrogate()) {
-                    heldHighSurrogate = text.back();
-                    text.chop(1);
-                }
-                splitter.feed(TextStore::encode(text));
-                break;
-            }
-            }
-            if (atEnd(device, chunk))
-                break;
-            turn(slice, &splitter);
+        const QByteArray head = device.peek(3);
+        if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) {
+            device.skip(2);
+            if (space && !device.isSequential())
+                space(0, qsizetype(device.size()));
+            readUtf16(device,
+                      head.startsWith("\xFF\xFE") ? QStringConverter::Utf16LE
+                                                  : QStringConverter::Utf16BE,
+                      slice, splitter);
+        } else {
+            const bool marked = head.startsWith("\xEF\xBB\xBF");
+            if (marked)
+                device.skip(3);
+            read8Bit(device, marked, slice, splitter, space);
         }
-        splitter.feed(eightBit.decode({}, true)); // a sequence cut off at the very end
-        if (!heldHighSurrogate.isEmpty())
-            splitter.feed(TextStore::encode(heldHighSurrogate));
-        // A dangling half of a UTF-16 unit still shows up rather than vanishing.
-        if ((encoding == Encoding::Utf16LE || encoding == Encoding::Utf16BE) && (total & 1))
-            splitter.feed("\xEF\xBF\xBD");
         splitter.finish();
     } catch (const Failure &) {
         splitter.flush(); // the complete lines read so far; a cut-off line is not one

@@ -14,10 +14,15 @@ class TimeSlice;
 // Windows-1252. No byte is lost: NULs stay in their line, and the bytes Windows-1252 leaves
 // undefined become the code points of the same value.
 //
-// Lines reach sink in batches, before every turn of the event loop and at the end. A read
-// failure hands over the lines read so far, then throws Failure.
+// Reads in one pass what cannot be read twice (a pipe); a file is first surveyed, then read.
+// Before the first line, space learns how many lines and bytes of text are coming (lines is 0
+// where only the bytes can be estimated), so the receiver can make room once.
+// Lines reach sink in batches, at least once per block read and at the end. A read failure
+// hands over the lines read so far, then throws Failure.
 using LineSink = std::function<void(const TextStore &lines)>;
-void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink);
+using LineSpace = std::function<void(qsizetype lines, qsizetype bytes)>;
+void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
+                   const LineSpace &space = {});
 
 // The text of one Windows-1252 byte, as UTF-8.
 QByteArrayView windows1252ToUtf8(uchar byte);

@@ -3,35 +3,69 @@
 #include "app/ErrorReport.h"
 #include "app/TimeSlice.h"
 
-#include <QStringEncoder>
-
 namespace {
-void put(QIODevice &device, QByteArray &buffer) {
-    if (device.write(buffer) != buffer.size())
-        throw Failure(device.errorString().isEmpty() ? QStringLiteral("Device I/O error")
-                                                     : device.errorString());
-    buffer.clear();
+constexpr qsizetype BufferSize = 1 << 20;
+
+// Where the system's encoding is UTF-8, text that is valid UTF-8 is written as it is stored,
+// without a round trip through UTF-16.
+bool systemIsUtf8() {
+    static const bool utf8 = [] {
+        QStringEncoder encoder(QStringEncoder::System);
+        return encoder.encode(QStringView(u"\u00E9\u20AC\U0001F600")) ==
+               QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    }();
+    return utf8;
 }
 } // namespace
 
-void writeResults(QIODevice &device, const TextStore &values, ResultFormat format,
-                  TimeSlice *slice) {
-    constexpr qsizetype BufferSize = 1 << 20;
-    // Stateless: half of a broken surrogate pair must not carry over into the next row.
-    QStringEncoder encoder(QStringEncoder::System, QStringEncoder::Flag::Stateless);
-    const char *separator = format == ResultFormat::Comma ? "," : "\r\n";
-    QByteArray buffer;
+ResultWriter::ResultWriter(QIODevice &device, ResultFormat format, QByteArray lineEnd)
+    : device_(device), format_(format), lineEnd_(std::move(lineEnd)),
+      encoder_(QStringEncoder::System, QStringEncoder::Flag::Stateless) {
+    buffer_.reserve(BufferSize + 4096);
+}
+
+void ResultWriter::put() {
+    // A pipe may take part of it; the rest goes in the next write, which tells why if it fails.
+    for (qsizetype done = 0; done < buffer_.size();) {
+        const qint64 written = device_.write(buffer_.constData() + done, buffer_.size() - done);
+        if (written <= 0)
+            throw Failure(written < 0 && !device_.errorString().isEmpty()
+                              ? device_.errorString()
+                              : QStringLiteral("Device I/O error"));
+        done += qsizetype(written);
+    }
+    buffer_.clear();
+}
+
+void ResultWriter::write(const TextStore &values, TimeSlice *slice) {
+    const bool plain = systemIsUtf8();
+    const QByteArrayView separator =
+        format_ == ResultFormat::Comma ? QByteArrayView(",") : QByteArrayView(lineEnd_);
     for (qsizetype i = 0; i < values.size(); ++i) {
         if (slice && (i & 255) == 0 && slice->due()) {
-            put(device, buffer);
+            put();
             slice->yield();
         }
-        buffer += encoder.encode(values.text(i));
-        buffer += separator;
-        if (buffer.size() >= BufferSize)
-            put(device, buffer);
+        const QByteArrayView bytes = values.bytes(i);
+        if (plain && bytes.isValidUtf8())
+            buffer_ += bytes;
+        else
+            buffer_ += encoder_.encode(values.text(i));
+        buffer_ += separator;
+        if (buffer_.size() >= BufferSize)
+            put();
     }
-    if (format == ResultFormat::Comma)
-        buffer += "\r\n";
-    put(device, buffer);
+}
+
+void ResultWriter::finish() {
+    if (format_ == ResultFormat::Comma)
+        buffer_ += lineEnd_;
+    put();
+}
+
+void writeResults(QIODevice &device, const TextStore &values, ResultFormat format,
+                  TimeSlice *slice) {
+    ResultWriter writer(device, format);
+    writer.write(values, slice);
+    writer.finish();
 }

@@ -3,15 +3,36 @@
 #include "list/TextStore.h"
 
 #include <QIODevice>
+#include <QStringEncoder>
 
 class TimeSlice;
 
 enum class ResultFormat {
-    OnePerLine, // each value followed by CR LF
-    Comma,      // one line: each value followed by a comma, then CR LF
+    OnePerLine, // each value followed by a line end
+    Comma,      // one line: each value followed by a comma, then a line end
 };
 
-// Writes the values in the system's encoding, no byte-order mark. Throws Failure at the first
-// write that fails.
+// Writes result values in the system's encoding, no byte-order mark, as they come: write() may
+// be called for batch after batch, then finish() once. Lines end in CR LF unless told
+// otherwise. Throws Failure at the first write that fails.
+class ResultWriter {
+public:
+    ResultWriter(QIODevice &device, ResultFormat format, QByteArray lineEnd = "\r\n");
+
+    void write(const TextStore &values, TimeSlice *slice);
+    void finish();
+
+private:
+    void put();
+
+    QIODevice &device_;
+    ResultFormat format_;
+    QByteArray lineEnd_;
+    // Stateless: half of a broken surrogate pair must not carry over into the next row.
+    QStringEncoder encoder_;
+    QByteArray buffer_;
+};
+
+// All the values at once, as the save commands write them.
 void writeResults(QIODevice &device, const TextStore &values, ResultFormat format,
                   TimeSlice *slice);
