@@ -70,6 +70,15 @@ QStringList pairwiseScan(const QStringList &items) {
     return rows;
 }
 
+// Hashes that make the index work hard: few distinct tags, so texts that differ look alike
+// until compared; and one that puts every value into the first part of the hash space.
+std::uint64_t fewTags(QByteArrayView text) {
+    return std::uint64_t(qHashBits(text.data(), size_t(text.size()))) & 0xF0000000FFFFFFFF;
+}
+std::uint64_t allInFirstPart(QByteArrayView text) {
+    return std::uint64_t(qHashBits(text.data(), size_t(text.size()))) & 0x0FFFFFFFFFFFFFFF;
+}
+
 // A list large enough that a search takes many time slices.
 void fillLarge(Form1 &w, int count, int distinct) {
     TextStore items;
@@ -85,6 +94,8 @@ private slots:
     void pairs_data();
     void pairs();
     void agreesWithPairwiseScan();
+    void threadsAgree_data();
+    void threadsAgree();
     void startFinding();
     void emptyList();
     void secondStartDuringRunIsIgnored();
@@ -138,6 +149,42 @@ void FindTest::agreesWithPairwiseScan() {
         bool announced = false;
         QCOMPARE(find(items, &announced), pairwiseScan(items));
         QVERIFY(announced);
+    }
+}
+
+void FindTest::threadsAgree_data() {
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<void *>("hash");
+    QTest::newRow("2 threads") << 2 << static_cast<void *>(nullptr);
+    QTest::newRow("3 threads") << 3 << static_cast<void *>(nullptr);
+    QTest::newRow("1 thread, few tags") << 1 << reinterpret_cast<void *>(&fewTags);
+    QTest::newRow("2 threads, few tags") << 2 << reinterpret_cast<void *>(&fewTags);
+    QTest::newRow("2 threads, all in one part") << 2 << reinterpret_cast<void *>(&allInFirstPart);
+}
+
+// Every way of splitting the work gives the single-threaded rows, in the same order.
+void FindTest::threadsAgree() {
+    QFETCH(int, threads);
+    QFETCH(void *, hash);
+    QRandomGenerator random(20261208);
+    for (int round = 0; round < 4; ++round) {
+        const int size = random.bounded(2000, 40000);
+        // The first round has nearly all values distinct: a part given them all must grow.
+        const int distinct = round == 0 ? size * 4 : random.bounded(1, size);
+        TextStore items;
+        for (int i = 0; i < size; ++i)
+            items.append(random.bounded(50) == 0
+                             ? QString()
+                             : QStringLiteral("v%1").arg(random.bounded(distinct)));
+        auto rowsOf = [&](const FindTuning &tuning) {
+            TextStore rows;
+            findDuplicates(
+                items, nullptr, [&](const TextStore &batch) { rows.append(batch); }, {}, tuning);
+            return textsOf(rows);
+        };
+        const QStringList single = rowsOf({1, nullptr});
+        QVERIFY(!single.isEmpty());
+        QCOMPARE(rowsOf({threads, reinterpret_cast<FindHash>(hash)}), single);
     }
 }
 

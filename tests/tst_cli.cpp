@@ -1,0 +1,166 @@
+#include "TestSupport.h"
+
+#include "list/TextListModel.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStringEncoder>
+#include <QTest>
+
+namespace {
+const QString Missing = QStringLiteral("<missing>");
+const QString StandardInput = QStringLiteral("<stdin>");
+
+QByteArray utf16(const QString &text) {
+    QStringEncoder encoder(QStringConverter::Utf16LE, QStringConverter::Flag::WriteBom);
+    return encoder(text);
+}
+
+// List files in every encoding and with every line end the reader knows, sharing values.
+const QList<QByteArray> Mixed = {
+    QByteArray("a\r\nb\nc\rd\r\n\r\n  \r\n  \r\ncaf\xC3\xA9\r\nlast"),
+    utf16(QStringLiteral("b\r\na\nx\r\u00E9\r\nlast\r\n\U0001F600\r\n")),
+    QByteArray("caf\xE9\r\n\x80\r\nd\r\n"), // Windows-1252
+    QByteArray(
+        "\xEF\xBB\xBF\xE2\x82\xAC\r\nx\r\n\xE2\x82\xAC\r\n\xF0\x9F\x98\x80\xFF"), // marked, a stray
+                                                                                  // byte
+    QByteArray(),
+};
+
+struct Run {
+    int status = -1;
+    QByteArray out, err;
+};
+
+Run runFind(const QStringList &args, const QByteArray &input = {}, const QString &outFile = {}) {
+    QProcess process;
+    if (!outFile.isEmpty())
+        process.setStandardOutputFile(outFile);
+    process.start(QStringLiteral(QUORVEL_FIND), args);
+    process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        qFatal("quorvel-find did not finish");
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// What the window saves after loading the files (Missing for one that does not exist) and
+// finding.
+QByteArray windowSaves(const QStringList &paths, bool comma) {
+    QTemporaryDir dir;
+    Harness h;
+    h.dialogs.openAnswers.enqueue(paths);
+    h.button("PushButton5")->click();
+    h.button("PushButton4")->click();
+    const QString saved = dir.filePath(QStringLiteral("saved.txt"));
+    h.dialogs.saveAnswers.enqueue(saved);
+    h.button(comma ? "PushButton12" : "PushButton6")->click();
+    QFile file(saved);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("the window saved nothing");
+    return file.readAll();
+}
+} // namespace
+
+class CliTest : public QObject {
+    Q_OBJECT
+private slots:
+    void sameBytesAsWindow_data();
+    void sameBytesAsWindow();
+    void usage_data();
+    void usage();
+    void fullDisk();
+};
+
+void CliTest::sameBytesAsWindow_data() {
+    QTest::addColumn<QList<int>>("files"); // indexes into Mixed; -1 for a missing file
+    QTest::addColumn<int>("fromStdin");    // which of them comes through standard input, or -1
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("mixed files") << QList<int>{0, 1, 2, 3, 4} << -1 << QStringList{};
+    QTest::newRow("comma") << QList<int>{0, 1, 2, 3} << -1 << QStringList{"--comma"};
+    QTest::newRow("LF") << QList<int>{0, 1, 2} << -1 << QStringList{"--lf"};
+    QTest::newRow("comma, LF") << QList<int>{1, 0} << -1 << QStringList{"--comma", "--lf"};
+    QTest::newRow("standard input alone") << QList<int>{3} << 0 << QStringList{};
+    QTest::newRow("standard input among files") << QList<int>{0, 1, 3} << 1 << QStringList{};
+    QTest::newRow("a missing file") << QList<int>{0, -1, 1} << -1 << QStringList{};
+}
+
+// quorvel-find writes what the window saves after loading the same files and finding.
+void CliTest::sameBytesAsWindow() {
+    QFETCH(QList<int>, files);
+    QFETCH(int, fromStdin);
+    QFETCH(QStringList, options);
+    QTemporaryDir dir;
+    QStringList paths, args = options;
+    QByteArray input;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString path = dir.filePath(QStringLiteral("list%1.txt").arg(i));
+        if (files[i] >= 0) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(Mixed[files[i]]);
+        }
+        paths << path;
+        if (i == fromStdin)
+            input = Mixed[files[i]];
+        args << (i == fromStdin ? QStringLiteral("-") : path);
+    }
+    if (files.size() == 1 && fromStdin == 0)
+        args = options; // no FILE at all: standard input
+
+    const Run run = runFind(args, input);
+
+    QByteArray expected = windowSaves(paths, options.contains(QStringLiteral("--comma")));
+    if (options.contains(QStringLiteral("--lf")))
+        expected.replace("\r\n", "\n");
+    QVERIFY(expected.size() > 4); // not a vacuous comparison
+    QCOMPARE(run.out, expected);
+    if (files.contains(-1)) {
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.err, "quorvel-find: " + QFile::encodeName(paths[files.indexOf(-1)]) +
+                              ": File not found\n");
+    } else {
+        QCOMPARE(run.status, 0);
+        QCOMPARE(run.err, QByteArray());
+    }
+}
+
+void CliTest::usage_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("errStart");
+    QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QByteArray()
+                                    << QByteArray("quorvel-find: unknown option --bogus\nusage: ");
+    QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("quorvel-find 1.0\n")
+                             << QByteArray();
+    QTest::newRow("after --, a name") << QStringList{"--", "--lf"} << 1 << QByteArray()
+                                      << QByteArray("quorvel-find: --lf: File not found\n");
+    QTest::newRow("a folder") << QStringList{QStringLiteral(QUORVEL_SOURCE_DIR)} << 1
+                              << QByteArray()
+                              << QByteArray("quorvel-find: " QUORVEL_SOURCE_DIR ": ");
+}
+
+void CliTest::usage() {
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, errStart);
+    const Run run = runFind(args);
+    QCOMPARE(run.status, status);
+    QCOMPARE(run.out, out);
+    QVERIFY2(run.err.startsWith(errStart), run.err.constData());
+    QCOMPARE(run.err.isEmpty(), errStart.isEmpty());
+}
+
+// Nothing that could not be written passes for success.
+void CliTest::fullDisk() {
+    if (!QFile::exists(QStringLiteral("/dev/full")))
+        QSKIP("no /dev/full here");
+    const Run run = runFind({QStringLiteral("--lf")}, "x\ny\nx\n", QStringLiteral("/dev/full"));
+    QCOMPARE(run.status, 3);
+    QCOMPARE(run.err, QByteArray("quorvel-find: standard output: No space left on device\n"));
+}
+
+QTEST_MAIN(CliTest)
+#include "tst_cli.moc"
