@@ -1,5 +1,8 @@
 # Shared by ./run and ./test.
 
+# What building and testing need.
+BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev libxxhash-dev fonts-liberation)
+
 # Installs the Debian packages that are not installed yet.
 install_missing() {
     local missing=()

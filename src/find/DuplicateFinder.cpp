@@ -132,30 +132,38 @@ private:
 
     template <class Pause> void pass(Pause &&pause) {
         const auto n = std::uint32_t(items_.size());
-        // In blocks, so the slotCount of a block are on their way while the block is looked up.
-        constexpr std::uint32_t Block = 16;
-        std::uint64_t hashes[Block];
-        for (std::uint32_t first = 0; first < n; first += Block) {
-            if ((first & 4095) == 0)
-                pause();
-            const std::uint32_t end = std::min(n, first + Block);
-            std::uint32_t mine = 0;
-            for (std::uint32_t i = first; i < end; ++i) {
+        // The slots of one block are fetched while the block before is looked up.
+        constexpr std::uint32_t Block = 32;
+        struct Hashed {
+            std::uint64_t hashes[Block];
+            std::uint64_t mine = 0; // which items of the block fall into this part
+        } blocks[2];
+        auto hashBlock = [&](std::uint32_t first, Hashed &block) {
+            block.mine = 0;
+            for (std::uint32_t i = first, end = std::min(n, first + Block); i < end; ++i) {
                 const QByteArrayView text = items_.bytes(i);
                 if (isBlank(text))
                     continue;
                 const std::uint64_t h = hash_(text);
                 if (partOf(h) != part_)
                     continue;
-                hashes[i - first] = h;
-                mine |= 1u << (i - first);
+                block.hashes[i - first] = h;
+                block.mine |= std::uint64_t(1) << (i - first);
 #if defined(__GNUC__) || defined(__clang__)
                 __builtin_prefetch(&slots_[h & mask_]);
 #endif
             }
-            for (; mine != 0; mine &= mine - 1) {
+        };
+        if (n > 0)
+            hashBlock(0, blocks[0]);
+        for (std::uint32_t first = 0, b = 0; first < n; first += Block, b ^= 1) {
+            if ((first & 4095) == 0)
+                pause();
+            if (first + Block < n)
+                hashBlock(first + Block, blocks[b ^ 1]);
+            for (std::uint64_t mine = blocks[b].mine; mine != 0; mine &= mine - 1) {
                 const auto k = std::uint32_t(std::countr_zero(mine));
-                visit(first + k, hashes[k]);
+                visit(first + k, blocks[b].hashes[k]);
             }
         }
     }
@@ -357,6 +365,9 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
             marked |= part->marks()[w];
         for (; marked != 0; marked &= marked - 1)
             rows.appendBytes(items.bytes(qsizetype(w * 64 + size_t(std::countr_zero(marked)))));
+        // Without turns, rows go out a megabyte at a time rather than piling up.
+        if (!slice && rows.textBytes() >= (1u << 20))
+            flush();
     }
     flush();
 }
