@@ -255,8 +255,9 @@ void LoadingTest::normalizePath_data() {
     row("trailing pair", "C:\\dir\\\\", back, "C:\\dir\\");
     row("no separator", "x.txt", back, "x.txt");
     row("empty", "", back, "");
-    row("slash, doubled", "/home//u/x.txt", slash, "//home/u/x.txt");
-    row("slash, three leading", "///srv//f.txt", slash, "//srv/f.txt");
+    row("slash, doubled", "/home//u/x.txt", slash, "/home/u/x.txt");
+    row("slash, three leading", "///srv//f.txt", slash, "/srv/f.txt");
+    row("slash, root joined", "//bin", slash, "/bin");
     row("slash, relative", "a//b///c", slash, "a/b//c");
     row("slash leaves backslashes", "a\\\\b", slash, "a\\\\b");
 }
