@@ -51,13 +51,14 @@ const MemoryFolderSystem::Node &MemoryFolderSystem::folder(const QString &path) 
     const auto it = nodes_.find(key(path));
     if (it == nodes_.end() || !(it->second.attributes & Directory))
         throw FolderFailure(FolderFailure::PathNotFound, QStringLiteral("Path not found"));
-    if (it->second.listingError >= 0)
-        throw FolderFailure(it->second.listingError, QStringLiteral("Cannot list the folder"));
     return it->second;
 }
 
 QStringList MemoryFolderSystem::subFolderNames(const QString &path) const {
-    QStringList names = folder(path).folders;
+    const Node &node = folder(path);
+    if (node.listingError >= 0)
+        throw FolderFailure(node.listingError, QStringLiteral("Cannot list the folder"));
+    QStringList names = node.folders;
     sortFolderNames(names);
     return names;
 }

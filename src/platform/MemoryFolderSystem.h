@@ -14,7 +14,7 @@ public:
     // Folders above the path that do not exist yet are added as plain folders.
     void addFolder(const QString &path, int attributes = Directory);
     void addFile(const QString &path, int attributes = Archive, bool openable = true);
-    // Listing the folder fails from now on with this error number.
+    // Listing the folder's subfolders fails from now on with this error number.
     void failListing(const QString &folder, int code);
 
     QChar separator() const override { return separator_; }
