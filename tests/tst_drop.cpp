@@ -40,13 +40,6 @@ MemoryFolderSystem buildTree(QChar separator, const QStringList &entries) {
     return tree;
 }
 
-QStringList itemsOf(const TextListModel &list) {
-    QStringList texts;
-    for (int i = 1; i <= list.itemCount(); ++i)
-        texts << list.itemText(i);
-    return texts;
-}
-
 // Sends a drag over and a release on the input list, as a file manager would; returns
 // whether the view accepted them.
 bool dragAndDrop(Form1 &w, QMimeData *data, Qt::DropActions actions = Qt::CopyAction) {
