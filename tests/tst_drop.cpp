@@ -54,6 +54,23 @@ bool dragAndDrop(Form1 &w, QMimeData *data, Qt::DropActions actions = Qt::CopyAc
     return enter.isAccepted() && drop.isAccepted();
 }
 
+// Fails where a real disk rarely does: reading attributes of paths holding "boom", and
+// testing files holding "oom".
+class FailingFolders : public MemoryFolderSystem {
+public:
+    std::optional<int> attributes(const QString &path) const override {
+        if (path.contains(QLatin1String("boom")) && ++boomReads > 1)
+            throw Failure(QStringLiteral("Disk error"));
+        return MemoryFolderSystem::attributes(path);
+    }
+    bool isOpenableFile(const QString &path) const override {
+        if (path.contains(QLatin1String("oom")) && !path.contains(QLatin1String("boom")))
+            throw std::bad_alloc();
+        return MemoryFolderSystem::isOpenableFile(path);
+    }
+    mutable int boomReads = 0;
+};
+
 QMimeData *filesData(const QStringList &paths) {
     auto *data = new QMimeData;
     QList<QUrl> urls;
@@ -69,6 +86,8 @@ class DropTest : public QObject {
 private slots:
     void walk_data();
     void walk();
+    void walkFailureIsReported();
+    void failedDropKeepsItems();
     void dropRealTree();
     void refusedDrags_data();
     void refusedDrags();
@@ -165,6 +184,39 @@ void DropTest::walk() {
     walk.DropPaths(dropped);
     QCOMPARE(got, items);
     QCOMPARE(reports, QStringList());
+}
+
+void DropTest::walkFailureIsReported() {
+    FailingFolders files;
+    for (const char *file : {"/t/a/x", "/t/boom/y", "/t/c/z"})
+        files.addFile(QString::fromLatin1(file));
+    QStringList got, reports;
+    AddFolder walk(
+        files, nullptr, [&](const QString &text) { reports << text; },
+        [&](const TextStore &batch) {
+            for (qsizetype i = 0; i < batch.size(); ++i)
+                got << batch.text(i);
+        });
+    walk.DropPaths({QStringLiteral("/t")});
+    // Looking into the folder fails quietly; keeping it fails with a report, and the walk
+    // goes on with its siblings.
+    QCOMPARE(reports,
+             QStringList{errorReportText(QString::fromLatin1(ErrorLocation::GetSubDirectories2016),
+                                         "Disk error", 154)});
+    QCOMPARE(got, (QStringList{"/t/a/x", "/t/c/z"}));
+}
+
+void DropTest::failedDropKeepsItems() {
+    FailingFolders files;
+    for (const char *file : {"/f", "/t/oom", "/t/x"})
+        files.addFile(QString::fromLatin1(file));
+    Harness h;
+    h.w().setFolderSystem(files);
+    QMimeData *data = filesData({"/f", "/t", "/g"});
+    QVERIFY(dragAndDrop(h.w(), data));
+    QTRY_COMPARE(h.dialogs.messageTexts(), QStringList{"Out of memory"});
+    QCOMPARE(itemsOf(h.w().inputList()), QStringList{"/f"});
+    delete data;
 }
 
 // The real file system through a drop on the view.
