@@ -296,8 +296,8 @@ void ResultsTest::failedSaveKeepsOldFile() {
 void ResultsTest::saveTargets_data() {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("reason"); // of the one report; empty when the save succeeds
-    QTest::newRow("read-only file") << QStringLiteral("read-only")
-                                    << QStringLiteral("Permission denied");
+    QTest::newRow("read-only file")
+        << QStringLiteral("read-only") << QStringLiteral("Permission denied");
     QTest::newRow("writable file keeps its mode") << QStringLiteral("mode 0640") << QString();
     QTest::newRow("link to a file") << QStringLiteral("link") << QString();
     QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("Is a directory");
@@ -356,7 +356,7 @@ void ResultsTest::saveTargets() {
     QCOMPARE(modeOf(path, false) & S_IFMT, before & S_IFMT);
     if (S_ISREG(modeOf(path))) {
         QCOMPARE(readFile(path), reason.isEmpty() ? QByteArray("a\r\nb\r\n") : old);
-        QCOMPARE(modeOf(path) & 07777, kind == QLatin1String("read-only") ? mode_t(0444)
+        QCOMPARE(modeOf(path) & 07777, kind == QLatin1String("read-only")   ? mode_t(0444)
                                        : kind == QLatin1String("mode 0640") ? mode_t(0640)
                                                                             : modeOf(path) & 07777);
         QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(),

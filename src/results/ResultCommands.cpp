@@ -70,8 +70,8 @@ void Form1::saveResults(const char *location, bool comma) {
             rows = resultsModel_->store();
         }) && t.step(120, [&] {
             TimeSlice slice(closing_);
-            writeResults(file->device(), rows, comma ? ResultFormat::Comma : ResultFormat::OnePerLine,
-                         &slice);
+            writeResults(file->device(), rows,
+                         comma ? ResultFormat::Comma : ResultFormat::OnePerLine, &slice);
         });
         if (written)
             t.step(124, [&] { file->commit(); });
