@@ -36,6 +36,8 @@ QByteArray encodeWithSurrogates(QStringView text) {
 }
 
 bool holdsSurrogate(QByteArrayView bytes) {
+    if (bytes.isEmpty()) // an empty store has no buffer to search
+        return false;
     const char *p = bytes.data();
     const char *end = p + bytes.size();
     while ((p = static_cast<const char *>(std::memchr(p, 0xED, size_t(end - p)))) != nullptr) {
