@@ -150,6 +150,10 @@ void LoadingTest::lineEndsAndEncodings_data() {
                            << QStringList{QStringLiteral("caf\u00E9"), QStringLiteral("\u20AC")};
     QTest::newRow("UTF-8 with BOM")
         << QByteArray("\xEF\xBB\xBF\xC3\xA9\r\nb") << QStringList{QStringLiteral("\u00E9"), "b"};
+    QTest::newRow("mark at the start of a later line")
+        << QByteArray("a\r\n\xEF\xBB\xBF\xEF\xBB\xBF"
+                      "b")
+        << QStringList{"a", QStringLiteral("\uFEFF\uFEFFb")};
     QTest::newRow("UTF-8 BOM only") << QByteArray("\xEF\xBB\xBF") << QStringList{};
     const QString wide = QStringLiteral("a") + smiley + QStringLiteral("\r\n\u00E9\r\n");
     const QStringList wideItems{QStringLiteral("a") + smiley, QStringLiteral("\u00E9")};

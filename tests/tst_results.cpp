@@ -97,12 +97,15 @@ QString makeTarget(const QString &kind, const QTemporaryDir &dir, QByteArray &ol
         const dev_t device = makedev(1, kind == QLatin1String("null device") ? 3 : 7);
         return ::mknod(name.constData(), S_IFCHR | 0666, device) == 0 ? path : QString();
     }
-    if (kind == QLatin1String("full disk")) {
+    if (kind == QLatin1String("full disk") || kind == QLatin1String("read-only disk")) {
         const QString mount = dir.filePath(QStringLiteral("small"));
         QDir(dir.path()).mkdir(QStringLiteral("small"));
-        if (::mount("tmpfs", QFile::encodeName(mount).constData(), "tmpfs", 0, "size=64k") != 0)
+        const bool full = kind == QLatin1String("full disk");
+        if (::mount("tmpfs", QFile::encodeName(mount).constData(), "tmpfs", full ? 0 : MS_RDONLY,
+                    "size=64k") != 0)
             return {};
-        return writeFile(mount + QStringLiteral("/target"), old);
+        return full ? writeFile(mount + QStringLiteral("/target"), old)
+                    : mount + QStringLiteral("/target");
     }
     return {};
 }
@@ -309,6 +312,8 @@ void ResultsTest::saveTargets_data() {
                                  << QStringLiteral("No space left on device");
     QTest::newRow("full disk") << QStringLiteral("full disk")
                                << QStringLiteral("No space left on device");
+    QTest::newRow("folder that may not be written")
+        << QStringLiteral("read-only disk") << QStringLiteral("Read-only file system");
 }
 
 void ResultsTest::saveTargets() {
@@ -319,7 +324,8 @@ void ResultsTest::saveTargets() {
     const QString path = makeTarget(kind, dir, old);
     if (path.isEmpty())
         QSKIP("this machine cannot make such a target here (not root?)");
-    const QString mounted = kind == QLatin1String("full disk") ? dir.filePath("small") : QString();
+    const QString mounted =
+        kind.endsWith(QLatin1String("disk")) ? dir.filePath("small") : QString();
     const auto unmount = qScopeGuard([&] {
         if (!mounted.isEmpty())
             ::umount(QFile::encodeName(mounted).constData());

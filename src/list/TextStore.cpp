@@ -78,7 +78,9 @@ QByteArray TextStore::encode(QStringView text) {
 }
 
 QString TextStore::decode(QByteArrayView bytes) {
-    return holdsSurrogate(bytes) ? decodeWithSurrogates(bytes) : QString::fromUtf8(bytes);
+    // fromUtf8 would drop a U+FEFF that begins the text.
+    return bytes.startsWith("\xEF\xBB\xBF") || holdsSurrogate(bytes) ? decodeWithSurrogates(bytes)
+                                                                     : QString::fromUtf8(bytes);
 }
 
 QString TextStore::text(qsizetype index) const {
