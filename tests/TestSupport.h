@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/Form1.h"
-#include "list/TextListModel.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
@@ -88,14 +87,6 @@ public:
         return true;
     }
 };
-
-// The texts of a list, first to last.
-inline QStringList itemsOf(const TextListModel &list) {
-    QStringList texts;
-    for (int i = 1; i <= list.itemCount(); ++i)
-        texts << list.itemText(i);
-    return texts;
-}
 
 // A window with fakes around it and an empty support folder.
 struct Harness {
