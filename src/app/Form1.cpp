@@ -3,6 +3,7 @@
 #include "list/TextListModel.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderSystem.h"
 #include "Shared.h"
 
 #include <QCloseEvent>
@@ -154,6 +155,7 @@ void Form1::createControls() {
     resultsModel_->setNewRowsChecked(true);
     ListView1->installEventFilter(this);
     ListView1->viewport()->installEventFilter(this);
+    setUpDropTarget();
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
