@@ -73,7 +73,8 @@ protected:
         }
         const qint64 n =
             std::min({maxSize, qint64(bytes_.size()) - at_, failAt_ - at_, qint64(4093)});
-        std::memcpy(data, bytes_.constData() + at_, size_t(n));
+        if (data) // skip() may read into nothing
+            std::memcpy(data, bytes_.constData() + at_, size_t(n));
         at_ += n;
         return n;
     }

@@ -10,7 +10,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <new>
 
 namespace {
 constexpr int ExitSuccess = 0;
@@ -107,8 +106,8 @@ int main(int argc, char *argv[]) {
             complain(name == QLatin1String("-") ? QStringLiteral("standard input") : name,
                      failure.description());
             status = ExitUnreadInput;
-        } catch (const std::bad_alloc &) {
-            complain(name, QStringLiteral("Out of memory"));
+        } catch (const std::exception &e) {
+            complain(name, describeFailure(e));
             return ExitUnreadInput;
         }
     }
@@ -122,11 +121,8 @@ int main(int argc, char *argv[]) {
                             lf ? "\n" : "\r\n");
         findDuplicates(items, nullptr, [&](const TextStore &rows) { writer.write(rows, nullptr); });
         writer.finish();
-    } catch (const Failure &failure) {
-        complain(QStringLiteral("standard output"), failure.description());
-        return ExitWriteFailed;
-    } catch (const std::bad_alloc &) {
-        complain(QStringLiteral("standard output"), QStringLiteral("Out of memory"));
+    } catch (const std::exception &e) {
+        complain(QStringLiteral("standard output"), describeFailure(e));
         return ExitWriteFailed;
     }
     return status;
