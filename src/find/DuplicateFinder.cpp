@@ -68,6 +68,15 @@ std::uint64_t xxh3(QByteArrayView text) {
     return XXH3_64bits(text.data(), size_t(text.size()));
 }
 
+// Stands for a blank text, which is never paired; no text hashes to it.
+constexpr std::uint64_t BlankHash = 0;
+std::uint64_t hashOf(QByteArrayView text, FindHash hash) {
+    if (isBlank(text))
+        return BlankHash;
+    const std::uint64_t h = hash(text);
+    return h == BlankHash ? 1 : h;
+}
+
 // Thrown inside a worker when the search is called off.
 struct Stopped {};
 
@@ -89,6 +98,8 @@ public:
     }
 
     const std::uint64_t *marks() const { return marks_.get(); }
+    // The hash of every item worked out beforehand, BlankHash for a blank one.
+    void useHashes(const std::uint64_t *hashes) { hashes_ = hashes; }
     qsizetype rows() const { return rows_; }
     qsizetype rowBytes() const { return rowBytes_; }
 
@@ -158,11 +169,8 @@ private:
         auto hashBlock = [&](std::uint32_t first, Hashed &block) {
             block.mine = 0;
             for (std::uint32_t i = first, end = std::min(n, first + Block); i < end; ++i) {
-                const QByteArrayView text = items_.bytes(i);
-                if (isBlank(text))
-                    continue;
-                const std::uint64_t h = hash_(text);
-                if (partOf(h) != part_)
+                const std::uint64_t h = hashes_ ? hashes_[i] : hashOf(items_.bytes(i), hash_);
+                if (h == BlankHash || partOf(h) != part_)
                     continue;
                 block.hashes[i - first] = h;
                 block.mine |= std::uint64_t(1) << (i - first);
@@ -246,7 +254,7 @@ private:
             if (old[s] == 0)
                 continue;
             const auto latest = std::uint32_t((old[s] & PositionMask) - 1);
-            size_t slot = hash_(items_.bytes(latest)) & mask_;
+            size_t slot = hashOf(items_.bytes(latest), hash_) & mask_;
             while (slots_[slot] != 0)
                 slot = (slot + 1) & mask_;
             slots_[slot] = old[s];
@@ -257,6 +265,7 @@ private:
     std::uint32_t part_;
     std::uint32_t parts_;
     FindHash hash_;
+    const std::uint64_t *hashes_ = nullptr;
     std::unique_ptr<std::uint64_t[], Free> slots_;
     size_t mask_ = 0;
     size_t used_ = 0;
@@ -276,15 +285,15 @@ int threadsFor(std::uint32_t items, int wanted) {
     return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
-// Runs the parts on threads of their own while the caller keeps taking its turns. Every way
-// out, a closing window included, first calls the workers off and waits for them: they read
-// the caller's items.
-void runThreaded(std::vector<std::unique_ptr<Part>> &parts, TimeSlice *slice) {
+// Runs task(0, pause) to task(count - 1, pause) on threads of their own while the caller
+// keeps taking its turns; a task calls pause() now and then. Every way out, a closing window
+// included, first calls the workers off and waits for them: they read the caller's items.
+template <class Task> void runThreaded(size_t count, TimeSlice *slice, const Task &task) {
     std::atomic<bool> stop{false};
     std::mutex mutex;
     std::condition_variable finished;
-    size_t left = parts.size();
-    std::vector<std::exception_ptr> failures(parts.size());
+    size_t left = count;
+    std::vector<std::exception_ptr> failures(count);
     std::vector<std::thread> workers;
     struct CallOff {
         std::atomic<bool> &stop;
@@ -297,10 +306,10 @@ void runThreaded(std::vector<std::unique_ptr<Part>> &parts, TimeSlice *slice) {
         }
     } callOff{stop, workers};
 
-    for (size_t p = 0; p < parts.size(); ++p)
+    for (size_t p = 0; p < count; ++p)
         workers.emplace_back([&, p] {
             try {
-                parts[p]->run([&] {
+                task(p, [&] {
                     if (stop.load(std::memory_order_relaxed))
                         throw Stopped{};
                 });
@@ -348,7 +357,21 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
                 slice->yield();
         });
     } else {
-        runThreaded(parts, slice);
+        // Each text is hashed once, the list cut in ranges, before each part takes its values.
+        auto hashes = zeroed<std::uint64_t>(n);
+        runThreaded(parts.size(), slice, [&](size_t p, const auto &pause) {
+            const size_t first = size_t(n) * p / parts.size();
+            const size_t end = size_t(n) * (p + 1) / parts.size();
+            for (size_t i = first; i < end; ++i) {
+                if ((i & 4095) == 0)
+                    pause();
+                hashes[i] = hashOf(items.bytes(qsizetype(i)), hash);
+            }
+        });
+        for (const auto &part : parts)
+            part->useHashes(hashes.get());
+        runThreaded(parts.size(), slice,
+                    [&](size_t p, const auto &pause) { parts[p]->run(pause); });
     }
 
     if (space) {

@@ -16,6 +16,12 @@ bool systemIsUtf8() {
     }();
     return utf8;
 }
+bool isAscii(QByteArrayView bytes) {
+    unsigned char any = 0;
+    for (char c : bytes)
+        any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
 } // namespace
 
 ResultWriter::ResultWriter(QIODevice &device, ResultFormat format, QByteArray lineEnd)
@@ -47,11 +53,11 @@ void ResultWriter::write(const TextStore &values, TimeSlice *slice) {
             slice->yield();
         }
         const QByteArrayView bytes = values.bytes(i);
-        if (plain && bytes.isValidUtf8())
-            buffer_ += bytes;
+        if (plain && (isAscii(bytes) || bytes.isValidUtf8()))
+            buffer_.append(bytes.data(), bytes.size());
         else
             buffer_ += encoder_.encode(values.text(i));
-        buffer_ += separator;
+        buffer_.append(separator.data(), separator.size());
         if (buffer_.size() >= BufferSize)
             put();
     }
