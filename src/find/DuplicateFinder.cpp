@@ -77,6 +77,11 @@ std::uint64_t hashOf(QByteArrayView text, FindHash hash) {
     return h == BlankHash ? 1 : h;
 }
 
+// Which of parts parts a hash belongs to, by its upper half.
+std::uint32_t partOfHash(std::uint64_t h, std::uint32_t parts) {
+    return std::uint32_t(((h >> 32) * parts) >> 32);
+}
+
 // Thrown inside a worker when the search is called off.
 struct Stopped {};
 
@@ -88,13 +93,13 @@ constexpr std::uint32_t ThreadedFrom = 100'000;
 // partner waiting marks the partner's bit: the earlier copy of a pair is what is reported.
 class Part {
 public:
-    Part(const TextStore &items, std::uint32_t part, std::uint32_t parts, FindHash hash)
+    // expected: how many items may fall into this part.
+    Part(const TextStore &items, std::uint32_t part, std::uint32_t parts, FindHash hash,
+         size_t expected)
         : items_(items), part_(part), parts_(parts), hash_(hash),
           marks_(zeroed<std::uint64_t>(size_t(items.size()) / 64 + 1)) {
-        size_t slotCount = 1024;
-        while (slotCount < size_t(items.size()) / parts * 3 / 2)
-            slotCount *= 2;
-        resize(slotCount);
+        // Never more than three quarters full, even when every item is a value of its own.
+        resize(std::max<size_t>(1024, expected / 3 * 4 + 64));
     }
 
     const std::uint64_t *marks() const { return marks_.get(); }
@@ -175,7 +180,7 @@ private:
                 block.hashes[i - first] = h;
                 block.mine |= std::uint64_t(1) << (i - first);
 #if defined(__GNUC__) || defined(__clang__)
-                __builtin_prefetch(&slots_[h & mask_]);
+                __builtin_prefetch(&slots_[home(h)]);
 #endif
             }
         };
@@ -198,19 +203,25 @@ private:
     static constexpr std::uint64_t Waiting = std::uint64_t(1) << 31;
     static constexpr std::uint64_t PositionMask = Waiting - 1;
 
+    // Where a hash's probe starts: its lower half scaled to the table, which need not be a
+    // power of two (rounding up to one could double the memory).
+    size_t home(std::uint64_t h) const {
+        return size_t((h & 0xFFFFFFFF) * std::uint64_t(size_) >> 32);
+    }
+
     std::uint32_t partOf(std::uint64_t h) const {
-        return std::uint32_t(((h >> 32) * parts_) >> 32);
+        return partOfHash(h, parts_);
     }
 
     void visit(std::uint32_t item, std::uint64_t h) {
         const std::uint64_t tag = h & ~std::uint64_t(0xFFFFFFFF);
         const QByteArrayView text = items_.bytes(item);
-        for (size_t slot = h & mask_;; slot = (slot + 1) & mask_) {
+        for (size_t slot = home(h);; slot = slot + 1 == size_ ? 0 : slot + 1) {
             const std::uint64_t entry = slots_[slot];
             if (entry == 0) {
                 slots_[slot] = tag | Waiting | (std::uint64_t(item) + 1);
                 if (++used_ > limit_)
-                    resize((mask_ + 1) * 2);
+                    resize(size_ * 2);
                 return;
             }
             if ((entry & ~std::uint64_t(0xFFFFFFFF)) != tag)
@@ -235,7 +246,7 @@ private:
     }
 
     void clear() {
-        std::memset(slots_.get(), 0, (mask_ + 1) * sizeof(std::uint64_t));
+        std::memset(slots_.get(), 0, size_ * sizeof(std::uint64_t));
         std::memset(marks_.get(), 0, (size_t(items_.size()) / 64 + 1) * sizeof(std::uint64_t));
         used_ = 0;
         rows_ = 0;
@@ -245,18 +256,18 @@ private:
     // Only when far more distinct values than expected fall into this part.
     void resize(size_t slotCount) {
         auto old = std::move(slots_);
-        const size_t oldSize = old ? mask_ + 1 : 0;
+        const size_t oldSize = old ? size_ : 0;
         slots_ = zeroed<std::uint64_t>(slotCount);
         adviseHugePages(slots_.get(), slotCount * sizeof(std::uint64_t));
-        mask_ = slotCount - 1;
+        size_ = slotCount;
         limit_ = slotCount / 4 * 3;
         for (size_t s = 0; s < oldSize; ++s) {
             if (old[s] == 0)
                 continue;
             const auto latest = std::uint32_t((old[s] & PositionMask) - 1);
-            size_t slot = hashOf(items_.bytes(latest), hash_) & mask_;
+            size_t slot = home(hashOf(items_.bytes(latest), hash_));
             while (slots_[slot] != 0)
-                slot = (slot + 1) & mask_;
+                slot = slot + 1 == size_ ? 0 : slot + 1;
             slots_[slot] = old[s];
         }
     }
@@ -267,7 +278,7 @@ private:
     FindHash hash_;
     const std::uint64_t *hashes_ = nullptr;
     std::unique_ptr<std::uint64_t[], Free> slots_;
-    size_t mask_ = 0;
+    size_t size_ = 0;
     size_t used_ = 0;
     size_t limit_ = 0;
     std::unique_ptr<std::uint64_t[], Free> marks_;
@@ -347,31 +358,38 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
     const FindHash hash = tuning.hash ? tuning.hash : xxh3;
 
     std::vector<std::unique_ptr<Part>> parts;
-    const int count = threadsFor(n, tuning.threads);
-    for (int p = 0; p < count; ++p)
-        parts.push_back(
-            std::make_unique<Part>(items, std::uint32_t(p), std::uint32_t(count), hash));
+    const auto count = std::uint32_t(threadsFor(n, tuning.threads));
     if (count == 1) {
+        parts.push_back(std::make_unique<Part>(items, 0, 1, hash, n));
         parts.front()->run([&] {
             if (slice && slice->due())
                 slice->yield();
         });
     } else {
-        // Each text is hashed once, the list cut in ranges, before each part takes its values.
+        // Each text is hashed once, the list cut in ranges, before each part takes its values;
+        // the ranges also count what falls into each part, so each index is sized to fit.
         auto hashes = zeroed<std::uint64_t>(n);
-        runThreaded(parts.size(), slice, [&](size_t p, const auto &pause) {
-            const size_t first = size_t(n) * p / parts.size();
-            const size_t end = size_t(n) * (p + 1) / parts.size();
+        std::vector<std::vector<size_t>> counts(count, std::vector<size_t>(count));
+        runThreaded(count, slice, [&](size_t range, const auto &pause) {
+            const size_t first = size_t(n) * range / count;
+            const size_t end = size_t(n) * (range + 1) / count;
             for (size_t i = first; i < end; ++i) {
                 if ((i & 4095) == 0)
                     pause();
-                hashes[i] = hashOf(items.bytes(qsizetype(i)), hash);
+                const std::uint64_t h = hashOf(items.bytes(qsizetype(i)), hash);
+                hashes[i] = h;
+                if (h != BlankHash)
+                    ++counts[range][partOfHash(h, count)];
             }
         });
-        for (const auto &part : parts)
-            part->useHashes(hashes.get());
-        runThreaded(parts.size(), slice,
-                    [&](size_t p, const auto &pause) { parts[p]->run(pause); });
+        for (std::uint32_t p = 0; p < count; ++p) {
+            size_t expected = 0;
+            for (const auto &rangeCounts : counts)
+                expected += rangeCounts[p];
+            parts.push_back(std::make_unique<Part>(items, p, count, hash, expected));
+            parts.back()->useHashes(hashes.get());
+        }
+        runThreaded(count, slice, [&](size_t p, const auto &pause) { parts[p]->run(pause); });
     }
 
     if (space) {
