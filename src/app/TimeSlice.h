@@ -20,7 +20,7 @@ public:
     // Whether to hand what a command produced so far to a list before this turn: at most every
     // HandOverMs, since a list view pays for each insertion with a pass over all its rows.
     // Restarts the wait when it answers yes.
-    static constexpr int HandOverMs = 50;
+    static constexpr int HandOverMs = 25;
     bool handOver();
 
     // Throws Aborted when the window has been closed.
