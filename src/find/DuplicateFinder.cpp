@@ -126,24 +126,18 @@ private:
     public:
         void add(const TextStore &items, std::uint32_t item, std::uint32_t latest) {
             if (added_ >= Ring)
-                equal_ = equal_ && check(items, ring_[added_ % Ring]);
-            if (added_ >= Ring / 2) {
-                Pair &half = ring_[(added_ - Ring / 2) % Ring];
-                half.text = items.bytes(half.latest);
-#if defined(__GNUC__) || defined(__clang__)
-                __builtin_prefetch(half.text.data());
-                __builtin_prefetch(half.text.data() + half.text.size());
-#endif
-            }
-            ring_[added_ % Ring] = {item, latest, {}};
+                equal_ = equal_ && check(ring_[added_ % Ring]);
+            if (added_ >= Ring / 2)
+                locate(items, ring_[(added_ - Ring / 2) % Ring]);
+            ring_[added_ % Ring] = {item, latest, {}, {}};
+            items.prefetch(item);
             items.prefetch(latest);
             ++added_;
         }
         bool finish(const TextStore &items) {
             for (size_t k = added_ > Ring ? added_ - Ring : 0; k < added_; ++k) {
-                Pair &pair = ring_[k % Ring];
-                pair.text = items.bytes(pair.latest);
-                equal_ = equal_ && check(items, pair);
+                locate(items, ring_[k % Ring]);
+                equal_ = equal_ && check(ring_[k % Ring]);
             }
             added_ = 0;
             return equal_;
@@ -153,10 +147,22 @@ private:
         static constexpr size_t Ring = 64;
         struct Pair {
             std::uint32_t item, latest;
-            QByteArrayView text; // of latest, once fetched
+            QByteArrayView text, latestText; // once located
         };
-        static bool check(const TextStore &items, const Pair &pair) {
-            return sameBytes(pair.text, items.bytes(pair.item));
+        static void fetch([[maybe_unused]] QByteArrayView text) {
+#if defined(__GNUC__) || defined(__clang__)
+            __builtin_prefetch(text.data());
+            __builtin_prefetch(text.data() + text.size());
+#endif
+        }
+        static void locate(const TextStore &items, Pair &pair) {
+            pair.text = items.bytes(pair.item);
+            pair.latestText = items.bytes(pair.latest);
+            fetch(pair.text);
+            fetch(pair.latestText);
+        }
+        static bool check(const Pair &pair) {
+            return sameBytes(pair.text, pair.latestText);
         }
         Pair ring_[Ring];
         size_t added_ = 0;
