@@ -7,6 +7,7 @@
 #include <QTest>
 
 int runLoadingTests(int argc, char **argv);
+int runReorderTests(int argc, char **argv);
 
 namespace {
 QStringList itemsOf(const TextListModel &list) {
@@ -260,6 +261,7 @@ int main(int argc, char **argv) {
     ListTest editing;
     int failures = QTest::qExec(&editing, argc, argv);
     failures += runLoadingTests(argc, argv);
+    failures += runReorderTests(argc, argv);
     return failures;
 }
 
