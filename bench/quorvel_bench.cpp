@@ -1,6 +1,6 @@
-// Times the window's bulk paths (append, find, file load) and single edits in the middle of
-// the list (a drag exchange, a Delete) through a real, shown Form1 and reports how long the
-// event loop went unserved and how much memory the lists hold.
+// Times the window's bulk paths (append, find, file load, folder drop) and single edits in
+// the middle of the list (a drag exchange, a Delete) through a real, shown Form1 and reports
+// how long the event loop went unserved and how much memory the lists hold.
 //
 // usage: quorvel_bench [N] [--file-lines M]
 // Prints one figure a line as "name value unit". Exits with 1 when a command gave a wrong
@@ -13,16 +13,20 @@
 #include "platform/FileSystem.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QMimeData>
 #include <QPushButton>
 #include <QQueue>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -427,6 +431,75 @@ bool benchLoad(const Options &options) {
     return sound;
 }
 
+// A tree of DropFolders folders (DropBranches at the top, the rest one level below them)
+// holding DropFilesPerFolder empty files each.
+constexpr int DropBranches = 100;
+constexpr int DropFolders = 10'000;
+constexpr int DropFilesPerFolder = 10;
+
+bool writeDropTree(const QString &root) {
+    const int below = DropFolders / DropBranches - 1;
+    auto fill = [](const QString &folder) {
+        if (!QDir().mkpath(folder))
+            return false;
+        for (int f = 0; f < DropFilesPerFolder; ++f) {
+            QFile file(folder + QStringLiteral("/f%1.txt").arg(f));
+            if (!file.open(QIODevice::WriteOnly))
+                return false;
+        }
+        return true;
+    };
+    for (int b = 0; b < DropBranches; ++b) {
+        const QString branch = root + QStringLiteral("/d%1").arg(b);
+        if (!fill(branch))
+            return false;
+        for (int e = 0; e < below; ++e)
+            if (!fill(branch + QStringLiteral("/e%1").arg(e)))
+                return false;
+    }
+    return true;
+}
+
+// A drop of the tree's folder on the input list, as a file manager would make it.
+bool benchDrop() {
+    QTemporaryDir folder;
+    const QString root = folder.filePath(QStringLiteral("tree"));
+    if (!folder.isValid() || !writeDropTree(root)) {
+        std::fprintf(stderr, "cannot write the tree under %s\n", qPrintable(root));
+        return false;
+    }
+    const int expected = DropFolders * DropFilesPerFolder;
+    Bench bench;
+    QWidget *viewport = bench.window->listView1()->viewport();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(root)});
+    const QPoint where = viewport->rect().center();
+    QDragEnterEvent enter(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &enter);
+    QDropEvent drop(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    StallProbe probe;
+    QElapsedTimer clock;
+    probe.start();
+    clock.start();
+    QCoreApplication::sendEvent(viewport, &drop);
+    while (bench.window->inputList().itemCount() < expected && !clock.hasExpired(60'000))
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    const double seconds = secondsOf(clock);
+    probe.stop();
+    const int items = bench.window->inputList().itemCount();
+    figure("drop_folder", seconds, "s", 3);
+    figure("drop_items", items, "count", 0);
+    figure("drop_stall_max", probe.maxMs(), "ms", 1);
+    figure("drop_stall_p99", probe.percentileMs(0.99), "ms", 1);
+    figure("drop_settle", drainEvents(), "s", 3);
+    bool sound = expectMessages("drop", bench.dialogs.messages, {});
+    if (items != expected) {
+        std::fprintf(stderr, "dropped %d items from %d files\n", items, expected);
+        sound = false;
+    }
+    return sound;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -442,6 +515,7 @@ int main(int argc, char *argv[]) {
     }
     bool sound = benchFind(options);
     sound &= benchLoad(options);
+    sound &= benchDrop();
     figure("peak_rss", double(peakRssKiB()) / 1024.0, "MB", 0);
     return sound ? 0 : 1;
 }

@@ -18,3 +18,9 @@ build_release() {
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build build -j "$(nproc)"
 }
+
+# Optimised, with debug information for readable reports.
+build_sanitized() {
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=ON >/dev/null
+    cmake --build build-asan -j "$(nproc)"
+}

@@ -4,9 +4,17 @@
 #include "app/Shared.h"
 #include "list/TextListModel.h"
 
+#include "platform/QtDialogs.h"
+
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
+#include <QFileDialog>
 #include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 
@@ -30,6 +38,7 @@ private slots:
     void startUpPointerFile();
     void pointerValues();
     void closingEndsRunningCommand();
+    void realDialogs();
 };
 
 void AppTest::controlLayout_data() {
@@ -131,6 +140,7 @@ void AppTest::errorReportText() {
              QStringLiteral("Object required\r\nin Quorvel2021/08/31.Form1.PushButton9_Click "
                             "at line 100\r\rPlease email screenshot of this message to "
                             "support@quorvel.example"));
+    QCOMPARE(describeFailure(std::bad_alloc()), QStringLiteral("Out of memory"));
     QVERIFY(QString::fromLatin1(ErrorLocation::GetSubDirectories2016)
                 .startsWith(QLatin1String("in BrannocTitle")));
 }
@@ -196,6 +206,9 @@ void AppTest::applicationTitle_data() {
     QStringList six(6, nine), five(5, nine);
     QTest::newRow("six nine-letter words") << six.join(' ') << QStringList(4, nine).join(' ');
     QTest::newRow("five nine-letter words") << five.join(' ') << QStringList(4, nine).join(' ');
+    QTest::newRow("40 characters after one cut")
+        << QStringLiteral("aaaaaaaaa bbbbbbbbb ccccccccc dddddddddd tail")
+        << QStringLiteral("aaaaaaaaa bbbbbbbbb ccccccccc dddddddddd");
     QTest::newRow("no blank") << QStringLiteral("Quorvel") << QStringLiteral("Quorvel");
     QTest::newRow("long, no blank") << QString(50, 'q') << QString(50, 'q');
 }
@@ -301,6 +314,56 @@ void AppTest::closingEndsRunningCommand() {
     QVERIFY(h.dialogs.shown.isEmpty());
     QVERIFY(!h.w().isVisible());
     QVERIFY(h.w().resultsList().itemCount() < 250000);
+}
+
+// The real dialogs, answered from a timer as a user would.
+void AppTest::realDialogs() {
+    QtDialogs dialogs;
+    const QString filter = QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
+    QStringList labels;
+    const auto readLabels = [&] {
+        labels.clear();
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (auto *types = dialog ? dialog->findChild<QComboBox *>("fileTypeCombo") : nullptr)
+            for (int i = 0; i < types->count(); ++i)
+                labels << types->itemText(i);
+        if (dialog)
+            dialog->reject();
+    };
+    const QStringList expected{"Text Files (*.txt)", "All Files (*.*)"};
+    QTimer::singleShot(0, readLabels);
+    QVERIFY(dialogs.openFiles(QStringLiteral("Load"), filter).isEmpty());
+    QCOMPARE(labels, expected);
+    QTimer::singleShot(0, readLabels);
+    QVERIFY(dialogs.saveFile(QStringLiteral("Save"), filter).isEmpty());
+    QCOMPARE(labels, expected);
+
+    // A pasted item longer than a line edit's usual limit goes in whole.
+    const QString pasted(40000, QLatin1Char('p'));
+    QTimer::singleShot(0, [&] {
+        if (auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget())) {
+            dialog->findChild<QLineEdit *>()->setText(pasted);
+            dialog->accept();
+        }
+    });
+    QCOMPARE(dialogs.inputBox(QStringLiteral("Enter item to add: "), QStringLiteral("T")).size(),
+             pasted.size());
+
+    // The help text stays on one line.
+    int lines = 0;
+    QTimer::singleShot(0, [&] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            const auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+            lines = label->heightForWidth(label->width()) / label->fontMetrics().lineSpacing();
+            if (!label->wordWrap())
+                lines = label->height() / label->fontMetrics().lineSpacing();
+            box->accept();
+        }
+    });
+    dialogs.messageBox(QStringLiteral("Questions? Please contact Team Brenvalde at "
+                                      "https://quorvel.example/contact"),
+                       QStringLiteral("Quorvel"), Dialogs::Buttons::Ok, Dialogs::Icon::None);
+    QCOMPARE(lines, 1);
 }
 
 QTEST_MAIN(AppTest)

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include "app/TimeSlice.h"
 #include "find/DuplicateFinder.h"
 #include "list/TextListModel.h"
 
@@ -89,6 +90,7 @@ private slots:
     void emptyList();
     void secondStartDuringRunIsIgnored();
     void otherCommandsDuringRun();
+    void yieldsWhileCounting();
 };
 
 void FindTest::pairs_data() {
@@ -213,6 +215,27 @@ void FindTest::otherCommandsDuringRun() {
     QCOMPARE(w.resultsList().itemText(1), QStringLiteral("item 0"));
     QCOMPARE(w.resultsList().itemText(150000), QStringLiteral("item 149999"));
     QCOMPARE(h.dialogs.messageTexts(), QStringList{"Done."});
+}
+
+// The window gets its turns before the first row is found, not only while rows are reported.
+void FindTest::yieldsWhileCounting() {
+    TextStore items;
+    for (int i = 0; i < 3000000; ++i)
+        items.append(QString::number(i % 1500000));
+    const bool closing = false;
+    TimeSlice slice(closing);
+    bool counted = false;
+    int turnsWhileCounting = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&] { turnsWhileCounting += !counted; });
+    ticker.start(0);
+    qsizetype rows = 0;
+    findDuplicates(
+        items, &slice, [&](const TextStore &found) { rows += found.size(); },
+        [&](qsizetype, qsizetype) { counted = true; });
+    QVERIFY(counted);
+    QCOMPARE(rows, 1500000);
+    QVERIFY(turnsWhileCounting > 0);
 }
 
 QTEST_MAIN(FindTest)

@@ -8,6 +8,7 @@
 
 int runLoadingTests(int argc, char **argv);
 int runReorderTests(int argc, char **argv);
+int runDropTests(int argc, char **argv);
 
 namespace {
 void fill(Form1 &w, const QStringList &texts) {
@@ -67,6 +68,8 @@ private slots:
     void storeEditsAndSnapshots();
     void bulkAppendNotifiesOnce();
     void badPositionIsAFailure();
+    void hugeItemShowsItsBeginning_data();
+    void hugeItemShowsItsBeginning();
 };
 
 void ListTest::addOneItem_data() {
@@ -249,12 +252,34 @@ void ListTest::badPositionIsAFailure() {
     QCOMPARE(list.itemCount(), 1);
 }
 
+void ListTest::hugeItemShowsItsBeginning_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("short") << QStringLiteral("short \u00E9");
+    QTest::newRow("a megabyte") << QString(1 << 20, QLatin1Char('m'));
+    // The cut must not split a character.
+    QTest::newRow("wide characters") << QString(300000, QChar(0x20AC));
+    QTest::newRow("non-BMP characters") << QStringLiteral("\U0001F600").repeated(300000);
+}
+
+// Showing a huge item lays out only its beginning; everything else uses the whole text.
+void ListTest::hugeItemShowsItsBeginning() {
+    QFETCH(QString, text);
+    TextListModel list(false);
+    list.appendItem(text);
+    const QString shown = list.data(list.index(0), Qt::DisplayRole).toString();
+    QVERIFY(shown.size() <= 4096);
+    QVERIFY(shown.size() >= qMin(text.size(), qsizetype(1300)));
+    QVERIFY(text.startsWith(shown));
+    QCOMPARE(list.itemText(1), text);
+}
+
 int main(int argc, char **argv) {
     QApplication app(argc, argv);
     ListTest editing;
     int failures = QTest::qExec(&editing, argc, argv);
     failures += runLoadingTests(argc, argv);
     failures += runReorderTests(argc, argv);
+    failures += runDropTests(argc, argv);
     return failures;
 }
 

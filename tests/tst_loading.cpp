@@ -7,11 +7,21 @@
 #include "list/TextListModel.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QStringEncoder>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 constexpr qsizetype Chunk = 1 << 18; // the reader's chunk size
@@ -89,6 +99,15 @@ public:
 };
 
 const QString Missing = QStringLiteral("<missing>");
+
+bool bindSocket(int socket, const QByteArray &path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (socket < 0 || size_t(path.size()) >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+    return ::bind(socket, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+}
 } // namespace
 
 class LoadingTest : public QObject {
@@ -107,6 +126,9 @@ private slots:
     void loadReadFailure_data();
     void loadReadFailure();
     void secondLoadDuringLoad();
+    void saveDuringLoad();
+    void specialFiles_data();
+    void specialFiles();
 };
 
 void LoadingTest::lineEndsAndEncodings_data() {
@@ -128,11 +150,18 @@ void LoadingTest::lineEndsAndEncodings_data() {
                            << QStringList{QStringLiteral("caf\u00E9"), QStringLiteral("\u20AC")};
     QTest::newRow("UTF-8 with BOM")
         << QByteArray("\xEF\xBB\xBF\xC3\xA9\r\nb") << QStringList{QStringLiteral("\u00E9"), "b"};
+    QTest::newRow("mark at the start of a later line")
+        << QByteArray("a\r\n\xEF\xBB\xBF\xEF\xBB\xBF"
+                      "b")
+        << QStringList{"a", QStringLiteral("\uFEFF\uFEFFb")};
     QTest::newRow("UTF-8 BOM only") << QByteArray("\xEF\xBB\xBF") << QStringList{};
     const QString wide = QStringLiteral("a") + smiley + QStringLiteral("\r\n\u00E9\r\n");
     const QStringList wideItems{QStringLiteral("a") + smiley, QStringLiteral("\u00E9")};
     QTest::newRow("UTF-16 LE") << withBom(QStringConverter::Utf16LE, wide) << wideItems;
     QTest::newRow("UTF-16 BE") << withBom(QStringConverter::Utf16BE, wide) << wideItems;
+    QTest::newRow("UTF-16 LE, five bytes") << QByteArray("\xFF\xFE"
+                                                         "abc")
+                                           << QStringList{QStringLiteral("\u6261\uFFFD")};
     QTest::newRow("UTF-16 LE, odd byte at end") << QByteArray("\xFF\xFE"
                                                               "a\0b",
                                                               5)
@@ -154,6 +183,10 @@ void LoadingTest::lineEndsAndEncodings_data() {
         << QByteArray("\xEF\xBB\xBF"
                       "caf\xC3\xA9\r\n\xFF\x80")
         << QStringList{QStringLiteral("caf\u00E9"), QStringLiteral("\u00FF\u20AC")};
+    QTest::newRow("UTF-8 mark, lead byte before ASCII") << QByteArray("\xEF\xBB\xBF"
+                                                                      "\xC3"
+                                                                      "A")
+                                                        << QStringList{QStringLiteral("\u00C3A")};
     QTest::newRow("UTF-8 mark, cut-off sequence at end")
         << QByteArray("\xEF\xBB\xBF"
                       "a\xE2\x82")
@@ -255,8 +288,9 @@ void LoadingTest::normalizePath_data() {
     row("trailing pair", "C:\\dir\\\\", back, "C:\\dir\\");
     row("no separator", "x.txt", back, "x.txt");
     row("empty", "", back, "");
-    row("slash, doubled", "/home//u/x.txt", slash, "//home/u/x.txt");
-    row("slash, three leading", "///srv//f.txt", slash, "//srv/f.txt");
+    row("slash, doubled", "/home//u/x.txt", slash, "/home/u/x.txt");
+    row("slash, three leading", "///srv//f.txt", slash, "/srv/f.txt");
+    row("slash, root joined", "//bin", slash, "/bin");
     row("slash, relative", "a//b///c", slash, "a/b//c");
     row("slash leaves backslashes", "a\\\\b", slash, "a\\\\b");
 }
@@ -293,6 +327,7 @@ void LoadingTest::loadFiles_data() {
     QTest::addColumn<QStringList>("items"); // after an item already in the list
     QTest::newRow("one file") << QStringList{"a\r\nb\r\n"} << QStringList{"old", "a", "b"};
     QTest::newRow("one missing file") << QStringList{Missing} << QStringList{"old"};
+    QTest::newRow("two files") << QStringList{"a\r\n", "b"} << QStringList{"old", "a", "b"};
     QTest::newRow("three, middle missing")
         << QStringList{"a\r\nb", Missing, "c\r\n"} << QStringList{"old", "a", "b", "c"};
 }
@@ -432,6 +467,85 @@ void LoadingTest::secondLoadDuringLoad() {
                  "File already open\r\nin Quorvel2021/08/31.Form1.PushButton5_Click at line 120")),
              qPrintable(messages[0]));
     QCOMPARE(messages[1], QStringLiteral("No files added."));
+}
+
+void LoadingTest::saveDuringLoad() {
+    QTemporaryDir dir;
+    const QString list = writeFile(dir, QStringLiteral("list.txt"), "a\r\nb\r\n");
+    const QString out = dir.filePath(QStringLiteral("out.txt"));
+    SlowFiles files;
+    Harness h(&files);
+    h.w().resultsList().appendItem(QStringLiteral("r"));
+    h.dialogs.openAnswers << QStringList{list};
+    h.dialogs.saveAnswers << out;
+    QTimer::singleShot(0, &h.w(), [&] { h.button("PushButton6")->click(); });
+    h.button("PushButton5")->click();
+
+    QCOMPARE(h.w().inputList().itemCount(), 2);
+    QVERIFY(!QFile::exists(out));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"list.txt"});
+    const QStringList messages = h.dialogs.messageTexts();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].startsWith(QStringLiteral(
+                 "File already open\r\nin Quorvel2021/08/31.Form1.PushButton6_Click at line 116")),
+             qPrintable(messages[0]));
+}
+
+// Only regular files are read; anything else is refused before it is opened, so nothing
+// can block the window or read without end.
+void LoadingTest::specialFiles_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QStringList>("items"); // after "old"; empty: refused
+    QTest::newRow("named pipe without a writer") << QStringLiteral("pipe") << QStringList{};
+    QTest::newRow("endless device") << QStringLiteral("zero device") << QStringList{};
+    QTest::newRow("folder") << QStringLiteral("folder") << QStringList{};
+    QTest::newRow("socket") << QStringLiteral("socket") << QStringList{};
+    QTest::newRow("link to a pipe") << QStringLiteral("link to pipe") << QStringList{};
+    QTest::newRow("link to a file") << QStringLiteral("link to file") << QStringList{"x"};
+}
+
+void LoadingTest::specialFiles() {
+    QFETCH(QString, kind);
+    QFETCH(QStringList, items);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("list"));
+    const QByteArray name = QFile::encodeName(path);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    const auto closeSocket = qScopeGuard([&] { ::close(socket); });
+    bool made = true;
+    if (kind == QLatin1String("pipe"))
+        made = ::mkfifo(name.constData(), 0644) == 0;
+    else if (kind == QLatin1String("zero device"))
+        made = ::mknod(name.constData(), S_IFCHR | 0644, makedev(1, 5)) == 0;
+    else if (kind == QLatin1String("folder"))
+        made = QDir(dir.path()).mkdir(QStringLiteral("list"));
+    else if (kind == QLatin1String("socket"))
+        made = bindSocket(socket, name);
+    else if (kind == QLatin1String("link to pipe"))
+        made = ::mkfifo(QFile::encodeName(dir.filePath("pipe")).constData(), 0644) == 0 &&
+               QFile::link(QStringLiteral("pipe"), path);
+    else
+        made = QFile::link(writeFile(dir, QStringLiteral("real"), "x\r\n"), path);
+    if (!made)
+        QSKIP("this machine cannot make such a file here (not root?)");
+    Harness h;
+    h.w().inputList().appendItem(QStringLiteral("old"));
+    h.dialogs.openAnswers << QStringList{path};
+
+    h.button("PushButton5")->click();
+
+    QStringList loaded;
+    for (int i = 2; i <= h.w().inputList().itemCount(); ++i)
+        loaded << h.w().inputList().itemText(i);
+    QCOMPARE(h.w().inputList().itemText(1), QStringLiteral("old"));
+    QCOMPARE(loaded, items);
+    const QStringList messages = h.dialogs.messageTexts();
+    QCOMPARE(messages.size(), items.isEmpty() ? 1 : 0);
+    if (items.isEmpty())
+        QVERIFY2(messages[0].startsWith(QStringLiteral(
+                     "Bad file mode\r\nin Quorvel2021/08/31.Form1.PushButton5_Click at line 120")),
+                 qPrintable(messages[0]));
+    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
 }
 
 int runLoadingTests(int argc, char **argv) {

@@ -6,7 +6,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 const QString SaveFilter = QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
@@ -42,27 +49,74 @@ void addResults(Form1 &w, const QStringList &values) {
         w.resultsList().appendItem(value);
 }
 
-// A save file that fails every write, like a full disk.
-class FailingSaveFile : public QSaveFile {
-public:
-    using QSaveFile::QSaveFile;
-
-protected:
-    qint64 writeData(const char *, qint64) override {
-        setErrorString(QStringLiteral("Disk full"));
-        return -1;
-    }
-};
-
+// A result file that fails every write, like a full disk.
 class FailingWrites : public FileSystem {
+    class Device : public QIODevice {
+    protected:
+        qint64 readData(char *, qint64) override { return -1; }
+        qint64 writeData(const char *, qint64) override {
+            setErrorString(QStringLiteral("Disk full"));
+            return -1;
+        }
+    };
+    class Output : public OutputFile {
+    public:
+        Output() { device_.open(QIODevice::WriteOnly); }
+        QIODevice &device() override { return device_; }
+        void commit() override { throw Failure(QStringLiteral("committed after a failure")); }
+
+    private:
+        Device device_;
+    };
+
 public:
-    std::unique_ptr<QSaveFile> openForWriting(const QString &path) override {
-        auto file = std::make_unique<FailingSaveFile>(path);
-        if (!file->open(QIODevice::WriteOnly))
-            throw Failure(file->errorString());
-        return file;
+    std::unique_ptr<OutputFile> openForWriting(const QString &) override {
+        return std::make_unique<Output>();
     }
 };
+
+// Something a save may be aimed at, made in dir. Empty when this machine cannot make it.
+QString makeTarget(const QString &kind, const QTemporaryDir &dir, QByteArray &old) {
+    const QString path = dir.filePath(QStringLiteral("target"));
+    const QByteArray name = QFile::encodeName(path);
+    old = "old content\r\n";
+    if (kind == QLatin1String("read-only") || kind == QLatin1String("mode 0640")) {
+        writeFile(path, old);
+        ::chmod(name.constData(), kind == QLatin1String("read-only") ? 0444 : 0640);
+        return path;
+    }
+    if (kind == QLatin1String("link")) {
+        writeFile(dir.filePath(QStringLiteral("real")), old);
+        return QFile::link(QStringLiteral("real"), path) ? path : QString();
+    }
+    if (kind == QLatin1String("folder"))
+        return QDir(dir.path()).mkdir(QStringLiteral("target")) ? path : QString();
+    if (kind.startsWith(QLatin1String("pipe")))
+        return ::mkfifo(name.constData(), 0644) == 0 ? path : QString();
+    if (kind == QLatin1String("null device") || kind == QLatin1String("full device")) {
+        const dev_t device = makedev(1, kind == QLatin1String("null device") ? 3 : 7);
+        return ::mknod(name.constData(), S_IFCHR | 0666, device) == 0 ? path : QString();
+    }
+    if (kind == QLatin1String("full disk") || kind == QLatin1String("read-only disk")) {
+        const QString mount = dir.filePath(QStringLiteral("small"));
+        QDir(dir.path()).mkdir(QStringLiteral("small"));
+        const bool full = kind == QLatin1String("full disk");
+        if (::mount("tmpfs", QFile::encodeName(mount).constData(), "tmpfs", full ? 0 : MS_RDONLY,
+                    "size=64k") != 0)
+            return {};
+        return full ? writeFile(mount + QStringLiteral("/target"), old)
+                    : mount + QStringLiteral("/target");
+    }
+    return {};
+}
+
+mode_t modeOf(const QString &path, bool follow = true) {
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(path);
+    if ((follow ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0)
+        return 0;
+    return st.st_mode;
+}
 
 class Table : public ColumnTable {
 public:
@@ -90,6 +144,8 @@ private slots:
     void saveIntoMissingFolder_data();
     void saveIntoMissingFolder();
     void failedSaveKeepsOldFile();
+    void saveTargets_data();
+    void saveTargets();
     void clearResults();
     void copyLayout_data();
     void copyLayout();
@@ -237,6 +293,85 @@ void ResultsTest::failedSaveKeepsOldFile() {
              qPrintable(report.text));
     QCOMPARE(readFile(path), old);
     QCOMPARE(entries(dir), QStringList{"out.txt"});
+    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
+}
+
+void ResultsTest::saveTargets_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason"); // of the one report; empty when the save succeeds
+    QTest::newRow("read-only file")
+        << QStringLiteral("read-only") << QStringLiteral("Permission denied");
+    QTest::newRow("writable file keeps its mode") << QStringLiteral("mode 0640") << QString();
+    QTest::newRow("link to a file") << QStringLiteral("link") << QString();
+    QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("Is a directory");
+    QTest::newRow("named pipe, no reader")
+        << QStringLiteral("pipe") << QStringLiteral("No such device or address");
+    QTest::newRow("named pipe with a reader") << QStringLiteral("pipe, reader") << QString();
+    QTest::newRow("null device") << QStringLiteral("null device") << QString();
+    QTest::newRow("full device") << QStringLiteral("full device")
+                                 << QStringLiteral("No space left on device");
+    QTest::newRow("full disk") << QStringLiteral("full disk")
+                               << QStringLiteral("No space left on device");
+    QTest::newRow("folder that may not be written")
+        << QStringLiteral("read-only disk") << QStringLiteral("Read-only file system");
+}
+
+void ResultsTest::saveTargets() {
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    QByteArray old;
+    const QString path = makeTarget(kind, dir, old);
+    if (path.isEmpty())
+        QSKIP("this machine cannot make such a target here (not root?)");
+    const QString mounted =
+        kind.endsWith(QLatin1String("disk")) ? dir.filePath("small") : QString();
+    const auto unmount = qScopeGuard([&] {
+        if (!mounted.isEmpty())
+            ::umount(QFile::encodeName(mounted).constData());
+    });
+    const mode_t before = modeOf(path, false);
+    int reader = -1;
+    if (kind == QLatin1String("pipe, reader"))
+        reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+    const auto closeReader = qScopeGuard([&] {
+        if (reader >= 0)
+            ::close(reader);
+    });
+    Harness h;
+    // Enough to fill the small disk; a pipe takes what fits in its buffer.
+    const QStringList values = kind == QLatin1String("full disk")
+                                   ? QStringList(2000, QString(100, QLatin1Char('v')))
+                                   : QStringList{"a", "b"};
+    addResults(h.w(), values);
+    h.dialogs.saveAnswers.enqueue(path);
+    h.dialogs.answers.enqueue(Dialogs::Answer::Yes);
+
+    h.button("PushButton6")->click();
+
+    QStringList reports = h.dialogs.messageTexts();
+    reports.removeIf([](const QString &t) { return t.startsWith(QLatin1String("Are you sure")); });
+    if (reason.isEmpty()) {
+        QVERIFY2(reports.isEmpty(), qPrintable(reports.join(QLatin1Char('\n'))));
+    } else {
+        QCOMPARE(reports.size(), 1);
+        QVERIFY2(reports[0].startsWith(reason + QStringLiteral("\r\n")), qPrintable(reports[0]));
+    }
+    // Nothing is ever replaced by a file of another kind, and a failed save keeps the old
+    // content and mode.
+    QCOMPARE(modeOf(path, false) & S_IFMT, before & S_IFMT);
+    if (S_ISREG(modeOf(path))) {
+        QCOMPARE(readFile(path), reason.isEmpty() ? QByteArray("a\r\nb\r\n") : old);
+        QCOMPARE(modeOf(path) & 07777, kind == QLatin1String("read-only")   ? mode_t(0444)
+                                       : kind == QLatin1String("mode 0640") ? mode_t(0640)
+                                                                            : modeOf(path) & 07777);
+        QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(),
+                 kind == QLatin1String("link") ? 2 : 1); // no temporary file left behind
+    }
+    if (reader >= 0) {
+        char got[16] = {};
+        QCOMPARE(QByteArray(got, int(::read(reader, got, sizeof got))), QByteArray("a\r\nb\r\n"));
+    }
     QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
 }
 

@@ -4,6 +4,7 @@
 #include "list/TextListModel.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "platform/FolderSystem.h"
 #include "Shared.h"
 #include "ui/CursorFile.h"
 #include "ui/HoverPointer.h"
@@ -143,6 +144,7 @@ void Form1::createControls() {
     for (QWidget *list : std::initializer_list<QWidget *>{
              ListView2->viewport(), ListView2->horizontalHeader(), ListView1->horizontalHeader()})
         hover->watch(list, PointerDefault);
+    setUpDropTarget();
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);

@@ -14,6 +14,9 @@ class Clipboard;
 class Dialogs;
 class FileSystem;
 class SkinEngine;
+class FolderSystem;
+class QDragMoveEvent;
+class QDropEvent;
 class TextListModel;
 class TimeSlice;
 
@@ -47,6 +50,12 @@ public:
 
     // Position (from 1) of the input list's selected item, 0 when none is selected.
     int currentItem() const;
+
+    // Where dropped folders are walked; the machine's own file system unless set.
+    void setFolderSystem(FolderSystem &folders) { folderSystem_ = &folders; }
+    // Dropping files and folders on the input list.
+    void ListView1_OLEDragOver(QDragMoveEvent *event);
+    void ListView1_OLEDragDrop(QDropEvent *event);
 
 public slots:
     void PushButton1_Click();  // Add One Item To List
@@ -83,6 +92,8 @@ private:
     void ReadListFile(TextListModel &list, const QString &path);
     void saveResults(const char *location, bool comma);
     void CopyListToClipboard(TextListModel &list);
+    void setUpDropTarget();
+    void DropPaths(const QStringList &paths);
 
     Dialogs &dialogs_;
     Clipboard &clipboard_;
@@ -90,6 +101,8 @@ private:
     QString appFolder_;
     std::unique_ptr<SkinEngine> ownSkinEngine_;
     SkinEngine *skinEngine_;
+    std::unique_ptr<FolderSystem> systemFolders_;
+    FolderSystem *folderSystem_ = nullptr;
 
     QString applicationTitle_;
     int mousePointer_ = PointerDefault;

@@ -232,6 +232,9 @@ bool isValidUtf8(QIODevice &device, TimeSlice *slice) {
 }
 
 Encoding detect(QIODevice &device, TimeSlice *slice) {
+    // Decided before anything is read: a sequential source may never end.
+    if (device.isSequential())
+        throw Failure(QStringLiteral("Bad file mode"));
     const QByteArray head = device.peek(3);
     if (head.startsWith("\xFF\xFE")) {
         device.skip(2);
@@ -244,8 +247,6 @@ Encoding detect(QIODevice &device, TimeSlice *slice) {
     const bool marked = head.startsWith("\xEF\xBB\xBF");
     if (marked)
         device.skip(3);
-    if (device.isSequential())
-        throw Failure(QStringLiteral("Bad file mode"));
     const qint64 start = device.pos();
     const bool utf8 = isValidUtf8(device, slice);
     if (!device.seek(start))

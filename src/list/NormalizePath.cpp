@@ -20,5 +20,8 @@ QString NormalizePath(const QString &path, QChar separator) {
     qsizetype rest = 1;
     while (rest < path.size() && path[rest] == separator)
         ++rest;
-    return QString(2, separator) + collapsePairs(QStringView(path).mid(rest), separator);
+    // Two leading backslashes mark a network path; a slash system has none, so one leading
+    // slash names the same file that a list or a single drop would give.
+    const int leading = separator == QLatin1Char('/') ? 1 : 2;
+    return QString(leading, separator) + collapsePairs(QStringView(path).mid(rest), separator);
 }

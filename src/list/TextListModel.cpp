@@ -4,6 +4,21 @@
 
 #include <limits>
 
+namespace {
+// Far wider than the column; laying out more would stall every repaint of a huge item.
+constexpr qsizetype DisplayBytes = 4096;
+
+// The beginning of a text, cut before a character that does not fit.
+QString displayText(QByteArrayView bytes) {
+    if (bytes.size() <= DisplayBytes)
+        return TextStore::decode(bytes);
+    qsizetype cut = DisplayBytes;
+    while (cut > 0 && (uchar(bytes[cut]) & 0xC0) == 0x80)
+        --cut;
+    return TextStore::decode(bytes.first(cut));
+}
+} // namespace
+
 TextListModel::TextListModel(bool checkable, QObject *parent)
     : QAbstractListModel(parent), checkable_(checkable) {}
 
@@ -89,7 +104,7 @@ QVariant TextListModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid() || index.row() >= itemCount())
         return {};
     if (role == Qt::DisplayRole)
-        return store_.text(index.row());
+        return displayText(store_.bytes(index.row()));
     if (role == Qt::CheckStateRole && checkable_)
         return checks_[size_t(index.row())] ? Qt::Checked : Qt::Unchecked;
     return {};

@@ -36,6 +36,8 @@ QByteArray encodeWithSurrogates(QStringView text) {
 }
 
 bool holdsSurrogate(QByteArrayView bytes) {
+    if (bytes.isEmpty()) // an empty store has no buffer to search
+        return false;
     const char *p = bytes.data();
     const char *end = p + bytes.size();
     while ((p = static_cast<const char *>(std::memchr(p, 0xED, size_t(end - p)))) != nullptr) {
@@ -76,7 +78,9 @@ QByteArray TextStore::encode(QStringView text) {
 }
 
 QString TextStore::decode(QByteArrayView bytes) {
-    return holdsSurrogate(bytes) ? decodeWithSurrogates(bytes) : QString::fromUtf8(bytes);
+    // fromUtf8 would drop a U+FEFF that begins the text.
+    return bytes.startsWith("\xEF\xBB\xBF") || holdsSurrogate(bytes) ? decodeWithSurrogates(bytes)
+                                                                     : QString::fromUtf8(bytes);
 }
 
 QString TextStore::text(qsizetype index) const {

@@ -1,19 +1,31 @@
 #pragma once
 
 #include <QIODevice>
-#include <QSaveFile>
 #include <QString>
 
 #include <memory>
 
+// A result file being written.
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    virtual QIODevice &device() = 0;
+    // Makes what was written final. Throws Failure with the system's reason.
+    virtual void commit() = 0;
+};
+
 // The file operations of the commands, so tests can put failing files in their way.
+// Failures carry the system's own description ("Permission denied", ...).
 class FileSystem {
 public:
     virtual ~FileSystem() = default;
     virtual bool fileExists(const QString &path) const;
-    // Throws Failure when the file cannot be opened.
+    // Only a regular file (or a link to one) is opened; anything else is refused with
+    // "Bad file mode" before it is opened, so a pipe without a writer cannot block.
     virtual std::unique_ptr<QIODevice> openForReading(const QString &path);
-    // Nothing reaches path until the returned file is committed. Throws Failure when the
-    // file cannot be opened.
-    virtual std::unique_ptr<QSaveFile> openForWriting(const QString &path);
+    // A regular file, new or existing, is written aside and replaces the old one only on
+    // commit, keeping its mode and owner; a file the user may not write is refused. A
+    // character device or named pipe is written directly, never replaced; other kinds of
+    // file are refused. Links are followed.
+    virtual std::unique_ptr<OutputFile> openForWriting(const QString &path);
 };

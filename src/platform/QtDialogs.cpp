@@ -5,11 +5,18 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QScreen>
+
+#include <limits>
 
 namespace {
-// "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|" -> name filters showing the labels as
-// written. "*.*" means every file, with or without a dot in its name.
+// "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|" -> name filters that show each label as
+// written. Qt matches the patterns in a filter's last parentheses and, with the details
+// hidden, shows what stands before them, so every label gets its patterns appended for
+// matching. "*.*" means every file, with or without a dot in its name.
 QStringList nameFilters(const QString &filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList result;
@@ -18,19 +25,30 @@ QStringList nameFilters(const QString &filter) {
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
         if (patterns == QLatin1String("*.*"))
             patterns = QStringLiteral("*");
-        const QString &label = parts[i];
-        // Qt matches the patterns in the label's last parentheses.
-        if (label.endsWith(QLatin1Char('(') + patterns + QLatin1Char(')')))
-            result << label;
-        else
-            result << label + QStringLiteral(" (") + patterns + QLatin1Char(')');
+        result << parts[i] + QStringLiteral(" (") + patterns + QLatin1Char(')');
     }
     return result;
 }
 
+// The box wraps a line wider than about 500 pixels; a line that fits on the screen is kept
+// whole instead, so an address is never broken in two.
+void keepLinesWhole(QMessageBox &box) {
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_label"));
+    if (!label)
+        return;
+    const QScreen *screen = box.screen();
+    const int room = qMin(700, screen ? screen->availableGeometry().width() * 3 / 4 : 700);
+    const QFontMetrics metrics(label->font());
+    int widest = 0;
+    for (const QString &line : label->text().split(QLatin1Char('\n')))
+        widest = qMax(widest, metrics.horizontalAdvance(line));
+    if (widest <= room)
+        label->setMinimumWidth(widest + metrics.averageCharWidth());
+}
+
 void prepare(QFileDialog &dialog, const QString &title, const QString &filter) {
     dialog.setWindowTitle(title);
-    // The labels already show their patterns; hide any added for matching.
+    // Hides the patterns added for matching, not the ones the labels show.
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setNameFilters(nameFilters(filter));
 }
@@ -43,6 +61,7 @@ Dialogs::Answer QtDialogs::messageBox(const QString &text, const QString &title,
         toDisplayLineBreaks(text),
         buttons == Buttons::YesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent_);
     box.setTextFormat(Qt::PlainText);
+    keepLinesWhole(box);
     const int answer = box.exec();
     if (buttons == Buttons::Ok)
         return Answer::Ok;
@@ -50,10 +69,14 @@ Dialogs::Answer QtDialogs::messageBox(const QString &text, const QString &title,
 }
 
 QString QtDialogs::inputBox(const QString &prompt, const QString &title) {
-    bool ok = false;
-    const QString text =
-        QInputDialog::getText(parent_, title, prompt, QLineEdit::Normal, QString(), &ok);
-    return ok ? text : QString();
+    QInputDialog dialog(parent_);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(prompt);
+    dialog.setInputMode(QInputDialog::TextInput);
+    // A line edit keeps 32767 characters unless told otherwise; a pasted item goes in whole.
+    for (QLineEdit *edit : dialog.findChildren<QLineEdit *>())
+        edit->setMaxLength(std::numeric_limits<int>::max());
+    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
 }
 
 QStringList QtDialogs::openFiles(const QString &title, const QString &filter) {

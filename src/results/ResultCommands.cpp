@@ -58,10 +58,10 @@ void Form1::saveResults(const char *location, bool comma) {
         if (!confirmed)
             return;
         t.step(114, [&] { showBusyPointer(); });
-        // Written to a temporary file that replaces the old one only once complete; the
-        // first failure ends the save, leaving any previous file as it was.
+        // A regular file is replaced only once the new one is complete; the first failure
+        // ends the save, leaving any previous file as it was.
         std::shared_ptr<void> claim;
-        std::unique_ptr<QSaveFile> file;
+        std::unique_ptr<OutputFile> file;
         TextStore rows;
         const bool written = t.step(116, [&] {
             claim = claimListFile();
@@ -70,14 +70,11 @@ void Form1::saveResults(const char *location, bool comma) {
             rows = resultsModel_->store();
         }) && t.step(120, [&] {
             TimeSlice slice(closing_);
-            writeResults(*file, rows, comma ? ResultFormat::Comma : ResultFormat::OnePerLine,
-                         &slice);
+            writeResults(file->device(), rows,
+                         comma ? ResultFormat::Comma : ResultFormat::OnePerLine, &slice);
         });
         if (written)
-            t.step(124, [&] {
-                if (!file->commit())
-                    throw Failure(file->errorString());
-            });
+            t.step(124, [&] { file->commit(); });
         file.reset(); // an uncommitted file is discarded here
         claim.reset();
         t.step(126, [&] { endBusyPointer(); });

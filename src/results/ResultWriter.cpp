@@ -7,9 +7,16 @@
 
 namespace {
 void put(QIODevice &device, QByteArray &buffer) {
-    if (device.write(buffer) != buffer.size())
-        throw Failure(device.errorString().isEmpty() ? QStringLiteral("Device I/O error")
-                                                     : device.errorString());
+    // A short write (a disk filling up) is tried again for the rest, which then fails with
+    // the system's reason.
+    qsizetype done = 0;
+    while (done < buffer.size()) {
+        const qint64 written = device.write(buffer.constData() + done, buffer.size() - done);
+        if (written <= 0)
+            throw Failure(device.errorString().isEmpty() ? QStringLiteral("Device I/O error")
+                                                         : device.errorString());
+        done += written;
+    }
     buffer.clear();
 }
 } // namespace

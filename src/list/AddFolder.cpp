@@ -1,0 +1,160 @@
+#include "AddFolder.h"
+
+#include "app/TimeSlice.h"
+#include "NormalizePath.h"
+#include "platform/FolderSystem.h"
+
+#include <utility>
+
+namespace {
+// Exactly hidden + system + folder, with or without the reparse bit.
+constexpr int HiddenSystemFolder =
+    FolderSystem::Hidden | FolderSystem::System | FolderSystem::Directory;
+constexpr int HiddenSystemLink = HiddenSystemFolder | FolderSystem::ReparsePoint;
+// Exactly archive + hidden: a file the user hid.
+constexpr int HiddenFile = FolderSystem::Archive | FolderSystem::Hidden;
+} // namespace
+
+AddFolder::AddFolder(const FolderSystem &files, TimeSlice *slice, Trap::Reporter reporter,
+                     Sink sink)
+    : files_(files), slice_(slice), reporter_(std::move(reporter)), sink_(std::move(sink)),
+      separator_(files.separator()), pathLimit_(files.pathLimit()) {}
+
+void AddFolder::DropPaths(const QStringList &paths) {
+    try {
+        for (const QString &path : paths) {
+            turn();
+            if (IsFolder(path))
+                addFolderItems(path);
+            else
+                pending_.append(path);
+        }
+    } catch (const Aborted &) {
+        throw;
+    } catch (...) {
+        // What the drop found so far stays.
+        flush();
+        throw;
+    }
+    flush();
+}
+
+void AddFolder::addFolderItems(const QString &dropped) {
+    FolderList folders{dropped + separator_};
+    GetSubDirectories2016(folders, true);
+    for (const QString &entry : std::as_const(folders)) {
+        const QString folder = entry.chopped(1);
+        QStringList names;
+        try {
+            names = GetFilesInFolder(folder);
+        } catch (const FolderFailure &) {
+            continue; // vanished or unreadable meanwhile: nothing to list
+        }
+        for (const QString &name : std::as_const(names)) {
+            turn();
+            if (name.startsWith(QLatin1Char('~')))
+                continue;
+            const QString path = folder + separator_ + name;
+            if (IsOpenableFile(path) && files_.attributes(path) != HiddenFile)
+                pending_.append(NormalizePath(path, separator_));
+        }
+    }
+}
+
+void AddFolder::GetSubDirectories2016(FolderList &folders, bool recurse) {
+    Trap t(QString::fromLatin1(ErrorLocation::GetSubDirectories2016), reporter_);
+    FolderList children;
+    for (qsizetype i = 0; i < folders.size(); ++i) {
+        const QString folder = folders[i];
+        try {
+            examine(folder, children);
+        } catch (const FolderFailure &failure) {
+            // An unreadable or vanished folder is dropped with everything below it.
+            if (failure.code() == FolderFailure::PermissionDenied ||
+                failure.code() == FolderFailure::PathNotFound) {
+                const qsizetype at = folders.indexOf(folder);
+                if (at >= 0) {
+                    folders.removeAt(at);
+                    if (at <= i)
+                        --i;
+                }
+            }
+        } catch (const std::exception &) {
+            // Any other trouble with one folder leaves it in the list, unreported.
+        }
+    }
+    if (recurse && !children.isEmpty())
+        t.step(150, [&] { GetSubDirectories2016(children, true); });
+    for (const QString &child : std::as_const(children)) {
+        t.step(154, [&] {
+            if (!IsFolder(child))
+                return;
+            turn();
+            if (!isHiddenSystemFolder(child))
+                folders << child;
+        });
+    }
+}
+
+void AddFolder::examine(const QString &folder, FolderList &children) {
+    if (!IsFolder(folder) || folder.size() >= pathLimit_)
+        return;
+    turn();
+    if (isHiddenSystemFolder(folder))
+        return;
+    const QStringList names = files_.subFolderNames(folder);
+    for (const QString &name : names) {
+        turn();
+        if (name.size() >= pathLimit_ || HasOddChars(name) || name == QLatin1String(".") ||
+            name == QLatin1String(".."))
+            continue;
+        children << folder + name + separator_;
+    }
+}
+
+bool AddFolder::isHiddenSystemFolder(const QString &folder) const {
+    const int value = files_.attributes(folder).value_or(0);
+    return (value == HiddenSystemFolder || value == HiddenSystemLink) &&
+           !files_.isRootFolder(folder);
+}
+
+QStringList AddFolder::GetFilesInFolder(QString folder) {
+    if (!folder.endsWith(separator_))
+        folder += separator_;
+    QStringList names;
+    for (const QString &name : files_.fileNames(folder)) {
+        turn();
+        if (IsOpenableFile(folder + name))
+            names << name;
+    }
+    return names;
+}
+
+bool AddFolder::IsOpenableFile(const QString &path) const {
+    return files_.isOpenableFile(path);
+}
+
+bool AddFolder::IsFolder(const QString &path) const {
+    return files_.attributes(path).value_or(0) & FolderSystem::Directory;
+}
+
+bool AddFolder::HasOddChars(QStringView name) {
+    for (const char32_t c : name.toUcs4())
+        if (c < 32 || (c >= 127 && c <= 159) || c == U'?')
+            return true;
+    return false;
+}
+
+void AddFolder::turn() {
+    if (slice_ && slice_->due()) {
+        flush();
+        slice_->yield();
+    }
+}
+
+void AddFolder::flush() {
+    if (pending_.isEmpty())
+        return;
+    const TextStore items = std::exchange(pending_, TextStore());
+    sink_(items);
+}

@@ -1,0 +1,470 @@
+// Bad input and faults, tried on purpose through the real window: each ends with a clear
+// message or a sound result, the window keeps working, and nothing already there is lost.
+#include "TestSupport.h"
+
+#include "app/ErrorReport.h"
+#include "app/TimeSlice.h"
+#include "list/TextListModel.h"
+#include "results/ClipboardLayout.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTableView>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+namespace {
+QString writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList errorReports(const FakeDialogs &dialogs) {
+    QStringList reports;
+    for (const auto &shown : dialogs.shown)
+        if (shown.title == QLatin1String(ErrorReportTitle))
+            reports << shown.text.section(QLatin1Char('\r'), 0, 0);
+    return reports;
+}
+
+// Lines the way the reader splits them: CR, LF and CR LF each end one.
+qsizetype countLines(const QByteArray &bytes) {
+    qsizetype lines = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' || bytes[i] == '\n') {
+            ++lines;
+            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+                ++i;
+        }
+    }
+    return lines + (!bytes.isEmpty() && !bytes.endsWith('\r') && !bytes.endsWith('\n'));
+}
+
+// Reads take a while, so that a load spans many turns of the event loop; onRead runs
+// before each read.
+class SlowFiles : public FileSystem {
+public:
+    std::function<void()> onRead;
+    std::unique_ptr<QIODevice> openForReading(const QString &path) override {
+        auto file = std::make_unique<SlowFile>(path, this);
+        if (!file->open(QIODevice::ReadOnly))
+            throw Failure(file->errorString());
+        return file;
+    }
+
+private:
+    class SlowFile : public QFile {
+    public:
+        SlowFile(const QString &path, SlowFiles *owner) : QFile(path), owner_(owner) {}
+
+    protected:
+        qint64 readData(char *data, qint64 maxSize) override {
+            QThread::msleep(TimeSlice::SliceMs + 2);
+            if (owner_->onRead)
+                owner_->onRead();
+            return QFile::readData(data, std::min<qint64>(maxSize, 64 * 1024));
+        }
+
+    private:
+        SlowFiles *owner_;
+    };
+};
+
+QByteArray numberedLines(const char *prefix, int count) {
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i)
+        bytes += prefix + QByteArray::number(i) + "\r\n";
+    return bytes;
+}
+
+enum class Command { Load, Find, Save, Copy };
+
+// A window with enough work queued for the command to take many turns.
+struct LongCommand {
+    QTemporaryDir dir;
+    SlowFiles files;
+    Harness h{&files};
+    QString listPath = dir.filePath(QStringLiteral("list.txt"));
+    QString savePath = dir.filePath(QStringLiteral("saved.txt"));
+    QByteArray listBytes = numberedLines("L", 40000);
+    QStringList resultsAtStart;
+
+    explicit LongCommand(Command command) {
+        writeFile(listPath, listBytes);
+        writeFile(savePath, "previous\r\n");
+        if (command == Command::Find) {
+            TextStore items;
+            for (int i = 0; i < 1500000; ++i)
+                items.append(QStringLiteral("item %1").arg(i % 500000));
+            h.w().inputList().appendItems(items);
+        }
+        if (command == Command::Save || command == Command::Copy) {
+            TextStore rows;
+            for (int i = 0; i < 600000; ++i)
+                rows.append(QStringLiteral("row %1").arg(i));
+            h.w().resultsList().appendItems(rows);
+            resultsAtStart = itemsOf(h.w().resultsList());
+        }
+        h.dialogs.openAnswers << QStringList{listPath};
+        h.dialogs.saveAnswers << savePath;
+        h.dialogs.answers << Dialogs::Answer::Yes;
+    }
+
+    void start(Command command) {
+        const char *buttons[] = {"PushButton5", "PushButton4", "PushButton6", "PushButton10"};
+        h.button(buttons[int(command)])->click();
+    }
+};
+} // namespace
+
+class FaultsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void badListFiles_data();
+    void badListFiles();
+    void fileChangesWhileRead_data();
+    void fileChangesWhileRead();
+    void chosenFileChanges_data();
+    void chosenFileChanges();
+    void storm_data();
+    void storm();
+    void closeDuringCommand_data();
+    void closeDuringCommand();
+    void outOfMemory_data();
+    void outOfMemory();
+    void repeatedCycles();
+};
+
+void FaultsTest::badListFiles_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QByteArray random(1 << 20, Qt::Uninitialized);
+    QRandomGenerator generator(7);
+    generator.fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
+    QTest::newRow("random bytes") << random;
+    QTest::newRow("NUL bytes") << QByteArray(1 << 20, '\0');
+    QTest::newRow("100 MB without a line end") << QByteArray(100 << 20, 'x');
+    QTest::newRow("ten million empty lines") << QByteArray("\r\n").repeated(10000000);
+}
+
+void FaultsTest::badListFiles() {
+    QFETCH(QByteArray, bytes);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir.filePath(QStringLiteral("list")), bytes);
+    Harness h;
+    h.w().inputList().appendItem(QStringLiteral("old"));
+    h.dialogs.openAnswers << QStringList{path};
+    h.button("PushButton5")->click();
+
+    QVERIFY(h.dialogs.shown.size() == 1); // the dialog, and no report
+    TextListModel &list = h.w().inputList();
+    QCOMPARE(list.itemText(1), QStringLiteral("old"));
+    QCOMPARE(qsizetype(list.itemCount()), 1 + countLines(bytes));
+    // Every byte arrived: one character each, apart from line ends and valid UTF-8.
+    if (!bytes.contains('\r') && !bytes.contains('\n'))
+        QCOMPARE(list.itemText(2).size(), bytes.size());
+    h.dialogs.inputs << QStringLiteral("after");
+    h.button("PushButton1")->click();
+    QCOMPARE(list.itemText(list.itemCount()), QStringLiteral("after"));
+}
+
+void FaultsTest::fileChangesWhileRead_data() {
+    QTest::addColumn<bool>("grows");
+    QTest::newRow("grows") << true;
+    QTest::newRow("shrinks") << false;
+}
+
+// The lines read are the file's lines as they stood at some moment, never garbled.
+void FaultsTest::fileChangesWhileRead() {
+    QFETCH(bool, grows);
+    QTemporaryDir dir;
+    const QByteArray lines = numberedLines("line ", 60000);
+    const QString path = writeFile(dir.filePath(QStringLiteral("list.txt")), lines);
+    SlowFiles files;
+    int reads = 0;
+    files.onRead = [&] {
+        if (++reads != 3)
+            return;
+        QFile file(path);
+        if (grows) {
+            file.open(QIODevice::Append);
+            file.write(numberedLines("line ", 70000).mid(lines.size()));
+        } else {
+            file.resize(lines.indexOf("line 30000\r\n"));
+        }
+    };
+    Harness h(&files);
+    h.dialogs.openAnswers << QStringList{path};
+    h.button("PushButton5")->click();
+
+    const QStringList items = itemsOf(h.w().inputList());
+    for (qsizetype i = 0; i < items.size(); ++i)
+        QCOMPARE(items[i], QStringLiteral("line %1").arg(i));
+    QVERIFY(items.size() >= (grows ? 60000 : 0));
+    QVERIFY(errorReports(h.dialogs).size() <= 1);
+    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
+}
+
+void FaultsTest::chosenFileChanges_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("message"); // empty: loaded
+    QTest::newRow("deleted") << QStringLiteral("delete") << QStringLiteral("File not found");
+    QTest::newRow("replaced by a folder")
+        << QStringLiteral("folder") << QStringLiteral("Bad file mode");
+    QTest::newRow("made unreadable") << QStringLiteral("unreadable")
+                                     << (::geteuid() == 0 ? QString() // root reads it anyway
+                                                          : QStringLiteral("Permission denied"));
+}
+
+void FaultsTest::chosenFileChanges() {
+    QFETCH(QString, change);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString path = writeFile(dir.filePath(QStringLiteral("list.txt")), "new\r\n");
+    Harness h;
+    h.w().inputList().appendItem(QStringLiteral("old"));
+    h.dialogs.openAnswers << QStringList{path};
+    // After the dialog closed, before the file is read.
+    h.dialogs.onShow = [&](const FakeDialogs::Shown &shown) {
+        if (shown.kind != QLatin1String("open"))
+            return;
+        QFile::remove(path);
+        if (change == QLatin1String("folder"))
+            QDir().mkdir(path);
+        if (change == QLatin1String("unreadable")) {
+            writeFile(path, "new\r\n");
+            QFile::setPermissions(path, QFileDevice::WriteOwner);
+        }
+    };
+    h.button("PushButton5")->click();
+
+    const QStringList messages = h.dialogs.messageTexts();
+    QCOMPARE(messages.size(), message.isEmpty() ? 0 : 1);
+    if (!message.isEmpty())
+        QVERIFY2(messages[0].startsWith(message), qPrintable(messages[0]));
+    QCOMPARE(itemsOf(h.w().inputList()),
+             message.isEmpty() ? QStringList({"old", "new"}) : QStringList{"old"});
+}
+
+void FaultsTest::storm_data() {
+    QTest::addColumn<Command>("command");
+    QTest::newRow("load") << Command::Load;
+    QTest::newRow("find") << Command::Find;
+    QTest::newRow("save") << Command::Save;
+    QTest::newRow("copy") << Command::Copy;
+}
+
+// Every button, Delete and double-clicks, again and again, while a long command runs.
+void FaultsTest::storm() {
+    QFETCH(Command, command);
+    LongCommand run(command);
+    Form1 &w = run.h.w();
+    QTableView *view = w.listView1();
+    const char *buttons[] = {"PushButton1",  "PushButton2", "PushButton4", "PushButton5",
+                             "PushButton6",  "PushButton7", "PushButton9", "PushButton10",
+                             "PushButton11", "PushButton12"};
+    int fired = 0;
+    QTimer storm;
+    storm.setInterval(0);
+    connect(&storm, &QTimer::timeout, [&] {
+        // Bounded: every press may start a command of its own that nests in this one.
+        if (fired >= 3 * 12) {
+            storm.stop();
+            return;
+        }
+        const int action = fired++ % 12;
+        run.h.dialogs.inputs << QStringLiteral("typed");
+        run.h.dialogs.saveAnswers << run.dir.filePath(QStringLiteral("other.txt"));
+        run.h.dialogs.openAnswers << QStringList{run.listPath};
+        if (action < 10) {
+            run.h.button(buttons[action])->click();
+        } else if (view->model()->rowCount() > 0) {
+            view->selectRow(0);
+            if (action == 10)
+                QTest::keyClick(view, Qt::Key_Delete);
+            else
+                QTest::mouseDClick(view->viewport(), Qt::LeftButton, {},
+                                   view->visualRect(view->model()->index(0, 0)).center());
+        }
+    });
+    storm.start();
+    run.start(command);
+    storm.stop();
+
+    QVERIFY(fired > 0);
+    QVERIFY(!w.busyFlag());
+    QCOMPARE(w.mousePointer(), int(Form1::PointerDefault));
+    for (const QString &report : errorReports(run.h.dialogs))
+        QCOMPARE(report, QStringLiteral("File already open"));
+    // The outer command's own result.
+    if (command == Command::Load) {
+        const QStringList loaded =
+            itemsOf(w.inputList()).filter(QRegularExpression(QStringLiteral("^L\\d+$")));
+        QCOMPARE(loaded.size(), 40000); // nothing removed while the hourglass showed
+        QCOMPARE(loaded.first(), QStringLiteral("L0"));
+        QCOMPARE(loaded.last(), QStringLiteral("L39999"));
+    }
+    if (command == Command::Save) {
+        QCOMPARE(readFile(run.savePath),
+                 run.resultsAtStart.join(QStringLiteral("\r\n")).toUtf8() + "\r\n");
+    }
+    if (command == Command::Copy) {
+        QCOMPARE(run.h.clipboard.text,
+                 run.resultsAtStart.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
+    }
+    // The window works as before: the file is free again, and a search finds what it should.
+    const int before = w.inputList().itemCount();
+    run.h.dialogs.openAnswers.clear();
+    run.h.dialogs.openAnswers << QStringList{run.listPath};
+    run.h.button("PushButton5")->click();
+    QCOMPARE(w.inputList().itemCount(), before + 40000);
+    run.h.button("PushButton9")->click();
+    w.inputList().clearItems();
+    for (const char *text : {"p", "q", "p"})
+        w.inputList().appendItem(QString::fromLatin1(text));
+    run.h.button("PushButton4")->click();
+    QCOMPARE(itemsOf(w.resultsList()), QStringList{"p"});
+}
+
+void FaultsTest::closeDuringCommand_data() {
+    storm_data();
+}
+
+// The window closes in the middle: the command ends at its next turn, shows nothing more,
+// and a file being saved keeps what it held.
+void FaultsTest::closeDuringCommand() {
+    QFETCH(Command, command);
+    LongCommand run(command);
+    Form1 &w = run.h.w();
+    w.show();
+    qsizetype shownBefore = -1;
+    QTimer::singleShot(0, &w, [&] {
+        shownBefore = run.h.dialogs.shown.size();
+        w.close();
+    });
+    run.start(command);
+
+    QVERIFY(shownBefore >= 0);
+    QCOMPARE(run.h.dialogs.shown.size(), shownBefore);
+    QVERIFY(!w.isVisible());
+    QCOMPARE(readFile(run.savePath), QByteArray("previous\r\n"));
+    QCOMPARE(QDir(run.dir.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList({"list.txt", "saved.txt"}));
+    if (command == Command::Copy)
+        QCOMPARE(run.h.clipboard.text, QStringLiteral("(untouched)"));
+}
+
+void FaultsTest::outOfMemory_data() {
+    QTest::addColumn<QString>("command");
+    QTest::newRow("load") << QStringLiteral("load");
+    QTest::newRow("find") << QStringLiteral("find");
+}
+
+// Runs in a child process of this program under a limit on its address space.
+void FaultsTest::outOfMemory() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the address sanitizer needs more address space than the limit leaves");
+#endif
+    QFETCH(QString, command);
+    QProcess child;
+    child.setProgram(QCoreApplication::applicationFilePath());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QUORVEL_OUT_OF_MEMORY"), command);
+    child.setProcessEnvironment(env);
+    child.start();
+    QVERIFY(child.waitForFinished(120000));
+    const QString output = QString::fromUtf8(child.readAllStandardOutput());
+    QCOMPARE(child.exitCode(), 0);
+    QVERIFY2(output.contains(QStringLiteral("report: Out of memory")), qPrintable(output));
+    QVERIFY2(output.contains(QStringLiteral("usable afterwards")), qPrintable(output));
+}
+
+// The child's side: one command that runs out of memory, then the same window again.
+static int outOfMemoryChild(const QString &command) {
+    QTemporaryDir dir;
+    Harness h;
+    Form1 &w = h.w();
+    w.inputList().appendItem(QStringLiteral("kept"));
+    rlimit limit{};
+    getrlimit(RLIMIT_AS, &limit);
+    const rlim_t unlimited = limit.rlim_cur;
+    QFile status(QStringLiteral("/proc/self/statm"));
+    status.open(QIODevice::ReadOnly);
+    const rlim_t used = status.readAll().split(' ').value(0).toULongLong() * 4096;
+    if (command == QLatin1String("load")) {
+        // A file larger than what is left, sparse so that it costs no disk.
+        QFile big(dir.filePath(QStringLiteral("big.txt")));
+        big.open(QIODevice::WriteOnly);
+        big.resize(qint64(used) + (qint64(1) << 30));
+        big.close();
+        h.dialogs.openAnswers << QStringList{big.fileName()};
+    } else {
+        TextStore items;
+        for (int i = 0; i < 3000000; ++i)
+            items.append(QStringLiteral("item %1").arg(i));
+        w.inputList().appendItems(items);
+    }
+    status.seek(0);
+    // Room for the window's own turns, not for the command's work.
+    const rlim_t room = command == QLatin1String("load") ? 256 << 20 : 8 << 20;
+    limit.rlim_cur = status.readAll().split(' ').value(0).toULongLong() * 4096 + room;
+    setrlimit(RLIMIT_AS, &limit);
+    h.button(command == QLatin1String("load") ? "PushButton5" : "PushButton4")->click();
+    limit.rlim_cur = unlimited;
+    setrlimit(RLIMIT_AS, &limit);
+
+    for (const QString &report : errorReports(h.dialogs))
+        printf("report: %s\n", qPrintable(report));
+    // Usable: what was there stays, and the next commands work.
+    w.resultsList().clearItems();
+    w.inputList().clearItems();
+    for (const char *text : {"kept", "x", "kept"})
+        w.inputList().appendItem(QString::fromLatin1(text));
+    h.button("PushButton4")->click();
+    if (!w.busyFlag() && w.mousePointer() == Form1::PointerDefault &&
+        itemsOf(w.resultsList()) == QStringList{"kept"})
+        printf("usable afterwards\n");
+    return 0;
+}
+
+// Loads, finds and clears ten times; the sanitizer build checks that nothing leaks.
+void FaultsTest::repeatedCycles() {
+    QTemporaryDir dir;
+    const QString path = writeFile(dir.filePath(QStringLiteral("list.txt")),
+                                   numberedLines("c", 5000) + numberedLines("c", 5000));
+    Harness h;
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        h.dialogs.openAnswers << QStringList{path};
+        h.button("PushButton5")->click();
+        h.button("PushButton4")->click();
+        QCOMPARE(h.w().resultsList().itemCount(), 5000);
+        h.button("PushButton7")->click();
+        h.button("PushButton9")->click();
+    }
+    QCOMPARE(h.w().inputList().itemCount(), 0);
+    QCOMPARE(h.dialogs.messageTexts(), QStringList(10, QStringLiteral("Done.")));
+}
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    const QString child = qEnvironmentVariable("QUORVEL_OUT_OF_MEMORY");
+    if (!child.isEmpty())
+        return outOfMemoryChild(child);
+    FaultsTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_faults.moc"
