@@ -42,23 +42,12 @@ enum class SkinFile { None, Folder, Pipe, Sheet };
 // An application folder whose x/o.cjs is what the row asks for.
 void makeSkinFile(const QTemporaryDir &folder, SkinFile kind, const QByteArray &content = {}) {
     const QString path = folder.filePath(QStringLiteral("x/o.cjs"));
-    QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("x")));
-    switch (kind) {
-    case SkinFile::None:
-        break;
-    case SkinFile::Folder:
-        QVERIFY(QDir(folder.path()).mkpath(QStringLiteral("x/o.cjs")));
-        break;
-    case SkinFile::Pipe:
+    QVERIFY(QDir(folder.path()).mkpath(kind == SkinFile::Folder ? path : QStringLiteral("x")));
+    if (kind == SkinFile::Pipe)
         QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        break;
-    case SkinFile::Sheet: {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(content);
-        break;
-    }
-    }
+    QFile file(path);
+    if (kind == SkinFile::Sheet)
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
 }
 
 QColor buttonFace() {

@@ -9,17 +9,19 @@
 
 InputListDrag::InputListDrag(QTableView *view, TextListModel &list, PointerOwner &window,
                              std::function<int()> currentItem, QString appFolder, QObject *parent)
-    : QObject(parent), view_(view), list_(list), window_(window),
+    : QObject(parent), view_(view), viewport_(view->viewport()), list_(list), window_(window),
       currentItem_(std::move(currentItem)), appFolder_(std::move(appFolder)) {
-    view_->viewport()->setMouseTracking(true);
-    view_->viewport()->installEventFilter(this);
+    viewport_->setMouseTracking(true);
+    viewport_->installEventFilter(this);
     // The press has selected the item by the time the view reports it; Qt's clicked comes
     // only on release, too late for the drag that follows the press.
     connect(view_, &QAbstractItemView::pressed, this, &InputListDrag::ListView1_ItemClick);
 }
 
 bool InputListDrag::eventFilter(QObject *watched, QEvent *event) {
-    if (watched != view_->viewport())
+    // Compared with the pointer kept: while the view is destroyed, its viewport still sends
+    // events.
+    if (watched != viewport_)
         return false;
     try {
         switch (event->type()) {
@@ -61,7 +63,7 @@ void InputListDrag::ListView1_MouseMove(QPoint at, int screenY) {
     window_.hoverPointer(PointerOwner::PointerDefault);
     if (!DragActive)
         return;
-    if (view_->viewport()->rect().contains(at)) {
+    if (viewport_->rect().contains(at)) {
         const int row = view_->rowAt(at.y());
         ItemUnderPointer =
             row >= 0 ? QPersistentModelIndex(list_.index(row)) : QPersistentModelIndex();
@@ -102,15 +104,14 @@ void InputListDrag::ListView1_MouseUp() {
 
 void InputListDrag::setListPointer(int value) {
     listPointer_ = value;
-    QWidget *viewport = view_->viewport();
     if (value != PointerOwner::PointerCustom) {
-        viewport->setCursor(Qt::ArrowCursor);
+        viewport_->setCursor(Qt::ArrowCursor);
         return;
     }
     // Read anew on every click; without a usable picture the list shows the arrow.
     try {
-        viewport->setCursor(loadCursorFile(QDir(appFolder_).filePath(QStringLiteral("drag.ico"))));
+        viewport_->setCursor(loadCursorFile(QDir(appFolder_).filePath(QStringLiteral("drag.ico"))));
     } catch (const std::exception &) {
-        viewport->setCursor(Qt::ArrowCursor);
+        viewport_->setCursor(Qt::ArrowCursor);
     }
 }

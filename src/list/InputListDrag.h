@@ -45,6 +45,7 @@ private:
     void setListPointer(int value);
 
     QTableView *view_;
+    QWidget *viewport_;
     TextListModel &list_;
     PointerOwner &window_;
     std::function<int()> currentItem_;
