@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/Form1.h"
-#include "list/TextListModel.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
@@ -15,13 +14,6 @@
 
 #include <functional>
 #include <memory>
-
-inline QStringList itemsOf(const TextListModel &list) {
-    QStringList texts;
-    for (int i = 1; i <= list.itemCount(); ++i)
-        texts << list.itemText(i);
-    return texts;
-}
 
 // Records every dialog the window shows and answers from queues.
 class FakeDialogs : public Dialogs {

@@ -39,6 +39,13 @@ QByteArray readFile(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
+QStringList itemsOf(const TextListModel &list) {
+    QStringList texts;
+    for (int i = 1; i <= list.itemCount(); ++i)
+        texts << list.itemText(i);
+    return texts;
+}
+
 QStringList errorReports(const FakeDialogs &dialogs) {
     QStringList reports;
     for (const auto &shown : dialogs.shown)

@@ -7,10 +7,17 @@
 #include <QTest>
 
 int runLoadingTests(int argc, char **argv);
-int runReorderTests(int argc, char **argv);
 int runDropTests(int argc, char **argv);
+int runReorderTests(int argc, char **argv);
 
 namespace {
+QStringList itemsOf(const TextListModel &list) {
+    QStringList texts;
+    for (int i = 1; i <= list.itemCount(); ++i)
+        texts << list.itemText(i);
+    return texts;
+}
+
 void fill(Form1 &w, const QStringList &texts) {
     for (const QString &t : texts)
         w.inputList().appendItem(t);
@@ -278,8 +285,8 @@ int main(int argc, char **argv) {
     ListTest editing;
     int failures = QTest::qExec(&editing, argc, argv);
     failures += runLoadingTests(argc, argv);
-    failures += runReorderTests(argc, argv);
     failures += runDropTests(argc, argv);
+    failures += runReorderTests(argc, argv);
     return failures;
 }
 

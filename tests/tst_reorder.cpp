@@ -9,6 +9,13 @@
 #include <QTest>
 
 namespace {
+QStringList itemsOf(const TextListModel &list) {
+    QStringList texts;
+    for (int i = 1; i <= list.itemCount(); ++i)
+        texts << list.itemText(i);
+    return texts;
+}
+
 // A shown window whose input list holds texts.
 struct DragHarness : Harness {
     explicit DragHarness(const QStringList &texts) {
