@@ -135,7 +135,7 @@ void TextStore::append(const TextStore &other) {
         d_->ends.push_back(base + end);
 }
 
-QByteArrayView TextStore::asideBytes(qsizetype index) const {
+QByteArrayView TextStore::asideText(qsizetype index) const {
     const auto found = std::ranges::lower_bound(d_->aside, std::uint64_t(index), {}, &Aside::index);
     return QByteArrayView(d_->asideBytes.data() + found->begin, qsizetype(found->length));
 }

@@ -23,7 +23,7 @@ public:
     QByteArrayView bytes(qsizetype index) const {
         const std::uint64_t end = d_->ends[size_t(index)];
         if (end & AsideFlag) [[unlikely]]
-            return asideBytes(index);
+            return asideText(index);
         const std::uint64_t begin = index == 0 ? 0 : d_->ends[size_t(index) - 1] & OffsetMask;
         return QByteArrayView(d_->bytes.data() + begin, qsizetype(end - begin));
     }
@@ -64,7 +64,7 @@ private:
         std::vector<char> asideBytes;
         std::uint64_t unusedBytes = 0; // spans of the buffer held by items kept aside
     };
-    QByteArrayView asideBytes(qsizetype index) const;
+    QByteArrayView asideText(qsizetype index) const;
     std::uint64_t spanBegin(std::size_t index) const {
         return index == 0 ? 0 : d_->ends[index - 1] & OffsetMask;
     }
