@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the program's icon (quorvel.png) and its hand pointer (HAND-M.CUR).
+"""Draws the program's icon (quorvel.png), its hand pointer (HAND-M.CUR) and its drag pointer
+(drag.ico).
 
 Standard library only. Run from this folder; the outputs are checked in.
 """
@@ -44,7 +45,49 @@ def hand_pixels(size=32):
     return pixels
 
 
-def write_cur(path, pixels, hot):
+# The drag pointer: an item row between arrows up and down, for moving a text along the list.
+DRAG = """
+               #
+              #.#
+             #...#
+            #.....#
+           #.......#
+          #####.#####
+              #.#
+              #.#
+              #.#
+   ####################
+   #..................#
+   #.################.#
+   #..................#
+   ####################
+              #.#
+              #.#
+              #.#
+          #####.#####
+           #.......#
+            #.....#
+             #...#
+              #.#
+               #
+"""
+
+
+def drag_pixels(size=32):
+    rows = DRAG.strip("\n").split("\n")
+    top = (size - len(rows)) // 2
+    pixels = [[(0, 0, 0, 0)] * size for _ in range(size)]
+    for y, row in enumerate(rows):
+        for x, ch in enumerate(row):
+            if ch == "#":
+                pixels[top + y][x] = (20, 50, 110, 255)
+            elif ch == ".":
+                pixels[top + y][x] = (255, 255, 255, 255)
+    return pixels
+
+
+def write_cur(path, pixels, hot, kind=2):
+    """A cursor (kind 2, hot spot in the entry) or an icon (kind 1, planes and bit count)."""
     size = len(pixels)
     xor = b""
     for row in reversed(pixels):  # bottom-up
@@ -59,7 +102,7 @@ def write_cur(path, pixels, hot):
         mask += struct.pack(">I", bits)
     header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, len(xor) + len(mask), 0, 0, 0, 0)
     image = header + xor + mask
-    icondir = struct.pack("<HHH", 0, 2, 1)
+    icondir = struct.pack("<HHH", 0, kind, 1)
     entry = struct.pack("<BBBBHHII", size, size, 0, 0, hot[0], hot[1], len(image), 6 + 16)
     with open(path, "wb") as f:
         f.write(icondir + entry + image)
@@ -111,3 +154,4 @@ def icon_pixels(size=64):
 if __name__ == "__main__":
     write_cur("HAND-M.CUR", hand_pixels(), HOT_SPOT)
     write_png("quorvel.png", icon_pixels())
+    write_cur("drag.ico", drag_pixels(), (1, 32), kind=1)

@@ -5,7 +5,11 @@
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 
+#include <QCoreApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QQueue>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -107,3 +111,15 @@ struct Harness {
         return window->findChild<QPushButton *>(QString::fromLatin1(name));
     }
 };
+
+// Sends a drag over and a release on the input list, as a file manager would; returns
+// whether the view accepted them.
+inline bool dragAndDrop(Form1 &w, QMimeData *data, Qt::DropActions actions = Qt::CopyAction) {
+    QWidget *viewport = w.listView1()->viewport();
+    const QPoint where = viewport->rect().center();
+    QDragEnterEvent enter(where, actions, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &enter);
+    QDropEvent drop(where, actions, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &drop);
+    return enter.isAccepted() && drop.isAccepted() && drop.dropAction() != Qt::MoveAction;
+}

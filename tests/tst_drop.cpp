@@ -47,18 +47,6 @@ MemoryFolderSystem buildTree(QChar separator, const QStringList &entries) {
     return tree;
 }
 
-// Sends a drag over and a release on the input list, as a file manager would; returns
-// whether the view accepted them.
-bool dragAndDrop(Form1 &w, QMimeData *data, Qt::DropActions actions = Qt::CopyAction) {
-    QWidget *viewport = w.listView1()->viewport();
-    const QPoint where = viewport->rect().center();
-    QDragEnterEvent enter(where, actions, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(viewport, &enter);
-    QDropEvent drop(where, actions, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(viewport, &drop);
-    return enter.isAccepted() && drop.isAccepted() && drop.dropAction() != Qt::MoveAction;
-}
-
 // Fails where a real disk rarely does: reading attributes of paths holding "boom", and
 // testing files holding "oom".
 class FailingFolders : public MemoryFolderSystem {

@@ -5,11 +5,13 @@
 #include "app/ErrorReport.h"
 #include "app/TimeSlice.h"
 #include "list/TextListModel.h"
+#include "platform/FolderSystem.h"
 #include "results/ClipboardLayout.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMimeData>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -17,8 +19,12 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <QUrl>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QString writeFile(const QString &path, const QByteArray &bytes) {
@@ -98,7 +104,50 @@ QByteArray numberedLines(const char *prefix, int count) {
     return bytes;
 }
 
-enum class Command { Load, Find, Save, Copy };
+enum class Command { Load, Find, Save, Copy, Drop };
+
+// A folder tree of count folders, each holding files files; returns its path.
+QString makeTree(const QTemporaryDir &dir, int count, int files) {
+    const QString tree = dir.filePath(QStringLiteral("tree"));
+    for (int f = 0; f < count; ++f) {
+        const QString folder = tree + QStringLiteral("/f%1").arg(f, 4, 10, QLatin1Char('0'));
+        QDir().mkpath(folder);
+        for (int i = 0; i < files; ++i)
+            writeFile(folder + QStringLiteral("/%1.txt").arg(i), {});
+    }
+    return tree;
+}
+
+// The machine's file system, with every folder listing taking a while, so that a walk of a
+// small tree spans many turns of the event loop.
+class SlowFolders : public FolderSystem {
+public:
+    QChar separator() const override { return real_->separator(); }
+    std::optional<int> attributes(const QString &path) const override {
+        return real_->attributes(path);
+    }
+    bool isRootFolder(const QString &path) const override { return real_->isRootFolder(path); }
+    QStringList subFolderNames(const QString &folder) const override {
+        QThread::msleep(2);
+        return real_->subFolderNames(folder);
+    }
+    QStringList fileNames(const QString &folder) const override { return real_->fileNames(folder); }
+    bool isOpenableFile(const QString &path) const override { return real_->isOpenableFile(path); }
+
+private:
+    std::unique_ptr<FolderSystem> real_ = makeSystemFolderSystem();
+};
+
+// Drops the paths on the input list and lets the walk run.
+void drop(Form1 &w, const QStringList &paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const QString &path : paths)
+        urls << QUrl::fromLocalFile(path);
+    data.setUrls(urls);
+    dragAndDrop(w, &data);
+    QCoreApplication::processEvents();
+}
 
 // A window with enough work queued for the command to take many turns.
 struct LongCommand {
@@ -109,8 +158,14 @@ struct LongCommand {
     QString savePath = dir.filePath(QStringLiteral("saved.txt"));
     QByteArray listBytes = numberedLines("L", 40000);
     QStringList resultsAtStart;
+    QString tree;
+    SlowFolders folders;
 
     explicit LongCommand(Command command) {
+        if (command == Command::Drop) {
+            tree = makeTree(dir, 200, 5);
+            h.w().setFolderSystem(folders);
+        }
         writeFile(listPath, listBytes);
         writeFile(savePath, "previous\r\n");
         if (command == Command::Find) {
@@ -132,6 +187,8 @@ struct LongCommand {
     }
 
     void start(Command command) {
+        if (command == Command::Drop)
+            return drop(h.w(), {tree});
         const char *buttons[] = {"PushButton5", "PushButton4", "PushButton6", "PushButton10"};
         h.button(buttons[int(command)])->click();
     }
@@ -154,6 +211,8 @@ private slots:
     void outOfMemory_data();
     void outOfMemory();
     void repeatedCycles();
+    void dropFaults_data();
+    void dropFaults();
 };
 
 void FaultsTest::badListFiles_data() {
@@ -272,6 +331,7 @@ void FaultsTest::storm_data() {
     QTest::newRow("find") << Command::Find;
     QTest::newRow("save") << Command::Save;
     QTest::newRow("copy") << Command::Copy;
+    QTest::newRow("drop") << Command::Drop;
 }
 
 // Every button, Delete and double-clicks, again and again, while a long command runs.
@@ -332,6 +392,9 @@ void FaultsTest::storm() {
         QCOMPARE(run.h.clipboard.text,
                  run.resultsAtStart.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n"));
     }
+    if (command == Command::Drop) // Clear List and Delete work during a walk; what stays is sound
+        for (const QString &item : itemsOf(w.inputList()).filter(run.tree))
+            QVERIFY2(QFile::exists(item), qPrintable(item));
     // The window works as before: the file is free again, and a search finds what it should.
     const int before = w.inputList().itemCount();
     run.h.dialogs.openAnswers.clear();
@@ -358,10 +421,15 @@ void FaultsTest::closeDuringCommand() {
     Form1 &w = run.h.w();
     w.show();
     qsizetype shownBefore = -1;
-    QTimer::singleShot(0, &w, [&] {
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        if (command == Command::Drop && w.inputList().itemCount() == 0)
+            return; // the walk has not begun yet
+        closer.stop();
         shownBefore = run.h.dialogs.shown.size();
         w.close();
     });
+    closer.start(0);
     run.start(command);
 
     QVERIFY(shownBefore >= 0);
@@ -372,6 +440,8 @@ void FaultsTest::closeDuringCommand() {
              QStringList({"list.txt", "saved.txt"}));
     if (command == Command::Copy)
         QCOMPARE(run.h.clipboard.text, QStringLiteral("(untouched)"));
+    if (command == Command::Drop)
+        QVERIFY(w.inputList().itemCount() < 200 * 5);
 }
 
 void FaultsTest::outOfMemory_data() {
@@ -463,6 +533,85 @@ void FaultsTest::repeatedCycles() {
     }
     QCOMPARE(h.w().inputList().itemCount(), 0);
     QCOMPARE(h.dialogs.messageTexts(), QStringList(10, QStringLiteral("Done.")));
+}
+
+void FaultsTest::dropFaults_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("dropped name not valid UTF-8") << QStringLiteral("bad name");
+    QTest::newRow("folder vanishes during the walk") << QStringLiteral("vanishes");
+    QTest::newRow("200 levels deep") << QStringLiteral("deep");
+    QTest::newRow("path over 4096 bytes") << QStringLiteral("long");
+}
+
+void FaultsTest::dropFaults() {
+    QFETCH(QString, fault);
+    QTemporaryDir dir;
+    const QByteArray base = QFile::encodeName(dir.path());
+    Harness h;
+    Form1 &w = h.w();
+    w.inputList().appendItem(QStringLiteral("old"));
+    QStringList expected; // the items the drop adds; checked when not empty
+    QTimer remover;
+    SlowFolders folders;
+    if (fault == QLatin1String("bad name")) {
+        QVERIFY(::mkdir(base + "/bad\xff", 0755) == 0);
+        QMimeData data;
+        data.setData(QStringLiteral("text/uri-list"),
+                     "file://" + base.toPercentEncoding("/") + "/bad%FF\r\n");
+        dragAndDrop(w, &data);
+        QCoreApplication::processEvents();
+        ::rmdir(base + "/bad\xff");
+    } else if (fault == QLatin1String("vanishes")) {
+        const QString tree = makeTree(dir, 100, 5);
+        w.setFolderSystem(folders);
+        connect(&remover, &QTimer::timeout, [&] {
+            remover.stop();
+            QDir(tree + QStringLiteral("/f0099")).removeRecursively();
+        });
+        remover.start(0);
+        drop(w, {tree});
+        const QStringList items = itemsOf(w.inputList());
+        QCOMPARE(items.filter(QStringLiteral("/f0099/")).size(), 0);
+        QCOMPARE(items.size(), 1 + 99 * 5);
+    } else {
+        // One file on every level; the names make a long path quickly.
+        const bool deep = fault == QLatin1String("deep");
+        const QByteArray name = deep ? QByteArray("d") : QByteArray(250, 'n');
+        const int levels = deep ? 200 : 20;
+        QByteArray path = base + "/top";
+        int folder = ::open(base.constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(::mkdirat(folder, "top", 0755) == 0);
+        int next = ::openat(folder, "top", O_RDONLY | O_DIRECTORY);
+        ::close(folder);
+        folder = next;
+        for (int level = 0; level < levels; ++level) {
+            ::close(::openat(folder, "x.txt", O_WRONLY | O_CREAT, 0644));
+            if (path.size() + 6 < 4096)
+                expected << QFile::decodeName(path + "/x.txt");
+            QVERIFY(::mkdirat(folder, name.constData(), 0755) == 0);
+            next = ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY);
+            ::close(folder);
+            folder = next;
+            path += '/' + name;
+        }
+        ::close(folder);
+        drop(w, {QFile::decodeName(base + "/top")});
+        if (!deep) // QTemporaryDir cannot remove a path this long
+            QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()});
+    }
+    QStringList items = itemsOf(w.inputList());
+    QCOMPARE(items.takeFirst(), QStringLiteral("old"));
+    if (!expected.isEmpty()) {
+        std::sort(items.begin(), items.end());
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(items, expected);
+    }
+    if (fault == QLatin1String("bad name"))
+        QCOMPARE(items, QStringList{});
+    QCOMPARE(h.dialogs.shown.size(), 0);
+    h.dialogs.inputs << QStringLiteral("after");
+    h.button("PushButton1")->click();
+    QCOMPARE(itemsOf(w.inputList()).constLast(), QStringLiteral("after"));
 }
 
 int main(int argc, char **argv) {

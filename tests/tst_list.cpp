@@ -8,6 +8,7 @@
 
 int runLoadingTests(int argc, char **argv);
 int runDropTests(int argc, char **argv);
+int runReorderTests(int argc, char **argv);
 
 namespace {
 QStringList itemsOf(const TextListModel &list) {
@@ -285,6 +286,7 @@ int main(int argc, char **argv) {
     int failures = QTest::qExec(&editing, argc, argv);
     failures += runLoadingTests(argc, argv);
     failures += runDropTests(argc, argv);
+    failures += runReorderTests(argc, argv);
     return failures;
 }
 

@@ -1,19 +1,20 @@
 #include "Form1.h"
 
+#include "list/InputListDrag.h"
 #include "list/TextListModel.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderSystem.h"
 #include "Shared.h"
+#include "ui/CursorFile.h"
+#include "ui/HoverPointer.h"
+#include "ui/Skin.h"
 
 #include <QCloseEvent>
 #include <QDir>
-#include <QFile>
 #include <QFontMetrics>
 #include <QHeaderView>
-#include <QImage>
 #include <QKeyEvent>
-#include <QPixmap>
 #include <QScreen>
 
 namespace {
@@ -29,29 +30,6 @@ const char InputListHint[] = "Drag and drop files here. Double-click item to rem
                              "line to right and out of window to reveal full names.";
 const char ResultsListHint[] = "Move | line to right and out of window to reveal full names.";
 
-// A Windows cursor file: its image through Qt's reader, its hot spot from the file header.
-QCursor loadCursorFile(const QString &path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Failure(file.errorString());
-    const QByteArray bytes = file.readAll();
-    QImage image;
-    for (const char *format : {"cur", "ico"})
-        if (image.loadFromData(bytes, format))
-            break;
-    if (image.isNull())
-        image.loadFromData(bytes);
-    if (image.isNull())
-        throw Failure(QStringLiteral("Invalid picture"));
-    int hotX = 0, hotY = 0;
-    // ICONDIR (6 bytes), then the first entry; for a cursor, planes and bit count hold the
-    // hot spot.
-    if (bytes.size() >= 22 && bytes[2] == 2 && bytes[3] == 0) {
-        hotX = uchar(bytes[10]) | uchar(bytes[11]) << 8;
-        hotY = uchar(bytes[12]) | uchar(bytes[13]) << 8;
-    }
-    return QCursor(QPixmap::fromImage(image), hotX, hotY);
-}
 } // namespace
 
 // The icon lives in a static library's resources, which need registering.
@@ -60,12 +38,14 @@ static void initResources() {
 }
 
 Form1::Form1(Dialogs &dialogs, Clipboard &clipboard, FileSystem &fileSystem, QString appFolder,
-             QWidget *parent)
+             QWidget *parent, SkinEngine *skinEngine)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       dialogs_(dialogs), clipboard_(clipboard), fileSystem_(fileSystem),
-      appFolder_(std::move(appFolder)) {
+      appFolder_(std::move(appFolder)),
+      ownSkinEngine_(skinEngine ? nullptr : std::make_unique<StyleSheetSkin>()),
+      skinEngine_(skinEngine ? skinEngine : ownSkinEngine_.get()) {
     initResources();
     setWindowTitle(QStringLiteral("Form1"));
     createControls();
@@ -155,6 +135,15 @@ void Form1::createControls() {
     resultsModel_->setNewRowsChecked(true);
     ListView1->installEventFilter(this);
     ListView1->viewport()->installEventFilter(this);
+    new InputListDrag(
+        ListView1, *inputModel_, *this, [this] { return currentItem(); }, appFolder_, this);
+    auto *hover = new HoverPointer(*this, this);
+    for (QPushButton *b : {PushButton1, PushButton2, PushButton4, PushButton5, PushButton6,
+                           PushButton7, PushButton9, PushButton10, PushButton11, PushButton12})
+        hover->watch(b, PointerCustom);
+    for (QWidget *list : std::initializer_list<QWidget *>{
+             ListView2->viewport(), ListView2->horizontalHeader(), ListView1->horizontalHeader()})
+        hover->watch(list, PointerDefault);
     setUpDropTarget();
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
@@ -188,9 +177,9 @@ void Form1::Form_Load() {
     });
 }
 
-// The optional skin is drawn by a later part of the program; without it the window keeps
-// its designed look.
-void Form1::ApplySkin() {}
+void Form1::ApplySkin() {
+    applySkin(*this, appFolder_, *skinEngine_);
+}
 
 void Form1::SetApplicationTitle() {
     applicationTitle_ = shortenApplicationTitle(QString::fromLatin1(ProductName));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ErrorReport.h"
+#include "ui/MousePointer.h"
 
 #include <QPushButton>
 #include <QTableView>
@@ -12,6 +13,7 @@
 class Clipboard;
 class Dialogs;
 class FileSystem;
+class SkinEngine;
 class FolderSystem;
 class QDragMoveEvent;
 class QDropEvent;
@@ -20,18 +22,13 @@ class TimeSlice;
 
 // The main window. Every command is one of its slots and runs on the user-interface thread;
 // long commands give the event loop turns, so other commands may run in the middle of them.
-class Form1 : public QWidget {
+class Form1 : public QWidget, public PointerOwner {
     Q_OBJECT
 public:
-    // Pointer values of the window.
-    static constexpr int PointerDefault = 0;
-    static constexpr int PointerArrow = 1;
-    static constexpr int PointerHourglass = 11;
-    static constexpr int PointerCustom = 99;
-
-    // appFolder is where the optional support files are looked for.
+    // appFolder is where the optional support files are looked for. Without a skin engine
+    // the window uses its own, which reads the skin file as a style sheet.
     Form1(Dialogs &dialogs, Clipboard &clipboard, FileSystem &fileSystem, QString appFolder,
-          QWidget *parent = nullptr);
+          QWidget *parent = nullptr, SkinEngine *skinEngine = nullptr);
     ~Form1() override;
 
     TextListModel &inputList() const { return *inputModel_; }
@@ -39,8 +36,8 @@ public:
     QTableView *listView1() const { return ListView1; }
     QTableView *listView2() const { return ListView2; }
 
-    int mousePointer() const { return mousePointer_; }
-    void setMousePointer(int value);
+    int mousePointer() const override { return mousePointer_; }
+    void setMousePointer(int value) override;
     // The hourglass of a load, search or save.
     bool busyPointer() const { return mousePointer_ == PointerHourglass; }
     // Long commands may run inside one another's event-loop turns; the hourglass stays until
@@ -102,6 +99,8 @@ private:
     Clipboard &clipboard_;
     FileSystem &fileSystem_;
     QString appFolder_;
+    std::unique_ptr<SkinEngine> ownSkinEngine_;
+    SkinEngine *skinEngine_;
     std::unique_ptr<FolderSystem> systemFolders_;
     FolderSystem *folderSystem_ = nullptr;
 

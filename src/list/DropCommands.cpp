@@ -11,12 +11,18 @@
 #include <QUrl>
 
 namespace {
-// The local files of a drag, in the file manager's order; remote URLs are not files here.
+// A name whose bytes are not valid UTF-8 has no faithful text form here.
+bool hasTextForm(const QUrl &url) {
+    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).isValidUtf8();
+}
+
+// The local files of a drag, in the file manager's order; remote URLs are not files here,
+// and a path without a text form is left out rather than added garbled.
 QStringList localFiles(const QMimeData *data) {
     QStringList paths;
     if (data && data->hasUrls())
         for (const QUrl &url : data->urls())
-            if (url.isLocalFile())
+            if (url.isLocalFile() && hasTextForm(url))
                 paths << url.toLocalFile();
     return paths;
 }

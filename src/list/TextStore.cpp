@@ -118,7 +118,14 @@ void TextStore::append(const TextStore &other) {
         d_ = other.d_; // share instead of copying
         return;
     }
-    const std::shared_ptr<Data> src = other.d_; // keeps it alive if other is *this
+    const TextStore source = other; // keeps it unchanged if other is *this
+    const std::shared_ptr<Data> src = source.d_;
+    if (!src->aside.empty()) {
+        reserveMore(source.size(), qsizetype(src->bytes.size()));
+        for (qsizetype i = 0; i < source.size(); ++i)
+            appendBytes(source.bytes(i));
+        return;
+    }
     detach();
     const std::uint64_t base = d_->bytes.size();
     growFor(d_->bytes, src->bytes.size());
@@ -128,28 +135,108 @@ void TextStore::append(const TextStore &other) {
         d_->ends.push_back(base + end);
 }
 
+QByteArrayView TextStore::asideText(qsizetype index) const {
+    const auto found = std::ranges::lower_bound(d_->aside, std::uint64_t(index), {}, &Aside::index);
+    return QByteArrayView(d_->asideBytes.data() + found->begin, qsizetype(found->length));
+}
+
+std::vector<TextStore::Aside>::iterator TextStore::findAside(std::size_t index) {
+    return std::ranges::lower_bound(d_->aside, std::uint64_t(index), {}, &Aside::index);
+}
+
+void TextStore::putAside(std::size_t index, QByteArrayView text) {
+    Data &d = *d_;
+    const Aside entry{index, d.asideBytes.size(), std::uint64_t(text.size())};
+    growFor(d.asideBytes, size_t(text.size()));
+    d.asideBytes.insert(d.asideBytes.end(), text.begin(), text.end());
+    const auto at = findAside(index);
+    if (at != d.aside.end() && at->index == index) {
+        *at = entry; // the old bytes stay unused until the next compaction
+    } else {
+        d.aside.insert(at, entry);
+        d.unusedBytes += (d.ends[index] & OffsetMask) - spanBegin(index);
+        d.ends[index] |= AsideFlag;
+    }
+}
+
+// Back to the item's own span, which the caller fills or gives up.
+void TextStore::dropAside(std::size_t index) {
+    Data &d = *d_;
+    if (!(d.ends[index] & AsideFlag))
+        return;
+    d.aside.erase(findAside(index));
+    d.ends[index] &= OffsetMask;
+    d.unusedBytes -= d.ends[index] - spanBegin(index);
+}
+
 void TextStore::setText(qsizetype index, QStringView text) {
     const QByteArray encoded = encode(text);
     detach();
-    const std::uint64_t begin = index == 0 ? 0 : d_->ends[size_t(index) - 1];
-    const std::uint64_t end = d_->ends[size_t(index)];
-    const auto first = d_->bytes.begin() + std::ptrdiff_t(begin);
-    d_->bytes.erase(first, d_->bytes.begin() + std::ptrdiff_t(end));
-    d_->bytes.insert(d_->bytes.begin() + std::ptrdiff_t(begin), encoded.begin(), encoded.end());
-    const std::int64_t delta = std::int64_t(encoded.size()) - std::int64_t(end - begin);
-    for (size_t i = size_t(index); i < d_->ends.size(); ++i)
-        d_->ends[i] = std::uint64_t(std::int64_t(d_->ends[i]) + delta);
+    Data &d = *d_;
+    const auto i = size_t(index);
+    const std::uint64_t begin = spanBegin(i);
+    const std::uint64_t span = (d.ends[i] & OffsetMask) - begin;
+    if (i + 1 == d.ends.size()) {
+        // The last text may grow or shrink where it is.
+        dropAside(i);
+        d.bytes.resize(begin);
+        growFor(d.bytes, size_t(encoded.size()));
+        d.bytes.insert(d.bytes.end(), encoded.begin(), encoded.end());
+        d.ends[i] = d.bytes.size();
+    } else if (std::uint64_t(encoded.size()) == span) {
+        dropAside(i);
+        std::copy(encoded.begin(), encoded.end(), d.bytes.begin() + std::ptrdiff_t(begin));
+    } else {
+        putAside(i, encoded);
+        compactIfWasteful();
+    }
 }
 
 void TextStore::remove(qsizetype index) {
     detach();
-    const std::uint64_t begin = index == 0 ? 0 : d_->ends[size_t(index) - 1];
-    const std::uint64_t length = d_->ends[size_t(index)] - begin;
-    d_->bytes.erase(d_->bytes.begin() + std::ptrdiff_t(begin),
-                    d_->bytes.begin() + std::ptrdiff_t(begin + length));
-    d_->ends.erase(d_->ends.begin() + index);
-    for (size_t i = size_t(index); i < d_->ends.size(); ++i)
-        d_->ends[i] -= length;
+    Data &d = *d_;
+    const auto i = size_t(index);
+    if (i + 1 == d.ends.size()) {
+        dropAside(i);
+        d.bytes.resize(spanBegin(i));
+        d.ends.pop_back();
+        return;
+    }
+    const std::uint64_t span = (d.ends[i] & OffsetMask) - spanBegin(i);
+    if (span > 0) {
+        // The next item takes over the span: its text goes aside, so no byte moves.
+        if (!(d.ends[i + 1] & AsideFlag))
+            putAside(i + 1, bytes(index + 1));
+        d.unusedBytes += span;
+    }
+    if (d.ends[i] & AsideFlag) {
+        d.aside.erase(findAside(i));
+        d.unusedBytes -= span;
+    }
+    d.ends.erase(d.ends.begin() + index);
+    for (auto at = findAside(i); at != d.aside.end(); ++at)
+        --at->index;
+    compactIfWasteful();
+}
+
+// Rewrites the buffer once texts kept aside or unused spans have grown large, so an edit is
+// cheap on average and memory stays close to the texts' size.
+void TextStore::compactIfWasteful() {
+    const Data &d = *d_;
+    const bool many = d.aside.size() > 4096 + d.ends.size() / 16;
+    const bool wasteful =
+        d.unusedBytes + d.asideBytes.size() > (std::uint64_t(1) << 20) + d.bytes.size() / 4;
+    if (!many && !wasteful)
+        return;
+    auto fresh = std::make_shared<Data>();
+    fresh->ends.reserve(d.ends.size());
+    fresh->bytes.reserve(d.bytes.size() - d.unusedBytes + d.asideBytes.size());
+    for (qsizetype i = 0; i < size(); ++i) {
+        const QByteArrayView text = bytes(i);
+        fresh->bytes.insert(fresh->bytes.end(), text.begin(), text.end());
+        fresh->ends.push_back(fresh->bytes.size());
+    }
+    d_ = std::move(fresh);
 }
 
 void TextStore::clear() {
@@ -163,5 +250,6 @@ void TextStore::reserveMore(qsizetype items, qsizetype bytes) {
 }
 
 std::size_t TextStore::bytesAllocated() const {
-    return d_->bytes.capacity() + d_->ends.capacity() * sizeof(std::uint64_t);
+    return d_->bytes.capacity() + d_->ends.capacity() * sizeof(std::uint64_t) +
+           d_->aside.capacity() * sizeof(Aside) + d_->asideBytes.capacity();
 }

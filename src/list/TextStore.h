@@ -10,6 +10,8 @@
 // An ordered list of texts kept as UTF-8 in one buffer with one end offset per text.
 // Copies share the data until one of them changes (a copy is a cheap snapshot).
 // Texts are stored so that equal texts have equal bytes, lone surrogates included.
+// Editing or removing a text in the middle moves no bytes: a text of another length is kept
+// aside, and its item keeps its unused span of the buffer (see setText and remove).
 class TextStore {
 public:
     TextStore();
@@ -19,8 +21,11 @@ public:
 
     QString text(qsizetype index) const;
     QByteArrayView bytes(qsizetype index) const {
-        const std::uint64_t begin = index == 0 ? 0 : d_->ends[size_t(index) - 1];
-        return QByteArrayView(d_->bytes.data() + begin, qsizetype(d_->ends[size_t(index)] - begin));
+        const std::uint64_t end = d_->ends[size_t(index)];
+        if (end & AsideFlag) [[unlikely]]
+            return asideText(index);
+        const std::uint64_t begin = index == 0 ? 0 : d_->ends[size_t(index) - 1] & OffsetMask;
+        return QByteArrayView(d_->bytes.data() + begin, qsizetype(end - begin));
     }
 
     // Starts fetching where the text of an item is kept, for a loop that reads it soon.
@@ -53,10 +58,31 @@ public:
     static QString decode(QByteArrayView bytes);
 
 private:
+    // Set in ends[i] when the text of item i is kept aside; the offset bits still end the
+    // span of the buffer that the item owns.
+    static constexpr std::uint64_t AsideFlag = std::uint64_t(1) << 63;
+    static constexpr std::uint64_t OffsetMask = AsideFlag - 1;
+
+    struct Aside {
+        std::uint64_t index;
+        std::uint64_t begin; // in asideBytes
+        std::uint64_t length;
+    };
     struct Data {
         std::vector<char> bytes;
         std::vector<std::uint64_t> ends;
+        std::vector<Aside> aside; // sorted by index
+        std::vector<char> asideBytes;
+        std::uint64_t unusedBytes = 0; // spans of the buffer held by items kept aside
     };
+    QByteArrayView asideText(qsizetype index) const;
+    std::uint64_t spanBegin(std::size_t index) const {
+        return index == 0 ? 0 : d_->ends[index - 1] & OffsetMask;
+    }
+    std::vector<Aside>::iterator findAside(std::size_t index);
+    void putAside(std::size_t index, QByteArrayView text);
+    void dropAside(std::size_t index);
+    void compactIfWasteful();
     void detach();
     template <class V> static void growFor(V &v, std::size_t extra);
 

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// How far a long command has come. The command's work adds to done as it goes; show() runs
+// on every turn of the event loop the work gives, never per item.
+class Progress {
+public:
+    virtual ~Progress() = default;
+
+    qint64 total = 0; // 0 while the total is not known
+    qint64 done = 0;
+    QString detail; // what a moving strip tells about work without a total
+
+    virtual void show() = 0;
+};

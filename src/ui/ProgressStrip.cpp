@@ -1,0 +1,52 @@
+#include "ProgressStrip.h"
+
+#include <QAbstractScrollArea>
+#include <QEvent>
+#include <QPainter>
+
+ProgressStrip::ProgressStrip(QAbstractScrollArea *list) : QWidget(list) {
+    setObjectName(list->objectName() + QStringLiteral("Progress"));
+    setFocusPolicy(Qt::NoFocus);
+    setAttribute(Qt::WA_NoSystemBackground);
+    hide();
+    list->installEventFilter(this);
+    place();
+}
+
+void ProgressStrip::setProgress(qint64 done, qint64 total) {
+    done_ = done;
+    total_ = total;
+    phase_ = (phase_ + 4) % 200;
+    update();
+}
+
+bool ProgressStrip::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == parent() && event->type() == QEvent::Resize)
+        place();
+    return false;
+}
+
+// Inside the list's frame, along its bottom edge.
+void ProgressStrip::place() {
+    auto *list = static_cast<QAbstractScrollArea *>(parentWidget());
+    const int frame = list->frameWidth();
+    setGeometry(frame, list->height() - frame - Height, list->width() - 2 * frame, Height);
+    raise();
+}
+
+void ProgressStrip::paintEvent(QPaintEvent *) {
+    QPainter painter(this);
+    const QColor bar = palette().color(QPalette::Highlight);
+    QColor track = bar;
+    track.setAlpha(60);
+    painter.fillRect(rect(), track);
+    if (total_ > 0) {
+        const double share = std::clamp(double(done_) / double(total_), 0.0, 1.0);
+        painter.fillRect(QRect(0, 0, qRound(width() * share), height()), bar);
+    } else {
+        // A quarter-wide segment sweeping across and coming in again from the left.
+        const int segment = width() / 4;
+        const int left = (width() + segment) * phase_ / 200 - segment;
+        painter.fillRect(QRect(left, 0, segment, height()), bar);
+    }
+}

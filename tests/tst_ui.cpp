@@ -1,0 +1,252 @@
+#include "TestSupport.h"
+
+#include "list/TextListModel.h"
+#include "ui/Skin.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QStyle>
+#include <QTest>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+namespace {
+// Records the calls of the start-up in order, with their arguments.
+class RecordingSkin : public SkinEngine {
+public:
+    QStringList calls;
+    qint32 options = 0;
+    bool failLoad = false;
+
+    bool loadSkin(const QString &path, const QString &iniName) override {
+        calls << QStringLiteral("2 %1 [%2]").arg(path, iniName);
+        if (failLoad)
+            throw Failure(QStringLiteral("Skin engine failed"));
+        return true;
+    }
+    qint32 applyOptions() const override { return options; }
+    void setApplyOptions(qint32 value) override {
+        calls << QStringLiteral("1 = %1").arg(value);
+        options = value;
+    }
+    void setAutoApplyNewWindows(bool on) override { calls << QStringLiteral("5 = %1").arg(on); }
+    void setAutoApplyNewThreads(bool on) override { calls << QStringLiteral("10 = %1").arg(on); }
+    void applyWindow(quintptr handle) override { calls << QStringLiteral("3 %1").arg(handle); }
+};
+
+enum class SkinFile { None, Folder, Pipe, Sheet };
+
+// An application folder whose x/o.cjs is what the row asks for.
+void makeSkinFile(const QTemporaryDir &folder, SkinFile kind, const QByteArray &content = {}) {
+    const QString path = folder.filePath(QStringLiteral("x/o.cjs"));
+    QVERIFY(QDir(folder.path()).mkpath(kind == SkinFile::Folder ? path : QStringLiteral("x")));
+    if (kind == SkinFile::Pipe)
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    QFile file(path);
+    if (kind == SkinFile::Sheet)
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+}
+
+QColor buttonFace() {
+    return QApplication::style()->standardPalette().color(QPalette::Button);
+}
+
+QColor background(const Form1 &w) {
+    return w.palette().color(QPalette::Window);
+}
+
+QByteArray exampleSkin() {
+    QFile file(QStringLiteral(QUORVEL_SOURCE_DIR "/skins/slate.qss"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+} // namespace
+
+Q_DECLARE_METATYPE(SkinFile)
+
+class UiTest : public QObject {
+    Q_OBJECT
+private slots:
+    void skinCalls_data();
+    void skinCalls();
+    void skinFailureIsReportedAtStep100();
+    void styleSheetSkin_data();
+    void styleSheetSkin();
+    void hoverPointer_data();
+    void hoverPointer();
+    void hourglassSurvivesHover();
+};
+
+void UiTest::skinCalls_data() {
+    QTest::addColumn<SkinFile>("kind");
+    QTest::addColumn<int>("optionsBefore");
+    QTest::addColumn<int>("optionsAfter");
+    QTest::addColumn<bool>("called");
+    QTest::newRow("no skin file") << SkinFile::None << 6 << 6 << false;
+    QTest::newRow("o.cjs is a folder") << SkinFile::Folder << 6 << 6 << false;
+    QTest::newRow("o.cjs is a named pipe") << SkinFile::Pipe << 6 << 6 << false;
+    QTest::newRow("bit 0 set on 6") << SkinFile::Sheet << 6 << 7 << true;
+    QTest::newRow("bit 0 kept on 1") << SkinFile::Sheet << 1 << 1 << true;
+    QTest::newRow("high bits kept")
+        << SkinFile::Sheet << int(0x80000010) << int(0x80000011) << true;
+}
+
+void UiTest::skinCalls() {
+    QFETCH(SkinFile, kind);
+    QFETCH(int, optionsBefore);
+    QFETCH(int, optionsAfter);
+    QFETCH(bool, called);
+    Harness h;
+    makeSkinFile(h.appFolder, kind, "QWidget {}");
+    RecordingSkin skin;
+    skin.options = optionsBefore;
+    Form1 w(h.dialogs, h.clipboard, *h.files, h.appFolder.path(), nullptr, &skin);
+    QVERIFY(h.dialogs.shown.isEmpty());
+    if (!called) {
+        QVERIFY(skin.calls.isEmpty());
+        QCOMPARE(background(w), QColor(Qt::white));
+        return;
+    }
+    const QString path = QDir(h.appFolder.path()).filePath(QStringLiteral("x/o.cjs"));
+    QCOMPARE(skin.calls, QStringList({QStringLiteral("2 %1 []").arg(path),
+                                      QStringLiteral("1 = %1").arg(optionsAfter),
+                                      QStringLiteral("5 = 1"), QStringLiteral("10 = 1"),
+                                      QStringLiteral("3 %1").arg(quintptr(w.winId()))}));
+    QCOMPARE(background(w), buttonFace());
+}
+
+void UiTest::skinFailureIsReportedAtStep100() {
+    Harness h;
+    makeSkinFile(h.appFolder, SkinFile::Sheet, "QWidget {}");
+    RecordingSkin skin;
+    skin.failLoad = true;
+    Form1 w(h.dialogs, h.clipboard, *h.files, h.appFolder.path(), nullptr, &skin);
+    QCOMPARE(skin.calls.size(), 1); // the rest of the skin steps are skipped
+    QCOMPARE(h.dialogs.messageTexts(),
+             QStringList(errorReportText(QString::fromLatin1(ErrorLocation::FormLoad),
+                                         QStringLiteral("Skin engine failed"), 100)));
+    QCOMPARE(background(w), buttonFace());
+    // The start-up went on.
+    QCOMPARE(w.windowTitle(), QStringLiteral("Quorvel Software"));
+    QCOMPARE(w.inputList().headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(),
+             QStringLiteral("Text List"));
+}
+
+void UiTest::styleSheetSkin_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("skinned");
+    QTest::newRow("example skin") << exampleSkin() << true;
+    QTest::newRow("not UTF-8") << QByteArray("QPushButton { color: red; } /* \xff\xfe */") << false;
+    QTest::newRow("rejected by Qt") << QByteArray("QPushButton { color: red") << false;
+    QTest::newRow("too large") << QByteArray(2 << 20, ' ') << false;
+}
+
+// Our engine, with the real start-up: the sheet styles the window or nothing does, and no
+// control moves.
+void UiTest::styleSheetSkin() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, skinned);
+    QVERIFY(!content.isEmpty());
+    Harness plain;
+    plain.w().show();
+    Harness h;
+    makeSkinFile(h.appFolder, SkinFile::Sheet, content);
+    h.window = std::make_unique<Form1>(h.dialogs, h.clipboard, *h.files, h.appFolder.path());
+    Form1 &w = h.w();
+    w.show();
+    QApplication::processEvents();
+    QVERIFY(h.dialogs.shown.isEmpty());
+    QCOMPARE(w.styleSheet(), skinned ? QString::fromUtf8(content) : QString());
+    if (!skinned)
+        QCOMPARE(background(w), buttonFace());
+    const auto controls = w.findChildren<QWidget *>(Qt::FindDirectChildrenOnly);
+    QCOMPARE(controls.size(), 12);
+    for (QWidget *control : controls) {
+        auto *before = plain.w().findChild<QWidget *>(control->objectName());
+        QVERIFY2(before, qPrintable(control->objectName()));
+        QCOMPARE(control->geometry(), before->geometry());
+    }
+    QCOMPARE(w.size(), plain.w().size());
+}
+
+void UiTest::hoverPointer_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<int>("value");
+    for (const char *button :
+         {"PushButton1", "PushButton2", "PushButton4", "PushButton5", "PushButton6", "PushButton7",
+          "PushButton9", "PushButton10", "PushButton11", "PushButton12"})
+        QTest::newRow(button) << QString::fromLatin1(button) << int(Form1::PointerCustom);
+    QTest::newRow("background") << QString() << int(Form1::PointerDefault);
+    QTest::newRow("ListView2") << QStringLiteral("ListView2") << int(Form1::PointerDefault);
+    QTest::newRow("ListView1") << QStringLiteral("ListView1") << int(Form1::PointerDefault);
+}
+
+// Real mouse moves without a button: written on every move, never over the hourglass.
+void UiTest::hoverPointer() {
+    QFETCH(QString, source);
+    QFETCH(int, value);
+    Harness h;
+    Form1 &w = h.w();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QWidget *target = &w;
+    QPoint at(3, 3); // the background, left of Help
+    if (auto *view = w.findChild<QTableView *>(source)) {
+        target = view->viewport();
+        at = target->rect().center();
+    } else if (!source.isEmpty()) {
+        target = h.button(source.toLatin1().constData());
+        at = target->rect().center();
+    }
+    for (int before : {int(Form1::PointerArrow), int(Form1::PointerDefault),
+                       int(Form1::PointerCustom), int(Form1::PointerHourglass)}) {
+        w.setMousePointer(before);
+        at += QPoint(1, 0); // a move to a new place each time
+        QTest::mouseMove(target, at);
+        QCOMPARE(w.mousePointer(), before == Form1::PointerHourglass ? before : value);
+    }
+    // The buttons show the window's pointer.
+    if (value == Form1::PointerCustom)
+        QVERIFY(!target->testAttribute(Qt::WA_SetCursor));
+}
+
+// Moves over a button while a load runs (at the moment it opens its file) keep the hourglass;
+// the next move after the end shows the hand again.
+void UiTest::hourglassSurvivesHover() {
+    struct HoverWhileOpening : FileSystem {
+        std::function<void()> onOpen;
+        std::unique_ptr<QIODevice> openForReading(const QString &path) override {
+            onOpen();
+            return FileSystem::openForReading(path);
+        }
+    } files;
+    Harness h(&files);
+    Form1 &w = h.w();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QString list = h.appFolder.filePath(QStringLiteral("list.txt"));
+    QFile file(list);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("one\r\ntwo\r\n");
+    file.close();
+    QWidget *button = h.button("PushButton1");
+    QList<int> during;
+    files.onOpen = [&] {
+        QTest::mouseMove(button, QPoint(10, 10));
+        during << w.mousePointer();
+        QTest::mouseMove(&w, QPoint(3, 3));
+        during << w.mousePointer();
+    };
+    h.dialogs.openAnswers.enqueue({list});
+    h.button("PushButton5")->click();
+    QCOMPARE(during, QList<int>({Form1::PointerHourglass, Form1::PointerHourglass}));
+    QCOMPARE(w.inputList().itemCount(), 2);
+    QCOMPARE(w.mousePointer(), int(Form1::PointerDefault));
+    QTest::mouseMove(button, QPoint(12, 10));
+    QCOMPARE(w.mousePointer(), int(Form1::PointerCustom));
+}
+
+QTEST_MAIN(UiTest)
+#include "tst_ui.moc"
