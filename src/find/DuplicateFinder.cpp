@@ -412,7 +412,11 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
     auto flush = [&] {
         if (!rows.isEmpty()) {
             sink(rows);
+            // Room for a batch like this one at once, rather than growing into it again.
+            const qsizetype count = rows.size();
+            const auto bytes = qsizetype(rows.textBytes());
             rows.clear();
+            rows.reserveMore(count + count / 8, bytes + bytes / 8);
         }
     };
     const size_t words = size_t(n) / 64 + 1;
