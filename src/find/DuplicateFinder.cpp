@@ -172,7 +172,7 @@ private:
     template <class Pause> void pass(Pause &&pause) {
         const auto n = std::uint32_t(items_.size());
         // The slots of one block are fetched while the block before is looked up.
-        constexpr std::uint32_t Block = 32;
+        constexpr std::uint32_t Block = 64;
         struct Hashed {
             std::uint64_t hashes[Block];
             std::uint64_t mine = 0; // which items of the block fall into this part
