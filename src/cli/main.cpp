@@ -31,7 +31,7 @@ const char Help[] =
     "  --version  show the version\n"
     "\n"
     "Exit status: 0 success; 1 a FILE was missing or could not be read (the others were);\n"
-    "2 bad usage; 3 the results could not be written.\n";
+    "2 bad usage; 3 the search failed or the results could not be written.\n";
 
 void complain(const QString &about, const QString &message) {
     std::fprintf(stderr, "quorvel-find: %s: %s\n", qUtf8Printable(about), qUtf8Printable(message));
