@@ -4,13 +4,16 @@
 
 #include <QCoreApplication>
 
-TimeSlice::TimeSlice(const bool &abortFlag) : abortFlag_(abortFlag) {
+TimeSlice::TimeSlice(const bool &abortFlag, Progress *progress)
+    : abortFlag_(abortFlag), progress_(progress) {
     checkAbort();
     timer_.start();
 }
 
 void TimeSlice::yield() {
     checkAbort();
+    if (progress_)
+        progress_->show();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     checkAbort();
     timer_.restart();
