@@ -8,6 +8,7 @@
 #include "Shared.h"
 #include "ui/CursorFile.h"
 #include "ui/HoverPointer.h"
+#include "ui/ProgressStrip.h"
 #include "ui/Skin.h"
 
 #include <QCloseEvent>
@@ -125,6 +126,9 @@ void Form1::createControls() {
            twipsRect(120, 7940, 3840, 405));
     button(PushButton9, "PushButton9", "Clear Results", twipsRect(4080, 7940, 3840, 405));
     button(PushButton11, "PushButton11", "Help", twipsRect(120, 120, 7800, 405));
+
+    ListView1Progress = new ProgressStrip(ListView1);
+    ListView2Progress = new ProgressStrip(ListView2);
 
     QWidget *order[] = {ListView1,    PushButton1,  PushButton5, PushButton7,
                         PushButton2,  PushButton4,  ListView2,   PushButton6,

@@ -2,6 +2,7 @@
 
 #include "app/ErrorReport.h"
 #include "ui/MousePointer.h"
+#include "ui/ProgressTracker.h"
 
 #include <QPushButton>
 #include <QTableView>
@@ -15,6 +16,7 @@ class Dialogs;
 class FileSystem;
 class SkinEngine;
 class FolderSystem;
+class ProgressStrip;
 class QDragMoveEvent;
 class QDropEvent;
 class TextListModel;
@@ -35,6 +37,9 @@ public:
     TextListModel &resultsList() const { return *resultsModel_; }
     QTableView *listView1() const { return ListView1; }
     QTableView *listView2() const { return ListView2; }
+    // How far a long command on each list has come.
+    ProgressStrip *listView1Progress() const { return ListView1Progress; }
+    ProgressStrip *listView2Progress() const { return ListView2Progress; }
 
     int mousePointer() const override { return mousePointer_; }
     void setMousePointer(int value) override;
@@ -113,10 +118,13 @@ private:
     // One list or result file is open at a time, so the lines of two files never interleave.
     bool listFileOpen_ = false;
 
+    ProgressTracker progress_;
     TextListModel *inputModel_ = nullptr;
     TextListModel *resultsModel_ = nullptr;
     QTableView *ListView1 = nullptr;
     QTableView *ListView2 = nullptr;
+    ProgressStrip *ListView1Progress = nullptr;
+    ProgressStrip *ListView2Progress = nullptr;
     QPushButton *PushButton1 = nullptr;
     QPushButton *PushButton2 = nullptr;
     QPushButton *PushButton4 = nullptr;

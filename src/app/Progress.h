@@ -9,6 +9,7 @@ public:
     virtual ~Progress() = default;
 
     qint64 total = 0; // 0 while the total is not known
+    qint64 base = 0;  // what the command's earlier steps did
     qint64 done = 0;
     QString detail; // what a moving strip tells about work without a total
 

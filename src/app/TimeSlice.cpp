@@ -4,7 +4,8 @@
 
 #include <QCoreApplication>
 
-TimeSlice::TimeSlice(const bool &abortFlag) : abortFlag_(abortFlag) {
+TimeSlice::TimeSlice(const bool &abortFlag, Progress *progress)
+    : abortFlag_(abortFlag), progress_(progress) {
     checkAbort();
     timer_.start();
     handOverTimer_.start();
@@ -12,6 +13,8 @@ TimeSlice::TimeSlice(const bool &abortFlag) : abortFlag_(abortFlag) {
 
 void TimeSlice::yield() {
     checkAbort();
+    if (progress_)
+        progress_->show();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     checkAbort();
     timer_.restart();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Progress.h"
+
 #include <QElapsedTimer>
 
 // Gives the event loop a turn about every 10 ms during a long command, so the window stays
@@ -8,8 +10,18 @@ class TimeSlice {
 public:
     static constexpr int SliceMs = 10;
 
-    // abortFlag is set when the window closes; a yield then throws Aborted.
-    explicit TimeSlice(const bool &abortFlag);
+    // abortFlag is set when the window closes; a yield then throws Aborted. progress, where
+    // given, is shown on every turn.
+    explicit TimeSlice(const bool &abortFlag, Progress *progress = nullptr);
+
+    // The command's progress, or null.
+    Progress *progress() const { return progress_; }
+    // How much of its work the running step has done, counted on top of what earlier steps
+    // of the command did (the progress's base). For just before a turn, not per item.
+    void setStepDone(qint64 done) {
+        if (progress_)
+            progress_->done = progress_->base + done;
+    }
 
     // True when the slice is used up; cheap enough to ask every few hundred items.
     bool due() const { return timer_.hasExpired(SliceMs); }
@@ -28,6 +40,7 @@ public:
 
 private:
     const bool &abortFlag_;
+    Progress *progress_;
     QElapsedTimer timer_;
     QElapsedTimer handOverTimer_;
 };

@@ -103,6 +103,7 @@ void AddFolder::examine(const QString &folder, FolderList &children) {
     if (isHiddenSystemFolder(folder))
         return;
     const QStringList names = files_.subFolderNames(folder);
+    ++foldersSeen_;
     for (const QString &name : names) {
         turn();
         if (name.size() >= pathLimit_ || HasOddChars(name) || name == QLatin1String(".") ||
@@ -148,6 +149,12 @@ bool AddFolder::HasOddChars(QStringView name) {
 void AddFolder::turn() {
     if (slice_ && slice_->due()) {
         flush();
+        if (Progress *progress = slice_->progress()) {
+            slice_->setStepDone(filesFound_);
+            progress->detail = QStringLiteral("%1 folders looked into, %2 files found")
+                                   .arg(foldersSeen_)
+                                   .arg(filesFound_);
+        }
         slice_->yield();
     }
 }
@@ -155,6 +162,7 @@ void AddFolder::turn() {
 void AddFolder::flush() {
     if (pending_.isEmpty())
         return;
+    filesFound_ += pending_.size();
     const TextStore items = std::exchange(pending_, TextStore());
     sink_(items);
 }

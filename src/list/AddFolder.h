@@ -50,4 +50,7 @@ private:
     QChar separator_;
     int pathLimit_;
     TextStore pending_;
+    // For the progress shown while a drop is walked.
+    qsizetype foldersSeen_ = 0;
+    qsizetype filesFound_ = 0;
 };

@@ -95,7 +95,8 @@ void Form1::ListView1_OLEDragDrop(QDropEvent *event) {
 // No hourglass: the list may be cleared or edited while a large folder is walked.
 void Form1::DropPaths(const QStringList &paths) {
     try {
-        TimeSlice slice(closing_);
+        const auto progress = progress_.begin(*ListView1Progress); // no total: a moving strip
+        TimeSlice slice(closing_, progress.get());
         AddFolder walk(
             *folderSystem_, &slice, [this](const QString &text) { showErrorReport(text); },
             [this](const TextStore &items) { inputModel_->appendItems(items); });

@@ -6,9 +6,13 @@
 #include <vector>
 
 QString layoutCheckedRows(const ColumnTable &table, TimeSlice *slice) {
+    // Progress counts every cell of the width pass and every row of the text pass.
+    qsizetype passed = 0;
     auto turn = [&](qsizetype row) {
-        if (slice && (row & 255) == 0 && slice->due())
+        if (slice && (row & 255) == 0 && slice->due()) {
+            slice->setStepDone(passed + row);
             slice->yield();
+        }
     };
 
     const int columns = table.columnCount();
@@ -20,6 +24,7 @@ QString layoutCheckedRows(const ColumnTable &table, TimeSlice *slice) {
             width = std::max(width, table.cell(r, c).size());
         }
         ColumnWidths.push_back(width);
+        passed += table.rowCount();
     }
 
     QString text;

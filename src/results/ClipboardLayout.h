@@ -17,4 +17,5 @@ public:
 // The ticked rows as column-aligned text: every cell but the last padded with spaces to the
 // longest text of its column (over all rows, in UTF-16 code units) and followed by a tab;
 // trailing spaces of each line dropped; CR LF after every line.
+// Its progress counts (columns + 1) x rows steps.
 QString layoutCheckedRows(const ColumnTable &table, TimeSlice *slice);

@@ -101,7 +101,9 @@ void Form1::CopyListToClipboard(TextListModel &list) {
     if (list.itemCount() == 0)
         return;
     const StoreTable table(list.store(), list.checks());
-    TimeSlice slice(closing_);
+    const auto progress = progress_.begin(*ListView2Progress);
+    progress->total = (table.columnCount() + 1) * table.rowCount();
+    TimeSlice slice(closing_, progress.get());
     const QString text = layoutCheckedRows(table, &slice);
     ClearClipboard(clipboard_);
     SetClipboardText(clipboard_, text, 0);
