@@ -127,7 +127,9 @@ public:
         return real_->attributes(path);
     }
     bool isRootFolder(const QString &path) const override { return real_->isRootFolder(path); }
+    mutable int listings = 0;
     QStringList subFolderNames(const QString &folder) const override {
+        ++listings;
         QThread::msleep(2);
         return real_->subFolderNames(folder);
     }
@@ -423,8 +425,8 @@ void FaultsTest::closeDuringCommand() {
     qsizetype shownBefore = -1;
     QTimer closer;
     connect(&closer, &QTimer::timeout, [&] {
-        if (command == Command::Drop && w.inputList().itemCount() == 0)
-            return; // the walk has not begun yet
+        if (command == Command::Drop && run.folders.listings < 10)
+            return; // well into the walk
         closer.stop();
         shownBefore = run.h.dialogs.shown.size();
         w.close();
