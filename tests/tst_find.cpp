@@ -269,8 +269,13 @@ void FindTest::yieldsWhileCounting() {
     TextStore items;
     for (int i = 0; i < 3000000; ++i)
         items.append(QString::number(i % 1500000));
+    // The progress shown at each turn, which must never go back.
+    struct Recorded : Progress {
+        QList<qint64> shown;
+        void show() override { shown << done; }
+    } progress;
     const bool closing = false;
-    TimeSlice slice(closing);
+    TimeSlice slice(closing, &progress);
     bool counted = false;
     int turnsWhileCounting = 0;
     QTimer ticker;
@@ -283,6 +288,8 @@ void FindTest::yieldsWhileCounting() {
     QVERIFY(counted);
     QCOMPARE(rows, 1500000);
     QVERIFY(turnsWhileCounting > 0);
+    QVERIFY(std::is_sorted(progress.shown.begin(), progress.shown.end()));
+    QVERIFY(progress.shown.constLast() <= 2 * items.size());
 }
 
 QTEST_MAIN(FindTest)

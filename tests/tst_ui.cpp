@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "list/TextListModel.h"
+#include "ui/ProgressStrip.h"
 #include "ui/Skin.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QHeaderView>
 #include <QStyle>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -38,6 +40,33 @@ public:
 };
 
 enum class SkinFile { None, Folder, Pipe, Sheet };
+
+// Files that read slowly, so that a load takes well over the strip's delay; a read of a file
+// named "bad" fails once half of it is read.
+class SlowFiles : public FileSystem {
+    class SlowFile : public QFile {
+    public:
+        using QFile::QFile;
+
+    protected:
+        qint64 readData(char *data, qint64 maxSize) override {
+            QThread::msleep(40);
+            if (fileName().endsWith(QLatin1String("bad")) && pos() >= size() / 2) {
+                setErrorString(QStringLiteral("Bad sector"));
+                return -1;
+            }
+            return QFile::readData(data, std::min<qint64>(maxSize, 256 * 1024));
+        }
+    };
+
+public:
+    std::unique_ptr<QIODevice> openForReading(const QString &path) override {
+        auto file = std::make_unique<SlowFile>(path);
+        if (!file->open(QIODevice::ReadOnly))
+            throw Failure(file->errorString());
+        return file;
+    }
+};
 
 // An application folder whose x/o.cjs is what the row asks for.
 void makeSkinFile(const QTemporaryDir &folder, SkinFile kind, const QByteArray &content = {}) {
@@ -77,6 +106,8 @@ private slots:
     void hoverPointer_data();
     void hoverPointer();
     void hourglassSurvivesHover();
+    void progressStrip_data();
+    void progressStrip();
 };
 
 void UiTest::skinCalls_data() {
@@ -246,6 +277,60 @@ void UiTest::hourglassSurvivesHover() {
     QCOMPARE(w.mousePointer(), int(Form1::PointerDefault));
     QTest::mouseMove(button, QPoint(12, 10));
     QCOMPARE(w.mousePointer(), int(Form1::PointerCustom));
+}
+
+void UiTest::progressStrip_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("kilobytes");
+    QTest::addColumn<bool>("shows");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("slow load") << "list" << 4096 << true << false;
+    QTest::newRow("quick load") << "list" << 64 << false << false;
+    QTest::newRow("slow load that fails") << "bad" << 8192 << true << false;
+    QTest::newRow("window closed during a slow load") << "list" << 4096 << true << true;
+}
+
+// The strip over the input list: only for a load that takes a while, its value never going
+// back, gone when the load ends however it ends.
+void UiTest::progressStrip() {
+    QFETCH(QString, name);
+    QFETCH(int, kilobytes);
+    QFETCH(bool, shows);
+    QFETCH(bool, closes);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray("a line of the list\r\n").repeated(kilobytes * 1024 / 20));
+    file.close();
+    SlowFiles files;
+    Harness h(&files);
+    Form1 &w = h.w();
+    w.show();
+    const ProgressStrip *strip = w.listView1Progress();
+    const QRect listGeometry = w.listView1()->geometry();
+    QList<qint64> values;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+        if (!strip->isVisible())
+            return;
+        values << strip->done();
+        QVERIFY(!strip->hasFocus());
+        QCOMPARE(strip->height(), ProgressStrip::Height);
+        QCOMPARE(strip->total(), file.size());
+        if (closes)
+            w.close();
+    });
+    watch.start(0);
+    h.dialogs.openAnswers << QStringList{path};
+    h.button("PushButton5")->click();
+
+    QCOMPARE(!values.isEmpty(), shows);
+    QVERIFY(std::is_sorted(values.begin(), values.end()));
+    QVERIFY(!strip->isVisible());
+    QCOMPARE(w.listView1()->geometry(), listGeometry);
+    if (shows && !closes && name == QLatin1String("list"))
+        QCOMPARE(strip->done(), strip->total()); // it reached the end
 }
 
 QTEST_MAIN(UiTest)

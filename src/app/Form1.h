@@ -94,7 +94,8 @@ private:
     // Claims the one file handle for as long as the returned guard lives; throws Failure
     // while another command holds it.
     std::shared_ptr<void> claimListFile();
-    void ReadListFile(TextListModel &list, const QString &path);
+    // progress, where given, counts the file's bytes on top of its base.
+    void ReadListFile(TextListModel &list, const QString &path, Progress *progress = nullptr);
     void saveResults(const char *location, bool comma);
     void CopyListToClipboard(TextListModel &list);
     void setUpDropTarget();

@@ -303,9 +303,11 @@ int threadsFor(std::uint32_t items, int wanted) {
 }
 
 // Runs task(0, pause) to task(count - 1, pause) on threads of their own while the caller
-// keeps taking its turns; a task calls pause() now and then. Every way out, a closing window
+// keeps taking its turns, telling at each how far the work has come (done()); a task calls
+// pause() now and then. Every way out, a closing window
 // included, first calls the workers off and waits for them: they read the caller's items.
-template <class Task> void runThreaded(size_t count, TimeSlice *slice, const Task &task) {
+template <class Task, class Done>
+void runThreaded(size_t count, TimeSlice *slice, const Done &done, const Task &task) {
     std::atomic<bool> stop{false};
     std::mutex mutex;
     std::condition_variable finished;
@@ -344,6 +346,7 @@ template <class Task> void runThreaded(size_t count, TimeSlice *slice, const Tas
         finished.wait_for(lock, std::chrono::milliseconds(slice ? 2 : 100));
         if (slice && slice->due()) {
             lock.unlock();
+            slice->setStepDone(done());
             slice->yield();
             lock.lock();
         }
@@ -363,25 +366,37 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
     const auto n = std::uint32_t(items.size());
     const FindHash hash = tuning.hash ? tuning.hash : xxh3;
 
+    // Progress: the first pass and the reporting pass count n items each. Pauses come every
+    // 4096 items a thread looks at; the threaded first pass hashes, then every part looks at
+    // every item, so each share counts as much as half of that.
+    std::atomic<qint64> paired{0};
+    constexpr qint64 PauseItems = 4096;
+    auto pairedUpTo = [&] { return std::min<qint64>(paired.load(std::memory_order_relaxed), n); };
+
     std::vector<std::unique_ptr<Part>> parts;
     const auto count = std::uint32_t(threadsFor(n, tuning.threads));
     if (count == 1) {
         parts.push_back(std::make_unique<Part>(items, 0, 1, hash, n));
         parts.front()->run([&] {
-            if (slice && slice->due())
+            paired.fetch_add(PauseItems, std::memory_order_relaxed);
+            if (slice && slice->due()) {
+                slice->setStepDone(pairedUpTo());
                 slice->yield();
+            }
         });
     } else {
         // Each text is hashed once, the list cut in ranges, before each part takes its values;
         // the ranges also count what falls into each part, so each index is sized to fit.
         auto hashes = zeroed<std::uint64_t>(n);
         std::vector<std::vector<size_t>> counts(count, std::vector<size_t>(count));
-        runThreaded(count, slice, [&](size_t range, const auto &pause) {
+        runThreaded(count, slice, pairedUpTo, [&](size_t range, const auto &pause) {
             const size_t first = size_t(n) * range / count;
             const size_t end = size_t(n) * (range + 1) / count;
             for (size_t i = first; i < end; ++i) {
-                if ((i & 4095) == 0)
+                if ((i & 4095) == 0) {
+                    paired.fetch_add(PauseItems / 2, std::memory_order_relaxed);
                     pause();
+                }
                 const std::uint64_t h = hashOf(items.bytes(qsizetype(i)), hash);
                 hashes[i] = h;
                 if (h != BlankHash)
@@ -395,7 +410,12 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
             parts.push_back(std::make_unique<Part>(items, p, count, hash, expected));
             parts.back()->useHashes(hashes.get());
         }
-        runThreaded(count, slice, [&](size_t p, const auto &pause) { parts[p]->run(pause); });
+        runThreaded(count, slice, pairedUpTo, [&](size_t p, const auto &pause) {
+            parts[p]->run([&] {
+                paired.fetch_add(PauseItems / 2 / count, std::memory_order_relaxed);
+                pause();
+            });
+        });
     }
 
     if (space) {
@@ -422,6 +442,7 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
     const size_t words = size_t(n) / 64 + 1;
     for (size_t w = 0; w < words; ++w) {
         if ((w & 63) == 0 && slice && slice->due()) {
+            slice->setStepDone(n + qint64(w) * 64);
             slice->yield();
             // The results take their rows in a turn of their own.
             if (slice->handOver()) {

@@ -17,7 +17,7 @@ class TimeSlice;
 // the threads only read items. Rows found so far reach sink in batches, on the caller's
 // thread, between turns of the event loop and at the end. Before the first row, space learns
 // how many rows and bytes of text are coming, so the receiver can make room once instead of
-// growing as they arrive.
+// growing as they arrive. Its progress counts 2 x items steps.
 using RowSink = std::function<void(const TextStore &rows)>;
 using RowSpace = std::function<void(qsizetype rows, qsizetype bytes)>;
 using FindHash = std::uint64_t (*)(QByteArrayView text);

@@ -15,10 +15,12 @@ void Form1::PushButton4_Click() {
             // The run sees the list as it stood when it started; rows go to the results list
             // as they are found, so clearing the results meanwhile works as expected.
             t.step(110, [&] {
-                TimeSlice slice(closing_);
+                const TextStore items = inputModel_->store();
+                const auto progress = progress_.begin(*ListView2Progress);
+                progress->total = 2 * items.size();
+                TimeSlice slice(closing_, progress.get());
                 findDuplicates(
-                    inputModel_->store(), &slice,
-                    [&](const TextStore &rows) { resultsModel_->appendItems(rows); },
+                    items, &slice, [&](const TextStore &rows) { resultsModel_->appendItems(rows); },
                     [&](qsizetype rows, qsizetype bytes) {
                         resultsModel_->reserveMore(rows, bytes);
                     });

@@ -8,6 +8,7 @@
 #include "platform/FileSystem.h"
 #include "TextListModel.h"
 
+#include <QFileInfo>
 #include <QItemSelectionModel>
 
 namespace {
@@ -73,22 +74,31 @@ void Form1::PushButton5_Click() {
         if (t.test(110, [&] { return parts.isEmpty(); }))
             return;
         t.step(114, [&] { showBusyPointer(); });
+        // The strip counts the bytes of all the chosen files.
+        const auto progress = progress_.begin(*ListView1Progress);
+        for (const QString &part : std::as_const(parts))
+            progress->total += QFileInfo(part).size();
+        auto read = [&](const QString &path) {
+            progress->done = std::max(progress->base, progress->done); // the next file begins
+            ReadListFile(*inputModel_, path, progress.get());
+            progress->base += QFileInfo(path).size();
+        };
         if (t.test(116, [&] { return parts.size() == 1; })) {
             QString path;
             t.step(118, [&] { path = parts.constFirst(); });
-            t.step(120, [&] { ReadListFile(*inputModel_, path); });
+            t.step(120, [&] { read(path); });
         } else if (t.test(122, [&] { return parts.size() > 1; })) {
             for (const QString &part : std::as_const(parts)) {
                 QString path;
                 t.step(132, [&] { path = NormalizePath(part); });
-                t.step(134, [&] { ReadListFile(*inputModel_, path); });
+                t.step(134, [&] { read(path); });
             }
         }
         t.step(138, [&] { endBusyPointer(); });
     });
 }
 
-void Form1::ReadListFile(TextListModel &list, const QString &path) {
+void Form1::ReadListFile(TextListModel &list, const QString &path, Progress *progress) {
     if (!fileSystem_.fileExists(path)) {
         message(QStringLiteral("File not found"));
         return;
@@ -98,7 +108,7 @@ void Form1::ReadListFile(TextListModel &list, const QString &path) {
     // A pipe or a device may never end; the window reads files only.
     if (file->isSequential())
         throw Failure(QStringLiteral("Bad file mode"));
-    TimeSlice slice(closing_);
+    TimeSlice slice(closing_, progress);
     readListLines(
         *file, &slice, [&](const TextStore &lines) { list.appendItems(lines); },
         [&](qsizetype lines, qsizetype bytes) { list.reserveMore(lines, bytes); });

@@ -358,11 +358,13 @@ private:
     qint64 total_ = 0;
 };
 
-// After each block. Without turns, batches stay one block small.
-void next(TimeSlice *slice, LineSplitter &splitter) {
+// After each block, with how far reading has come in bytes. Without turns, batches stay one
+// block small.
+void next(TimeSlice *slice, LineSplitter &splitter, qint64 done) {
     if (!slice) {
         splitter.flush();
     } else if (slice->due()) {
+        slice->setStepDone(done);
         slice->yield();
         // The list takes its batch in a turn of its own: the view catches up on the next one.
         if (slice->handOver()) {
@@ -397,8 +399,11 @@ Survey survey(QIODevice &device, TimeSlice *slice, std::deque<QByteArray> *kept)
             counter.feed(block);
             if (kept)
                 kept->push_back(block);
-            if (slice && slice->due())
+            if (slice && slice->due()) {
+                // Text read twice counts each half of its bytes in either pass.
+                slice->setStepDone(reader.total() / 2);
                 slice->yield();
+            }
         }
     } catch (const Failure &failure) {
         // Judged by what could be read; the lines before the failure are still read.
@@ -443,7 +448,7 @@ void read8Bit(QIODevice &device, bool keepUtf8Marked, TimeSlice *slice, LineSpli
             splitter.feed(block);
         else
             splitter.feed(eightBit.decode(block, false));
-        next(slice, splitter);
+        next(slice, splitter, found.bytes - left / 2);
     }
     splitter.feed(eightBit.decode({}, true)); // a sequence cut off at the very end
     if (found.failure)
@@ -467,7 +472,7 @@ void readUtf16(QIODevice &device, QStringConverter::Encoding encoding, TimeSlice
             text.chop(1);
         }
         splitter.feed(TextStore::encode(text));
-        next(slice, splitter);
+        next(slice, splitter, reader.total());
     }
     if (!heldHighSurrogate.isEmpty())
         splitter.feed(TextStore::encode(heldHighSurrogate));

@@ -69,7 +69,9 @@ void Form1::saveResults(const char *location, bool comma) {
         }) && t.step(118, [&] {
             rows = resultsModel_->store();
         }) && t.step(120, [&] {
-            TimeSlice slice(closing_);
+            const auto progress = progress_.begin(*ListView2Progress);
+            progress->total = rows.size();
+            TimeSlice slice(closing_, progress.get());
             writeResults(file->device(), rows,
                          comma ? ResultFormat::Comma : ResultFormat::OnePerLine, &slice);
         });

@@ -50,6 +50,7 @@ void ResultWriter::write(const TextStore &values, TimeSlice *slice) {
     for (qsizetype i = 0; i < values.size(); ++i) {
         if (slice && (i & 255) == 0 && slice->due()) {
             put();
+            slice->setStepDone(i);
             slice->yield();
         }
         const QByteArrayView bytes = values.bytes(i);

@@ -19,6 +19,7 @@ class ResultWriter {
 public:
     ResultWriter(QIODevice &device, ResultFormat format, QByteArray lineEnd = "\r\n");
 
+    // Its progress counts the values of the batch.
     void write(const TextStore &values, TimeSlice *slice);
     void finish();
 
