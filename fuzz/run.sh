@@ -9,7 +9,7 @@ source scripts/common.sh
 
 seconds=${1:?usage: fuzz/run.sh SECONDS [TARGET...]}
 shift
-install_missing cmake make clang libclang-rt-14-dev qt6-base-dev
+install_missing cmake make clang libclang-rt-14-dev qt6-base-dev libxxhash-dev pkg-config
 
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
