@@ -70,6 +70,8 @@ private slots:
     void usage_data();
     void usage();
     void fullDisk();
+    void pipelines_data();
+    void pipelines();
 };
 
 void CliTest::sameBytesAsWindow_data() {
@@ -160,6 +162,42 @@ void CliTest::fullDisk() {
     const Run run = runFind({QStringLiteral("--lf")}, "x\ny\nx\n", QStringLiteral("/dev/full"));
     QCOMPARE(run.status, 3);
     QCOMPARE(run.err, QByteArray("quorvel-find: standard output: No space left on device\n"));
+}
+
+void CliTest::pipelines_data() {
+    QTest::addColumn<QString>("script"); // $F is quorvel-find
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err");
+    QTest::newRow("standard output closed")
+        << "printf 'x\\nx\\n' | \"$F\" >&-" << 3 << QByteArray()
+        << QByteArray("quorvel-find: standard output: Bad file descriptor\n");
+    QTest::newRow("reader of the output gone")
+        << "yes x | head -c 20000000 | \"$F\" --lf | head -c 2; exit ${PIPESTATUS[2]}" << 3
+        << QByteArray("x\n") << QByteArray("quorvel-find: standard output: Broken pipe\n");
+    // 1024 equal lines of a mebibyte: 512 rows.
+    QTest::newRow("1 GB on standard input")
+        << "set -o pipefail; head -c 1G /dev/zero | tr '\\0' a | fold -w 1048576 | \"$F\" --lf "
+           "| wc -c"
+        << 0 << QByteArray::number(512 * (1048576 + 1)) + "\n"
+        << QByteArray();
+}
+
+// Standard input and output in pipelines, as scripts use them.
+void CliTest::pipelines() {
+    QFETCH(QString, script);
+    QFETCH(int, status);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QProcess shell;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("F"), QStringLiteral(QUORVEL_FIND));
+    shell.setProcessEnvironment(env);
+    shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+    QVERIFY(shell.waitForFinished(300000));
+    QCOMPARE(shell.readAllStandardError(), err);
+    QCOMPARE(shell.readAllStandardOutput(), out);
+    QCOMPARE(shell.exitCode(), status);
 }
 
 QTEST_MAIN(CliTest)
