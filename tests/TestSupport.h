@@ -1,16 +1,20 @@
 #pragma once
 
 #include "app/Form1.h"
+#include "app/TimeSlice.h"
+#include "list/TextListModel.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 
 #include <QCoreApplication>
 #include <QDropEvent>
+#include <QFile>
 #include <QMimeData>
 #include <QQueue>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <functional>
 #include <memory>
@@ -122,4 +126,63 @@ inline bool dragAndDrop(Form1 &w, QMimeData *data, Qt::DropActions actions = Qt:
     QDropEvent drop(where, actions, data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(viewport, &drop);
     return enter.isAccepted() && drop.isAccepted() && drop.dropAction() != Qt::MoveAction;
+}
+
+inline QString writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+inline QByteArray readFile(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// List files that read slowly, so that a load spans many turns of the event loop.
+class SlowFiles : public FileSystem {
+public:
+    int delayMs = 2 * TimeSlice::SliceMs; // before each read
+    qint64 readSize = 0;                  // the most one read returns; 0: no limit
+    QString failingName;                  // a file named so fails once half of it is read
+    std::function<void()> onRead;         // runs before each read
+
+    std::unique_ptr<QIODevice> openForReading(const QString &path) override {
+        auto file = std::make_unique<SlowFile>(path, *this);
+        if (!file->open(QIODevice::ReadOnly))
+            throw Failure(file->errorString());
+        return file;
+    }
+
+private:
+    class SlowFile : public QFile {
+    public:
+        SlowFile(const QString &path, const SlowFiles &owner) : QFile(path), owner_(owner) {}
+
+    protected:
+        qint64 readData(char *data, qint64 maxSize) override {
+            QThread::msleep(owner_.delayMs);
+            if (owner_.onRead)
+                owner_.onRead();
+            if (!owner_.failingName.isEmpty() && fileName().endsWith(owner_.failingName) &&
+                pos() >= size() / 2) {
+                setErrorString(QStringLiteral("Bad sector"));
+                return -1;
+            }
+            return QFile::readData(data,
+                                   owner_.readSize ? std::min(maxSize, owner_.readSize) : maxSize);
+        }
+
+    private:
+        const SlowFiles &owner_;
+    };
+};
+
+// A list's texts, in order.
+inline QStringList itemsOf(const TextListModel &list) {
+    QStringList texts;
+    for (int i = 1; i <= list.itemCount(); ++i)
+        texts << list.itemText(i);
+    return texts;
 }

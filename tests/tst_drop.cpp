@@ -15,13 +15,6 @@
 #include <unistd.h>
 
 namespace {
-QStringList itemsOf(const TextListModel &list) {
-    QStringList texts;
-    for (int i = 1; i <= list.itemCount(); ++i)
-        texts << list.itemText(i);
-    return texts;
-}
-
 // A tree in one line per entry: "d path [attributes]" a folder, "f path [attributes]" a file,
 // "x path" a file that cannot be opened, "e path code" a folder whose listing fails.
 MemoryFolderSystem buildTree(QChar separator, const QStringList &entries) {

@@ -27,25 +27,6 @@
 #include <unistd.h>
 
 namespace {
-QString writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-QStringList itemsOf(const TextListModel &list) {
-    QStringList texts;
-    for (int i = 1; i <= list.itemCount(); ++i)
-        texts << list.itemText(i);
-    return texts;
-}
-
 QStringList errorReports(const FakeDialogs &dialogs) {
     QStringList reports;
     for (const auto &shown : dialogs.shown)
@@ -67,41 +48,19 @@ qsizetype countLines(const QByteArray &bytes) {
     return lines + (!bytes.isEmpty() && !bytes.endsWith('\r') && !bytes.endsWith('\n'));
 }
 
-// Reads take a while, so that a load spans many turns of the event loop; onRead runs
-// before each read.
-class SlowFiles : public FileSystem {
-public:
-    std::function<void()> onRead;
-    std::unique_ptr<QIODevice> openForReading(const QString &path) override {
-        auto file = std::make_unique<SlowFile>(path, this);
-        if (!file->open(QIODevice::ReadOnly))
-            throw Failure(file->errorString());
-        return file;
-    }
-
-private:
-    class SlowFile : public QFile {
-    public:
-        SlowFile(const QString &path, SlowFiles *owner) : QFile(path), owner_(owner) {}
-
-    protected:
-        qint64 readData(char *data, qint64 maxSize) override {
-            QThread::msleep(TimeSlice::SliceMs + 2);
-            if (owner_->onRead)
-                owner_->onRead();
-            return QFile::readData(data, std::min<qint64>(maxSize, 64 * 1024));
-        }
-
-    private:
-        SlowFiles *owner_;
-    };
-};
-
 QByteArray numberedLines(const char *prefix, int count) {
     QByteArray bytes;
     for (int i = 0; i < count; ++i)
         bytes += prefix + QByteArray::number(i) + "\r\n";
     return bytes;
+}
+
+// Reads take a slice each, a little at a time.
+SlowFiles slowReads() {
+    SlowFiles files;
+    files.delayMs = TimeSlice::SliceMs + 2;
+    files.readSize = 64 * 1024;
+    return files;
 }
 
 enum class Command { Load, Find, Save, Copy, Drop };
@@ -154,7 +113,7 @@ void drop(Form1 &w, const QStringList &paths) {
 // A window with enough work queued for the command to take many turns.
 struct LongCommand {
     QTemporaryDir dir;
-    SlowFiles files;
+    SlowFiles files = slowReads();
     Harness h{&files};
     QString listPath = dir.filePath(QStringLiteral("list.txt"));
     QString savePath = dir.filePath(QStringLiteral("saved.txt"));
@@ -261,7 +220,7 @@ void FaultsTest::fileChangesWhileRead() {
     QTemporaryDir dir;
     const QByteArray lines = numberedLines("line ", 60000);
     const QString path = writeFile(dir.filePath(QStringLiteral("list.txt")), lines);
-    SlowFiles files;
+    SlowFiles files = slowReads();
     int reads = 0;
     files.onRead = [&] {
         if (++reads != 3)

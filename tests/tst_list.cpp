@@ -11,13 +11,6 @@ int runDropTests(int argc, char **argv);
 int runReorderTests(int argc, char **argv);
 
 namespace {
-QStringList itemsOf(const TextListModel &list) {
-    QStringList texts;
-    for (int i = 1; i <= list.itemCount(); ++i)
-        texts << list.itemText(i);
-    return texts;
-}
-
 void fill(Form1 &w, const QStringList &texts) {
     for (const QString &t : texts)
         w.inputList().appendItem(t);

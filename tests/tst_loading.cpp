@@ -460,28 +460,6 @@ void LoadingTest::loadReadFailure() {
     QCOMPARE(loaded, items);
 }
 
-// A list file that reads slowly enough for the event loop to get a turn in the middle.
-class SlowFiles : public FileSystem {
-    class SlowFile : public QFile {
-    public:
-        using QFile::QFile;
-
-    protected:
-        qint64 readData(char *data, qint64 maxSize) override {
-            QThread::msleep(2 * TimeSlice::SliceMs);
-            return QFile::readData(data, maxSize);
-        }
-    };
-
-public:
-    std::unique_ptr<QIODevice> openForReading(const QString &path) override {
-        auto file = std::make_unique<SlowFile>(path);
-        if (!file->open(QIODevice::ReadOnly))
-            throw Failure(file->errorString());
-        return file;
-    }
-};
-
 void LoadingTest::secondLoadDuringLoad() {
     QTemporaryDir dir;
     QByteArray lines;

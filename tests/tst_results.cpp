@@ -21,18 +21,6 @@ const QString CopiedMessage =
     QStringLiteral("Results have been copied to the clipboard.\r\rClick a text area where you "
                    "normally type and press Ctrl+V to paste the clipboard.");
 
-QString writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-QByteArray readFile(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 QStringList entries(const QTemporaryDir &dir) {
     return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 }

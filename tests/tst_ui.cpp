@@ -41,33 +41,6 @@ public:
 
 enum class SkinFile { None, Folder, Pipe, Sheet };
 
-// Files that read slowly, so that a load takes well over the strip's delay; a read of a file
-// named "bad" fails once half of it is read.
-class SlowFiles : public FileSystem {
-    class SlowFile : public QFile {
-    public:
-        using QFile::QFile;
-
-    protected:
-        qint64 readData(char *data, qint64 maxSize) override {
-            QThread::msleep(40);
-            if (fileName().endsWith(QLatin1String("bad")) && pos() >= size() / 2) {
-                setErrorString(QStringLiteral("Bad sector"));
-                return -1;
-            }
-            return QFile::readData(data, std::min<qint64>(maxSize, 256 * 1024));
-        }
-    };
-
-public:
-    std::unique_ptr<QIODevice> openForReading(const QString &path) override {
-        auto file = std::make_unique<SlowFile>(path);
-        if (!file->open(QIODevice::ReadOnly))
-            throw Failure(file->errorString());
-        return file;
-    }
-};
-
 // An application folder whose x/o.cjs is what the row asks for.
 void makeSkinFile(const QTemporaryDir &folder, SkinFile kind, const QByteArray &content = {}) {
     const QString path = folder.filePath(QStringLiteral("x/o.cjs"));
@@ -303,7 +276,11 @@ void UiTest::progressStrip() {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(QByteArray("a line of the list\r\n").repeated(kilobytes * 1024 / 20));
     file.close();
+    // Well over the strip's delay; a file named "bad" fails half way.
     SlowFiles files;
+    files.delayMs = 40;
+    files.readSize = 256 * 1024;
+    files.failingName = QStringLiteral("bad");
     Harness h(&files);
     Form1 &w = h.w();
     w.show();
