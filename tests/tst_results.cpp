@@ -13,6 +13,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -295,6 +296,8 @@ void ResultsTest::saveTargets_data() {
     QTest::newRow("named pipe, no reader")
         << QStringLiteral("pipe") << QStringLiteral("No such device or address");
     QTest::newRow("named pipe with a reader") << QStringLiteral("pipe, reader") << QString();
+    QTest::newRow("named pipe, reader goes away")
+        << QStringLiteral("pipe, reader goes away") << QStringLiteral("Broken pipe");
     QTest::newRow("null device") << QStringLiteral("null device") << QString();
     QTest::newRow("full device") << QStringLiteral("full device")
                                  << QStringLiteral("No space left on device");
@@ -322,15 +325,29 @@ void ResultsTest::saveTargets() {
     int reader = -1;
     if (kind == QLatin1String("pipe, reader"))
         reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+    // Gone once the save has filled the pipe's buffer and waits for room.
+    std::thread leaving;
+    if (kind == QLatin1String("pipe, reader goes away"))
+        leaving = std::thread(
+            [](int fd) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                ::close(fd);
+            },
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK));
+    const auto joinLeaving = qScopeGuard([&] {
+        if (leaving.joinable())
+            leaving.join();
+    });
     const auto closeReader = qScopeGuard([&] {
         if (reader >= 0)
             ::close(reader);
     });
     Harness h;
     // Enough to fill the small disk; a pipe takes what fits in its buffer.
-    const QStringList values = kind == QLatin1String("full disk")
-                                   ? QStringList(2000, QString(100, QLatin1Char('v')))
-                                   : QStringList{"a", "b"};
+    const QStringList values =
+        kind == QLatin1String("full disk") || kind == QLatin1String("pipe, reader goes away")
+            ? QStringList(2000, QString(100, QLatin1Char('v')))
+            : QStringList{"a", "b"};
     addResults(h.w(), values);
     h.dialogs.saveAnswers.enqueue(path);
     h.dialogs.answers.enqueue(Dialogs::Answer::Yes);

@@ -8,6 +8,7 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
@@ -123,6 +124,9 @@ std::unique_ptr<OutputFile> FileSystem::openForWriting(const QString &path) {
     if (S_ISDIR(st.st_mode))
         throw Failure(systemReason(EISDIR));
     if (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        // A pipe whose reader goes away is a failed write to report ("Broken pipe"), not the
+        // end of the program.
+        std::signal(SIGPIPE, SIG_IGN);
         auto direct = std::make_unique<DirectFile>();
         wrap(direct->file(), openNonBlocking(name, O_WRONLY),
              QIODevice::WriteOnly | QIODevice::Unbuffered);
