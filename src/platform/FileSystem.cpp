@@ -13,6 +13,7 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -44,21 +45,6 @@ private:
     QSaveFile file_;
 };
 
-// A device or pipe: there is nothing to replace, so it is written as it stands.
-class DirectFile : public OutputFile {
-public:
-    QFile &file() { return file_; }
-    QIODevice &device() override { return file_; }
-    void commit() override {
-        if (!file_.flush())
-            throw Failure(deviceReason(file_));
-        file_.close();
-    }
-
-private:
-    QFile file_;
-};
-
 std::unique_ptr<OutputFile> openSaved(const QString &path) {
     auto saved = std::make_unique<SavedFile>(path);
     // Unbuffered, so a failing write reports the system's reason at once.
@@ -75,17 +61,60 @@ bool FileSystem::fileExists(const QString &path) const {
 #ifdef Q_OS_UNIX
 
 namespace {
-// Opens without blocking (a FIFO without a peer would otherwise hang), then makes the
-// descriptor blocking again for ordinary reads and writes.
-int openNonBlocking(const QByteArray &name, int flags) {
+// Opens without blocking (a FIFO without a peer would otherwise hang), then, unless told
+// otherwise, makes the descriptor blocking again for ordinary reads and writes.
+int openNonBlocking(const QByteArray &name, int flags, bool staysNonBlocking = false) {
     const int fd = ::open(name.constData(), flags | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         throw Failure(systemReason(errno));
     const int status = ::fcntl(fd, F_GETFL);
-    if (status != -1)
+    if (status != -1 && !staysNonBlocking)
         ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
     return fd;
 }
+
+// A device or pipe: there is nothing to replace, so it is written as it stands. Its writes
+// never block: while a pipe's reader is slow to take more, the window keeps its turns.
+class DirectFile : public OutputFile {
+public:
+    explicit DirectFile(int fd) : device_(fd, *this) {}
+    QIODevice &device() override { return device_; }
+    void commit() override { device_.close(); } // nothing is held back
+
+private:
+    class Device : public QIODevice {
+    public:
+        Device(int fd, const DirectFile &owner) : fd_(fd), owner_(owner) {
+            open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        }
+        ~Device() override { ::close(fd_); }
+
+    protected:
+        qint64 readData(char *, qint64) override { return -1; }
+        qint64 writeData(const char *data, qint64 size) override {
+            for (;;) {
+                const ssize_t written = ::write(fd_, data, size_t(size));
+                if (written >= 0)
+                    return written;
+                if (errno == EINTR)
+                    continue;
+                if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                    setErrorString(systemReason(errno));
+                    return -1;
+                }
+                pollfd room{fd_, POLLOUT, 0};
+                ::poll(&room, 1, 10);
+                if (owner_.whileWaiting)
+                    owner_.whileWaiting();
+            }
+        }
+
+    private:
+        int fd_;
+        const DirectFile &owner_;
+    };
+    Device device_;
+};
 
 void wrap(QFile &file, int fd, QIODevice::OpenMode mode) {
     if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
@@ -127,10 +156,7 @@ std::unique_ptr<OutputFile> FileSystem::openForWriting(const QString &path) {
         // A pipe whose reader goes away is a failed write to report ("Broken pipe"), not the
         // end of the program.
         std::signal(SIGPIPE, SIG_IGN);
-        auto direct = std::make_unique<DirectFile>();
-        wrap(direct->file(), openNonBlocking(name, O_WRONLY),
-             QIODevice::WriteOnly | QIODevice::Unbuffered);
-        return direct;
+        return std::make_unique<DirectFile>(openNonBlocking(name, O_WRONLY, true));
     }
     if (!S_ISREG(st.st_mode)) // a block device is never written over
         throw Failure(QString::fromLatin1(BadFileMode));

@@ -3,6 +3,7 @@
 #include <QIODevice>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // A result file being written.
@@ -12,6 +13,10 @@ public:
     virtual QIODevice &device() = 0;
     // Makes what was written final. Throws Failure with the system's reason.
     virtual void commit() = 0;
+
+    // Runs again and again while a write waits for a slow reader (a pipe nobody empties),
+    // so the window keeps taking its turns; it may throw to give up.
+    std::function<void()> whileWaiting;
 };
 
 // The file operations of the commands, so tests can put failing files in their way.

@@ -9,6 +9,8 @@
 #include "platform/FileSystem.h"
 #include "ResultWriter.h"
 
+#include <QScopeGuard>
+
 namespace {
 const char SaveFilter[] = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|";
 
@@ -72,6 +74,11 @@ void Form1::saveResults(const char *location, bool comma) {
             const auto progress = progress_.begin(*ListView2Progress);
             progress->total = rows.size();
             TimeSlice slice(closing_, progress.get());
+            file->whileWaiting = [&] {
+                if (slice.due())
+                    slice.yield();
+            };
+            const auto stopWaiting = qScopeGuard([&] { file->whileWaiting = nullptr; });
             writeResults(file->device(), rows,
                          comma ? ResultFormat::Comma : ResultFormat::OnePerLine, &slice);
         });
