@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -343,7 +344,12 @@ void ResultsTest::saveTargets() {
     if (kind == QLatin1String("pipe, reader goes away"))
         leaving = std::thread(
             [](int fd) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                int queued = 0;
+                for (int wait = 0; wait < 2000; ++wait) {
+                    if (::ioctl(fd, FIONREAD, &queued) != 0 || queued >= 32 * 1024)
+                        break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                }
                 ::close(fd);
             },
             ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK));

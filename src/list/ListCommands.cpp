@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 #include <QItemSelectionModel>
+#include <QScopeGuard>
 
 namespace {
 const char ListFileFilter[] = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|";
@@ -80,8 +81,9 @@ void Form1::PushButton5_Click() {
             progress->total += QFileInfo(part).size();
         auto read = [&](const QString &path) {
             progress->done = std::max(progress->base, progress->done); // the next file begins
+            // Also past a file that failed part-way, so the next one does not count from behind.
+            const auto next = qScopeGuard([&] { progress->base += QFileInfo(path).size(); });
             ReadListFile(*inputModel_, path, progress.get());
-            progress->base += QFileInfo(path).size();
         };
         if (t.test(116, [&] { return parts.size() == 1; })) {
             QString path;
