@@ -107,8 +107,9 @@ int main(int argc, char *argv[]) {
                      failure.description());
             status = ExitUnreadInput;
         } catch (const std::exception &e) {
+            // Out of memory: no answer can be given, which is not a file left unread.
             complain(name, describeFailure(e));
-            return ExitUnreadInput;
+            return ExitWriteFailed;
         }
     }
 

@@ -44,6 +44,11 @@ void TextListModel::appendItems(const TextStore &batch) {
     // Positions are 32-bit, like the commands that address them.
     if (store_.size() + batch.size() > std::numeric_limits<int>::max())
         throw Failure(QStringLiteral("Out of memory"));
+    // Room first: running out of memory then leaves the list as it was, never half told of
+    // rows that did not arrive.
+    store_.reserveFor(batch);
+    if (checkable_)
+        checks_.reserve(size_t(store_.size() + batch.size()));
     const int first = itemCount();
     beginInsertRows({}, first, first + int(batch.size()) - 1);
     store_.append(batch);

@@ -135,6 +135,13 @@ void TextStore::append(const TextStore &other) {
         d_->ends.push_back(base + end);
 }
 
+void TextStore::reserveFor(const TextStore &other) {
+    // What append shares instead of copying needs no room.
+    if (other.isEmpty() || (isEmpty() && d_->bytes.capacity() == 0 && other.d_ != d_))
+        return;
+    reserveMore(other.size(), qsizetype(other.d_->bytes.size() + other.d_->asideBytes.size()));
+}
+
 QByteArrayView TextStore::asideText(qsizetype index) const {
     const auto found = std::ranges::lower_bound(d_->aside, std::uint64_t(index), {}, &Aside::index);
     return QByteArrayView(d_->asideBytes.data() + found->begin, qsizetype(found->length));

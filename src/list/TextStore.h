@@ -41,6 +41,8 @@ public:
     // bytes must come from bytes() of a store or be valid UTF-8.
     void appendBytes(QByteArrayView bytes);
     void append(const TextStore &other);
+    // Makes room for append(other), so that it cannot run out of memory.
+    void reserveFor(const TextStore &other);
     void setText(qsizetype index, QStringView text);
     void remove(qsizetype index);
     void clear();
