@@ -58,6 +58,29 @@ bool FileSystem::fileExists(const QString &path) const {
     return FileExists(path);
 }
 
+std::unique_ptr<QIODevice> FileSystem::openForReading(const QString &path) {
+    return openRegularFile(path);
+}
+
+std::optional<QByteArray> readSmallFile(const QString &path, qint64 maxBytes) {
+    std::unique_ptr<QIODevice> file;
+    try {
+        file = openRegularFile(path);
+    } catch (const Failure &failure) {
+        if (failure.description() == QLatin1String(BadFileMode))
+            return std::nullopt;
+        throw;
+    }
+    if (file->size() > maxBytes)
+        return std::nullopt;
+    QByteArray bytes(file->size(), Qt::Uninitialized);
+    const qint64 got = file->read(bytes.data(), bytes.size());
+    if (got < 0)
+        throw Failure(deviceReason(*file));
+    bytes.truncate(qsizetype(got));
+    return bytes;
+}
+
 #ifdef Q_OS_UNIX
 
 namespace {
@@ -124,7 +147,7 @@ void wrap(QFile &file, int fd, QIODevice::OpenMode mode) {
 }
 } // namespace
 
-std::unique_ptr<QIODevice> FileSystem::openForReading(const QString &path) {
+std::unique_ptr<QIODevice> openRegularFile(const QString &path) {
     const QByteArray name = QFile::encodeName(path);
     struct stat st {};
     if (::stat(name.constData(), &st) != 0)
@@ -180,7 +203,7 @@ std::unique_ptr<OutputFile> FileSystem::openForWriting(const QString &path) {
 
 #else
 
-std::unique_ptr<QIODevice> FileSystem::openForReading(const QString &path) {
+std::unique_ptr<QIODevice> openRegularFile(const QString &path) {
     if (!QFileInfo(path).isFile())
         throw Failure(QString::fromLatin1(BadFileMode));
     auto file = std::make_unique<QFile>(path);

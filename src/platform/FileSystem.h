@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // A result file being written.
 class OutputFile {
@@ -34,3 +35,12 @@ public:
     // file are refused. Links are followed.
     virtual std::unique_ptr<OutputFile> openForWriting(const QString &path);
 };
+
+// Opens a regular file (or a link to one) for reading; anything else is refused with "Bad
+// file mode" before it is opened, so nothing can block. Throws Failure with the system's
+// reason.
+std::unique_ptr<QIODevice> openRegularFile(const QString &path);
+
+// The whole of a small support file: nothing when the path is not a regular file or holds
+// more than maxBytes; throws Failure when it cannot be opened or read.
+std::optional<QByteArray> readSmallFile(const QString &path, qint64 maxBytes);

@@ -2,8 +2,8 @@
 
 #include "app/ErrorReport.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "platform/FileSystem.h"
+
 #include <QImage>
 #include <QPixmap>
 
@@ -14,13 +14,10 @@ constexpr qint64 MaxPictureBytes = 4 << 20;
 
 QCursor loadCursorFile(const QString &path) {
     // A named pipe or a device would block the read or never end.
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > MaxPictureBytes)
+    const std::optional<QByteArray> read = readSmallFile(path, MaxPictureBytes);
+    if (!read)
         throw Failure(QStringLiteral("Invalid picture"));
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Failure(file.errorString());
-    const QByteArray bytes = file.read(MaxPictureBytes + 1);
+    const QByteArray &bytes = *read;
     QImage image;
     for (const char *format : {"cur", "ico"})
         if (image.loadFromData(bytes, format))

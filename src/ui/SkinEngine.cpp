@@ -1,7 +1,9 @@
 #include "SkinEngine.h"
 
+#include "app/ErrorReport.h"
+#include "platform/FileSystem.h"
+
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
 
@@ -20,17 +22,16 @@ std::optional<QString> listedSkinFile(const QString &appFolder) {
 }
 
 std::optional<QString> readStyleSheetFile(const QString &path) {
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > MaxStyleSheetBytes)
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray bytes = file.read(MaxStyleSheetBytes + 1);
-    if (bytes.size() > MaxStyleSheetBytes || file.error() != QFileDevice::NoError)
+    std::optional<QByteArray> bytes;
+    try {
+        bytes = readSmallFile(path, MaxStyleSheetBytes);
+    } catch (const Failure &) {
+        return std::nullopt; // unreadable: no skin, without a message
+    }
+    if (!bytes)
         return std::nullopt;
     QStringDecoder decoder(QStringDecoder::Utf8);
-    QString sheet = decoder.decode(bytes);
+    QString sheet = decoder.decode(*bytes);
     if (decoder.hasError())
         return std::nullopt;
     return sheet;
