@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/Form1.h"
-#include "app/TimeSlice.h"
+#include "core/TimeSlice.h"
 #include "list/TextListModel.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "app/ErrorReport.h"
-#include "app/Shared.h"
+#include "core/ErrorReport.h"
+#include "core/Shared.h"
 #include "list/TextListModel.h"
 
 #include "platform/QtDialogs.h"

@@ -2,8 +2,8 @@
 // message or a sound result, the window keeps working, and nothing already there is lost.
 #include "TestSupport.h"
 
-#include "app/ErrorReport.h"
-#include "app/TimeSlice.h"
+#include "core/ErrorReport.h"
+#include "core/TimeSlice.h"
 #include "list/TextListModel.h"
 #include "platform/FolderSystem.h"
 #include "results/ClipboardLayout.h"

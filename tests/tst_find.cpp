@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "app/TimeSlice.h"
+#include "core/TimeSlice.h"
 #include "find/DuplicateFinder.h"
 #include "list/TextListModel.h"
 

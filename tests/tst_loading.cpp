@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "app/ErrorReport.h"
-#include "app/TimeSlice.h"
+#include "core/ErrorReport.h"
+#include "core/TimeSlice.h"
 #include "list/ListFileReader.h"
 #include "list/NormalizePath.h"
 #include "list/TextListModel.h"

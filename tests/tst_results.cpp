@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "app/ErrorReport.h"
+#include "core/ErrorReport.h"
 #include "list/TextListModel.h"
 #include "results/ClipboardLayout.h"
 

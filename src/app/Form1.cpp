@@ -1,11 +1,15 @@
 #include "Form1.h"
 
+#include "core/Shared.h"
+#include "find/FindCommand.h"
+#include "list/DropCommands.h"
 #include "list/InputListDrag.h"
+#include "list/ListCommands.h"
 #include "list/TextListModel.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderSystem.h"
-#include "Shared.h"
+#include "results/ResultCommands.h"
 #include "ui/CursorFile.h"
 #include "ui/HoverPointer.h"
 #include "ui/ProgressStrip.h"
@@ -15,7 +19,6 @@
 #include <QDir>
 #include <QFontMetrics>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QScreen>
 
 namespace {
@@ -137,8 +140,11 @@ void Form1::createControls() {
         setTabOrder(order[i], order[i + 1]);
 
     resultsModel_->setNewRowsChecked(true);
-    ListView1->installEventFilter(this);
-    ListView1->viewport()->installEventFilter(this);
+    listCommands_ = new ListCommands(*this, dialogs_, fileSystem_, *inputModel_, ListView1,
+                                     *ListView1Progress, this);
+    findCommand_ = new FindCommand(*this, *inputModel_, *resultsModel_, *ListView2Progress, this);
+    resultCommands_ = new ResultCommands(*this, dialogs_, clipboard_, fileSystem_, *resultsModel_,
+                                         *ListView2Progress, this);
     new InputListDrag(
         ListView1, *inputModel_, *this, [this] { return currentItem(); }, appFolder_, this);
     auto *hover = new HoverPointer(*this, this);
@@ -148,7 +154,7 @@ void Form1::createControls() {
     for (QWidget *list : std::initializer_list<QWidget *>{
              ListView2->viewport(), ListView2->horizontalHeader(), ListView1->horizontalHeader()})
         hover->watch(list, PointerDefault);
-    setUpDropTarget();
+    dropCommands_ = new DropCommands(*this, *inputModel_, ListView1, *ListView1Progress, this);
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
@@ -222,33 +228,14 @@ void Form1::endBusyPointer() {
         setMousePointer(PointerDefault);
 }
 
-std::shared_ptr<void> Form1::claimListFile() {
-    if (listFileOpen_)
-        throw Failure(QStringLiteral("File already open"));
-    listFileOpen_ = true;
-    return std::shared_ptr<void>(nullptr, [this](void *) { listFileOpen_ = false; });
+std::unique_ptr<Progress> Form1::beginProgress(ProgressStrip &strip) {
+    return progress_.begin(strip);
 }
 
 void Form1::closeEvent(QCloseEvent *event) {
     // Ends the program at once: running commands unwind at their next turn.
-    closing_ = true;
+    setClosing();
     event->accept();
-}
-
-bool Form1::eventFilter(QObject *watched, QEvent *event) {
-    const bool remove =
-        (watched == ListView1 && event->type() == QEvent::KeyPress &&
-         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) ||
-        (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick);
-    if (remove) {
-        try {
-            RemoveCurrentItem();
-        } catch (...) {
-            // Nothing may escape into the event loop; the list stays as it was.
-        }
-        return true;
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void Form1::showErrorReport(const QString &text) {
@@ -267,4 +254,45 @@ void Form1::PushButton11_Click() {
                     QLatin1String(ContactAddress));
         });
     });
+}
+
+int Form1::currentItem() const {
+    return listCommands_->currentItem();
+}
+
+bool Form1::busyFlag() const {
+    return findCommand_->busyFlag();
+}
+
+void Form1::setFolderSystem(FolderSystem &folders) {
+    dropCommands_->setFolderSystem(folders);
+}
+
+// The buttons' commands live with their subsystems.
+void Form1::PushButton1_Click() {
+    listCommands_->PushButton1_Click();
+}
+void Form1::PushButton2_Click() {
+    listCommands_->PushButton2_Click();
+}
+void Form1::PushButton4_Click() {
+    findCommand_->PushButton4_Click();
+}
+void Form1::PushButton5_Click() {
+    listCommands_->PushButton5_Click();
+}
+void Form1::PushButton6_Click() {
+    resultCommands_->PushButton6_Click();
+}
+void Form1::PushButton7_Click() {
+    listCommands_->PushButton7_Click();
+}
+void Form1::PushButton9_Click() {
+    resultCommands_->PushButton9_Click();
+}
+void Form1::PushButton10_Click() {
+    resultCommands_->PushButton10_Click();
+}
+void Form1::PushButton12_Click() {
+    resultCommands_->PushButton12_Click();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ErrorReport.h"
+#include "core/CommandServices.h"
 #include "ui/MousePointer.h"
 #include "ui/ProgressTracker.h"
 
@@ -13,18 +13,21 @@
 
 class Clipboard;
 class Dialogs;
+class DropCommands;
 class FileSystem;
-class SkinEngine;
+class FindCommand;
 class FolderSystem;
+class ListCommands;
 class ProgressStrip;
-class QDragMoveEvent;
-class QDropEvent;
+class ResultCommands;
+class SkinEngine;
 class TextListModel;
-class TimeSlice;
 
-// The main window. Every command is one of its slots and runs on the user-interface thread;
-// long commands give the event loop turns, so other commands may run in the middle of them.
-class Form1 : public QWidget, public PointerOwner {
+// The main window: the controls, their layout and the wiring to each subsystem's command
+// object, and the services those commands share. Every command runs on the user-interface
+// thread; long commands give the event loop turns, so other commands may run in the middle
+// of them.
+class Form1 : public QWidget, public PointerOwner, public CommandServices {
     Q_OBJECT
 public:
     // appFolder is where the optional support files are looked for. Without a skin engine
@@ -43,24 +46,18 @@ public:
 
     int mousePointer() const override { return mousePointer_; }
     void setMousePointer(int value) override;
-    // The hourglass of a load, search or save.
-    bool busyPointer() const { return mousePointer_ == PointerHourglass; }
-    // Long commands may run inside one another's event-loop turns; the hourglass stays until
-    // the last of them ends.
-    void showBusyPointer();
-    void endBusyPointer();
+    bool busyPointer() const override { return mousePointer_ == PointerHourglass; }
+    void showBusyPointer() override;
+    void endBusyPointer() override;
     bool hasCustomPointer() const { return customPointer_.has_value(); }
-    bool busyFlag() const { return busyFlag_; }
-    const QString &applicationTitle() const { return applicationTitle_; }
+    bool busyFlag() const;
+    const QString &applicationTitle() const override { return applicationTitle_; }
 
     // Position (from 1) of the input list's selected item, 0 when none is selected.
     int currentItem() const;
 
     // Where dropped folders are walked; the machine's own file system unless set.
-    void setFolderSystem(FolderSystem &folders) { folderSystem_ = &folders; }
-    // Dropping files and folders on the input list.
-    void ListView1_OLEDragOver(QDragMoveEvent *event);
-    void ListView1_OLEDragDrop(QDropEvent *event);
+    void setFolderSystem(FolderSystem &folders);
 
 public slots:
     void PushButton1_Click();  // Add One Item To List
@@ -76,7 +73,6 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createControls();
@@ -84,22 +80,9 @@ private:
     void ApplySkin();
     void SetApplicationTitle();
 
-    // Runs a command body under an error trap; a closing window unwinds it quietly.
-    template <class Body> void runCommand(const char *location, Body &&body);
-    void showErrorReport(const QString &text);
-    // An informational box: OK, no icon, the ApplicationTitle.
-    void message(const QString &text);
-
-    void RemoveCurrentItem();
-    // Claims the one file handle for as long as the returned guard lives; throws Failure
-    // while another command holds it.
-    std::shared_ptr<void> claimListFile();
-    // progress, where given, counts the file's bytes on top of its base.
-    void ReadListFile(TextListModel &list, const QString &path, Progress *progress = nullptr);
-    void saveResults(const char *location, bool comma);
-    void CopyListToClipboard(TextListModel &list);
-    void setUpDropTarget();
-    void DropPaths(const QStringList &paths);
+    void showErrorReport(const QString &text) override;
+    void message(const QString &text) override;
+    std::unique_ptr<Progress> beginProgress(ProgressStrip &strip) override;
 
     Dialogs &dialogs_;
     Clipboard &clipboard_;
@@ -107,17 +90,11 @@ private:
     QString appFolder_;
     std::unique_ptr<SkinEngine> ownSkinEngine_;
     SkinEngine *skinEngine_;
-    std::unique_ptr<FolderSystem> systemFolders_;
-    FolderSystem *folderSystem_ = nullptr;
 
     QString applicationTitle_;
     int mousePointer_ = PointerDefault;
     std::optional<QCursor> customPointer_;
-    bool busyFlag_ = false;
-    bool closing_ = false; // set when the window closes; long commands then unwind
     int busyCommands_ = 0;
-    // One list or result file is open at a time, so the lines of two files never interleave.
-    bool listFileOpen_ = false;
 
     ProgressTracker progress_;
     TextListModel *inputModel_ = nullptr;
@@ -136,16 +113,9 @@ private:
     QPushButton *PushButton10 = nullptr;
     QPushButton *PushButton11 = nullptr;
     QPushButton *PushButton12 = nullptr;
-};
 
-template <class Body> void Form1::runCommand(const char *location, Body &&body) {
-    Trap trap(QString::fromLatin1(location),
-              [this](const QString &text) { showErrorReport(text); });
-    try {
-        body(trap);
-    } catch (const Aborted &) {
-        // The window closed while the command was running.
-    } catch (const std::exception &e) {
-        trap.report(0, describeFailure(e));
-    }
-}
+    ListCommands *listCommands_ = nullptr;
+    DropCommands *dropCommands_ = nullptr;
+    FindCommand *findCommand_ = nullptr;
+    ResultCommands *resultCommands_ = nullptr;
+};

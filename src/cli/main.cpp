@@ -1,7 +1,7 @@
 // quorvel-find: the window's "Load Data From File", "Start Finding" and "Save Results" in
 // one command, for scripts and pipelines.
-#include "app/ErrorReport.h"
-#include "app/Shared.h"
+#include "core/ErrorReport.h"
+#include "core/Shared.h"
 #include "find/DuplicateFinder.h"
 #include "list/ListFileReader.h"
 #include "results/ResultWriter.h"

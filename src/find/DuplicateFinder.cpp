@@ -1,7 +1,7 @@
 #include "DuplicateFinder.h"
 
-#include "app/ErrorReport.h"
-#include "app/TimeSlice.h"
+#include "core/ErrorReport.h"
+#include "core/TimeSlice.h"
 
 #include <xxhash.h>
 

@@ -1,34 +1,40 @@
 // "Start Finding".
-#include "app/Form1.h"
+#include "FindCommand.h"
 
-#include "app/TimeSlice.h"
+#include "core/CommandServices.h"
+#include "core/TimeSlice.h"
 #include "DuplicateFinder.h"
 #include "list/TextListModel.h"
 
-void Form1::PushButton4_Click() {
-    runCommand(ErrorLocation::PushButton4Click, [&](Trap &t) {
+FindCommand::FindCommand(CommandServices &services, TextListModel &input, TextListModel &results,
+                         ProgressStrip &progress, QObject *parent)
+    : QObject(parent), services_(services), inputModel_(&input), resultsModel_(&results),
+      ListView2Progress(&progress) {}
+
+void FindCommand::PushButton4_Click() {
+    services_.runCommand(ErrorLocation::PushButton4Click, [&](Trap &t) {
         if (t.test(100, [&] { return busyFlag_; }))
             return;
         t.step(102, [&] { busyFlag_ = true; });
         if (!t.test(104, [&] { return inputModel_->itemCount() <= 0; })) {
-            t.step(106, [&] { showBusyPointer(); });
+            t.step(106, [&] { services_.showBusyPointer(); });
             // The run sees the list as it stood when it started; rows go to the results list
             // as they are found, so clearing the results meanwhile works as expected.
             t.step(110, [&] {
                 const TextStore items = inputModel_->store();
-                const auto progress = progress_.begin(*ListView2Progress);
+                const auto progress = services_.beginProgress(*ListView2Progress);
                 progress->total = 2 * items.size();
-                TimeSlice slice(closing_, progress.get());
+                TimeSlice slice(services_.closing(), progress.get());
                 findDuplicates(
                     items, &slice, [&](const TextStore &rows) { resultsModel_->appendItems(rows); },
                     [&](qsizetype rows, qsizetype bytes) {
                         resultsModel_->reserveMore(rows, bytes);
                     });
             });
-            t.step(148, [&] { endBusyPointer(); });
-            t.step(150, [&] { message(QStringLiteral("Done.")); });
+            t.step(148, [&] { services_.endBusyPointer(); });
+            t.step(150, [&] { services_.message(QStringLiteral("Done.")); });
         } else {
-            t.step(152, [&] { message(QStringLiteral("No files added.")); });
+            t.step(152, [&] { services_.message(QStringLiteral("No files added.")); });
         }
         t.step(154, [&] { busyFlag_ = false; });
     });

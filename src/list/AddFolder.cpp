@@ -1,6 +1,6 @@
 #include "AddFolder.h"
 
-#include "app/TimeSlice.h"
+#include "core/TimeSlice.h"
 #include "NormalizePath.h"
 #include "platform/FolderSystem.h"
 

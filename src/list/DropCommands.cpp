@@ -1,11 +1,13 @@
 // Dropping files and folders from the file manager on the input list.
-#include "app/Form1.h"
+#include "DropCommands.h"
 
 #include "AddFolder.h"
-#include "app/TimeSlice.h"
+#include "core/CommandServices.h"
+#include "core/TimeSlice.h"
 #include "platform/FolderSystem.h"
 #include "TextListModel.h"
 
+#include <QAbstractItemView>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -40,48 +42,44 @@ bool acceptWithoutMove(QDropEvent *event) {
     return false;
 }
 
-// Gives the input list's drag events to the window ahead of the view's own item dragging.
-class DropFilter : public QObject {
-public:
-    explicit DropFilter(Form1 &form) : QObject(&form), form_(form) {}
-
-protected:
-    bool eventFilter(QObject *, QEvent *event) override {
-        switch (event->type()) {
-        case QEvent::DragEnter:
-        case QEvent::DragMove:
-            form_.ListView1_OLEDragOver(static_cast<QDragMoveEvent *>(event));
-            return true;
-        case QEvent::DragLeave:
-            return true;
-        case QEvent::Drop:
-            form_.ListView1_OLEDragDrop(static_cast<QDropEvent *>(event));
-            return true;
-        default:
-            return false;
-        }
-    }
-
-private:
-    Form1 &form_;
-};
 } // namespace
 
-void Form1::setUpDropTarget() {
+DropCommands::DropCommands(CommandServices &services, TextListModel &list, QAbstractItemView *view,
+                           ProgressStrip &progress, QObject *parent)
+    : QObject(parent), services_(services), inputModel_(&list), ListView1(view),
+      ListView1Progress(&progress) {
     systemFolders_ = makeSystemFolderSystem();
     folderSystem_ = systemFolders_.get();
     ListView1->viewport()->setAcceptDrops(true);
-    ListView1->viewport()->installEventFilter(new DropFilter(*this));
+    ListView1->viewport()->installEventFilter(this);
 }
 
-void Form1::ListView1_OLEDragOver(QDragMoveEvent *event) {
+DropCommands::~DropCommands() = default;
+
+bool DropCommands::eventFilter(QObject *, QEvent *event) {
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+        ListView1_OLEDragOver(static_cast<QDragMoveEvent *>(event));
+        return true;
+    case QEvent::DragLeave:
+        return true;
+    case QEvent::Drop:
+        ListView1_OLEDragDrop(static_cast<QDropEvent *>(event));
+        return true;
+    default:
+        return false;
+    }
+}
+
+void DropCommands::ListView1_OLEDragOver(QDragMoveEvent *event) {
     if (localFiles(event->mimeData()).isEmpty())
         event->ignore(); // the no-drop pointer
     else
         acceptWithoutMove(event);
 }
 
-void Form1::ListView1_OLEDragDrop(QDropEvent *event) {
+void DropCommands::ListView1_OLEDragDrop(QDropEvent *event) {
     const QStringList paths = localFiles(event->mimeData());
     if (paths.isEmpty() || !acceptWithoutMove(event)) {
         event->ignore();
@@ -93,17 +91,19 @@ void Form1::ListView1_OLEDragDrop(QDropEvent *event) {
 }
 
 // No hourglass: the list may be cleared or edited while a large folder is walked.
-void Form1::DropPaths(const QStringList &paths) {
+void DropCommands::DropPaths(const QStringList &paths) {
     try {
-        const auto progress = progress_.begin(*ListView1Progress); // no total: a moving strip
-        TimeSlice slice(closing_, progress.get());
+        const auto progress =
+            services_.beginProgress(*ListView1Progress); // no total: a moving strip
+        TimeSlice slice(services_.closing(), progress.get());
         AddFolder walk(
-            *folderSystem_, &slice, [this](const QString &text) { showErrorReport(text); },
+            *folderSystem_, &slice,
+            [this](const QString &text) { services_.showErrorReport(text); },
             [this](const TextStore &items) { inputModel_->appendItems(items); });
         walk.DropPaths(paths);
     } catch (const Aborted &) {
         // The window closed during the walk.
     } catch (const std::exception &e) {
-        message(describeFailure(e));
+        services_.message(describeFailure(e));
     }
 }

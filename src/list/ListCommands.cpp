@@ -1,31 +1,60 @@
-// The input list's commands of the main window.
-#include "app/Form1.h"
+// The input list's commands.
+#include "ListCommands.h"
 
-#include "app/TimeSlice.h"
+#include "core/CommandServices.h"
+#include "core/TimeSlice.h"
 #include "ListFileReader.h"
 #include "NormalizePath.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "TextListModel.h"
 
+#include <QAbstractItemView>
 #include <QFileInfo>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QScopeGuard>
 
 namespace {
 const char ListFileFilter[] = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|";
 } // namespace
 
-int Form1::currentItem() const {
+ListCommands::ListCommands(CommandServices &services, Dialogs &dialogs, FileSystem &fileSystem,
+                           TextListModel &list, QAbstractItemView *view, ProgressStrip &progress,
+                           QObject *parent)
+    : QObject(parent), services_(services), dialogs_(dialogs), fileSystem_(fileSystem),
+      inputModel_(&list), ListView1(view), ListView1Progress(&progress) {
+    ListView1->installEventFilter(this);
+    ListView1->viewport()->installEventFilter(this);
+}
+
+bool ListCommands::eventFilter(QObject *watched, QEvent *event) {
+    const bool remove =
+        (watched == ListView1 && event->type() == QEvent::KeyPress &&
+         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) ||
+        (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick);
+    if (remove) {
+        try {
+            RemoveCurrentItem();
+        } catch (...) {
+            // Nothing may escape into the event loop; the list stays as it was.
+        }
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+int ListCommands::currentItem() const {
     const QModelIndexList selected = ListView1->selectionModel()->selectedRows();
     return selected.isEmpty() ? 0 : selected.constFirst().row() + 1;
 }
 
-void Form1::PushButton1_Click() {
-    runCommand(ErrorLocation::PushButton1Click, [&](Trap &t) {
+void ListCommands::PushButton1_Click() {
+    services_.runCommand(ErrorLocation::PushButton1Click, [&](Trap &t) {
         QString result;
         t.step(100, [&] {
-            result = dialogs_.inputBox(QStringLiteral("Enter item to add: "), applicationTitle_);
+            result = dialogs_.inputBox(QStringLiteral("Enter item to add: "),
+                                       services_.applicationTitle());
         });
         if (t.test(102, [&] { return result.isEmpty(); }))
             return;
@@ -33,26 +62,26 @@ void Form1::PushButton1_Click() {
     });
 }
 
-void Form1::PushButton7_Click() {
-    runCommand(ErrorLocation::PushButton7Click, [&](Trap &t) {
+void ListCommands::PushButton7_Click() {
+    services_.runCommand(ErrorLocation::PushButton7Click, [&](Trap &t) {
         t.step(100, [&] {
-            if (!busyPointer())
+            if (!services_.busyPointer())
                 inputModel_->clearItems();
         });
     });
 }
 
 // Delete key (whatever the shift state) or a double-click on the input list.
-void Form1::RemoveCurrentItem() {
-    if (busyPointer() || inputModel_->itemCount() == 0)
+void ListCommands::RemoveCurrentItem() {
+    if (services_.busyPointer() || inputModel_->itemCount() == 0)
         return;
     const int position = currentItem();
     if (position > 0)
         inputModel_->removeItem(position);
 }
 
-void Form1::PushButton2_Click() {
-    runCommand(ErrorLocation::PushButton2Click, [&](Trap &t) {
+void ListCommands::PushButton2_Click() {
+    services_.runCommand(ErrorLocation::PushButton2Click, [&](Trap &t) {
         static const char *const samples[] = {"red",    "orange", "Purple",
                                               "orange", "purple", "orange"};
         int step = 100;
@@ -63,8 +92,8 @@ void Form1::PushButton2_Click() {
     });
 }
 
-void Form1::PushButton5_Click() {
-    runCommand(ErrorLocation::PushButton5Click, [&](Trap &t) {
+void ListCommands::PushButton5_Click() {
+    services_.runCommand(ErrorLocation::PushButton5Click, [&](Trap &t) {
         QString title, filter;
         QStringList parts;
         t.step(104, [&] {
@@ -74,9 +103,9 @@ void Form1::PushButton5_Click() {
         t.step(108, [&] { parts = dialogs_.openFiles(title, filter); });
         if (t.test(110, [&] { return parts.isEmpty(); }))
             return;
-        t.step(114, [&] { showBusyPointer(); });
+        t.step(114, [&] { services_.showBusyPointer(); });
         // The strip counts the bytes of all the chosen files.
-        const auto progress = progress_.begin(*ListView1Progress);
+        const auto progress = services_.beginProgress(*ListView1Progress);
         for (const QString &part : std::as_const(parts))
             progress->total += QFileInfo(part).size();
         auto read = [&](const QString &path) {
@@ -96,21 +125,21 @@ void Form1::PushButton5_Click() {
                 t.step(134, [&] { read(path); });
             }
         }
-        t.step(138, [&] { endBusyPointer(); });
+        t.step(138, [&] { services_.endBusyPointer(); });
     });
 }
 
-void Form1::ReadListFile(TextListModel &list, const QString &path, Progress *progress) {
+void ListCommands::ReadListFile(TextListModel &list, const QString &path, Progress *progress) {
     if (!fileSystem_.fileExists(path)) {
-        message(QStringLiteral("File not found"));
+        services_.message(QStringLiteral("File not found"));
         return;
     }
-    const auto claim = claimListFile();
+    const auto claim = services_.claimListFile();
     const std::unique_ptr<QIODevice> file = fileSystem_.openForReading(path);
     // A pipe or a device may never end; the window reads files only.
     if (file->isSequential())
         throw Failure(QStringLiteral("Bad file mode"));
-    TimeSlice slice(closing_, progress);
+    TimeSlice slice(services_.closing(), progress);
     readListLines(
         *file, &slice, [&](const TextStore &lines) { list.appendItems(lines); },
         [&](qsizetype lines, qsizetype bytes) { list.reserveMore(lines, bytes); });

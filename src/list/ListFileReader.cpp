@@ -1,7 +1,7 @@
 #include "ListFileReader.h"
 
-#include "app/ErrorReport.h"
-#include "app/TimeSlice.h"
+#include "core/ErrorReport.h"
+#include "core/TimeSlice.h"
 
 #include <QStringDecoder>
 

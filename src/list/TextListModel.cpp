@@ -1,6 +1,6 @@
 #include "TextListModel.h"
 
-#include "app/ErrorReport.h"
+#include "core/ErrorReport.h"
 
 #include <limits>
 

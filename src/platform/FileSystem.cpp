@@ -1,7 +1,7 @@
 #include "FileSystem.h"
 
-#include "app/ErrorReport.h"
-#include "app/Shared.h"
+#include "core/ErrorReport.h"
+#include "core/Shared.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/ErrorReport.h"
+#include "core/ErrorReport.h"
 
 #include <QString>
 #include <QStringList>

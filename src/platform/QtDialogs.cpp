@@ -1,6 +1,6 @@
 #include "QtDialogs.h"
 
-#include "app/Shared.h"
+#include "core/Shared.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "ClipboardLayout.h"
 
-#include "app/TimeSlice.h"
+#include "core/TimeSlice.h"
 
 #include <algorithm>
 #include <vector>

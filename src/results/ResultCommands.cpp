@@ -1,8 +1,9 @@
 // Saving, clearing and copying the results.
-#include "app/Form1.h"
+#include "ResultCommands.h"
 
-#include "app/TimeSlice.h"
 #include "ClipboardLayout.h"
+#include "core/CommandServices.h"
+#include "core/TimeSlice.h"
 #include "list/TextListModel.h"
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
@@ -32,16 +33,22 @@ private:
 };
 } // namespace
 
-void Form1::PushButton6_Click() {
+ResultCommands::ResultCommands(CommandServices &services, Dialogs &dialogs, Clipboard &clipboard,
+                               FileSystem &fileSystem, TextListModel &results,
+                               ProgressStrip &progress, QObject *parent)
+    : QObject(parent), services_(services), dialogs_(dialogs), clipboard_(clipboard),
+      fileSystem_(fileSystem), resultsModel_(&results), ListView2Progress(&progress) {}
+
+void ResultCommands::PushButton6_Click() {
     saveResults(ErrorLocation::PushButton6Click, false);
 }
 
-void Form1::PushButton12_Click() {
+void ResultCommands::PushButton12_Click() {
     saveResults(ErrorLocation::PushButton12Click, true);
 }
 
-void Form1::saveResults(const char *location, bool comma) {
-    runCommand(location, [&](Trap &t) {
+void ResultCommands::saveResults(const char *location, bool comma) {
+    services_.runCommand(location, [&](Trap &t) {
         QString title, filter, path;
         t.step(104, [&] { title = QStringLiteral("Save"); });
         t.step(106, [&] { filter = QString::fromLatin1(SaveFilter); });
@@ -54,26 +61,26 @@ void Form1::saveResults(const char *location, bool comma) {
                 confirmed =
                     dialogs_.messageBox(QStringLiteral("Are you sure you wish to overwrite ") +
                                             path + QStringLiteral(" ?"),
-                                        applicationTitle_, Dialogs::Buttons::YesNo,
+                                        services_.applicationTitle(), Dialogs::Buttons::YesNo,
                                         Dialogs::Icon::None) == Dialogs::Answer::Yes;
         });
         if (!confirmed)
             return;
-        t.step(114, [&] { showBusyPointer(); });
+        t.step(114, [&] { services_.showBusyPointer(); });
         // A regular file is replaced only once the new one is complete; the first failure
         // ends the save, leaving any previous file as it was.
         std::shared_ptr<void> claim;
         std::unique_ptr<OutputFile> file;
         TextStore rows;
         const bool written = t.step(116, [&] {
-            claim = claimListFile();
+            claim = services_.claimListFile();
             file = fileSystem_.openForWriting(path);
         }) && t.step(118, [&] {
             rows = resultsModel_->store();
         }) && t.step(120, [&] {
-            const auto progress = progress_.begin(*ListView2Progress);
+            const auto progress = services_.beginProgress(*ListView2Progress);
             progress->total = rows.size();
-            TimeSlice slice(closing_, progress.get());
+            TimeSlice slice(services_.closing(), progress.get());
             file->whileWaiting = [&] {
                 if (slice.due())
                     slice.yield();
@@ -86,33 +93,34 @@ void Form1::saveResults(const char *location, bool comma) {
             t.step(124, [&] { file->commit(); });
         file.reset(); // an uncommitted file is discarded here
         claim.reset();
-        t.step(126, [&] { endBusyPointer(); });
+        t.step(126, [&] { services_.endBusyPointer(); });
     });
 }
 
-void Form1::PushButton9_Click() {
-    runCommand(ErrorLocation::PushButton9Click,
-               [&](Trap &t) { t.step(100, [&] { resultsModel_->clearItems(); }); });
+void ResultCommands::PushButton9_Click() {
+    services_.runCommand(ErrorLocation::PushButton9Click,
+                         [&](Trap &t) { t.step(100, [&] { resultsModel_->clearItems(); }); });
 }
 
-void Form1::PushButton10_Click() {
-    runCommand(ErrorLocation::PushButton10Click, [&](Trap &t) {
+void ResultCommands::PushButton10_Click() {
+    services_.runCommand(ErrorLocation::PushButton10Click, [&](Trap &t) {
         t.step(100, [&] { CopyListToClipboard(*resultsModel_); });
         t.step(102, [&] {
-            message(QStringLiteral("Results have been copied to the clipboard.\r\rClick a text "
-                                   "area where you normally type and press Ctrl+V to paste the "
-                                   "clipboard."));
+            services_.message(
+                QStringLiteral("Results have been copied to the clipboard.\r\rClick a text "
+                               "area where you normally type and press Ctrl+V to paste the "
+                               "clipboard."));
         });
     });
 }
 
-void Form1::CopyListToClipboard(TextListModel &list) {
+void ResultCommands::CopyListToClipboard(TextListModel &list) {
     if (list.itemCount() == 0)
         return;
     const StoreTable table(list.store(), list.checks());
-    const auto progress = progress_.begin(*ListView2Progress);
+    const auto progress = services_.beginProgress(*ListView2Progress);
     progress->total = (table.columnCount() + 1) * table.rowCount();
-    TimeSlice slice(closing_, progress.get());
+    TimeSlice slice(services_.closing(), progress.get());
     const QString text = layoutCheckedRows(table, &slice);
     ClearClipboard(clipboard_);
     SetClipboardText(clipboard_, text, 0);

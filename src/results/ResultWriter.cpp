@@ -1,7 +1,7 @@
 #include "ResultWriter.h"
 
-#include "app/ErrorReport.h"
-#include "app/TimeSlice.h"
+#include "core/ErrorReport.h"
+#include "core/TimeSlice.h"
 
 namespace {
 constexpr qsizetype BufferSize = 1 << 20;

@@ -1,6 +1,6 @@
 #include "CursorFile.h"
 
-#include "app/ErrorReport.h"
+#include "core/ErrorReport.h"
 
 #include "platform/FileSystem.h"
 

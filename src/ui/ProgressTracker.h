@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Progress.h"
+#include "core/Progress.h"
 
 #include <QElapsedTimer>
 
