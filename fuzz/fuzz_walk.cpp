@@ -4,7 +4,7 @@
 #include "FuzzInput.h"
 
 #include "list/AddFolder.h"
-#include "platform/MemoryFolderSystem.h"
+#include "MemoryFolderSystem.h"
 
 #include <QSet>
 

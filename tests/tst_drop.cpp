@@ -2,7 +2,7 @@
 
 #include "list/AddFolder.h"
 #include "list/TextListModel.h"
-#include "platform/MemoryFolderSystem.h"
+#include "MemoryFolderSystem.h"
 
 #include <QDir>
 #include <QDropEvent>

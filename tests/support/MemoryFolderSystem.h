@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FolderSystem.h"
+#include "platform/FolderSystem.h"
 
 #include <map>
 
