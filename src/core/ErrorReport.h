@@ -81,8 +81,6 @@ public:
         reporter_(errorReportText(location_, description, number));
     }
 
-    const QString &location() const { return location_; }
-
 private:
     QString location_;
     Reporter reporter_;

@@ -429,16 +429,7 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
 
     // Rows in the order of the earlier copy of each pair.
     TextStore rows;
-    auto flush = [&] {
-        if (!rows.isEmpty()) {
-            sink(rows);
-            // Room for a batch like this one at once, rather than growing into it again.
-            const qsizetype count = rows.size();
-            const auto bytes = qsizetype(rows.textBytes());
-            rows.clear();
-            rows.reserveMore(count + count / 8, bytes + bytes / 8);
-        }
-    };
+    auto flush = [&] { handOverBatch(rows, sink); };
     const size_t words = size_t(n) / 64 + 1;
     for (size_t w = 0; w < words; ++w) {
         if ((w & 63) == 0 && slice && slice->due()) {

@@ -7,7 +7,10 @@
 #include <utility>
 
 namespace {
-// Exactly hidden + system + folder, with or without the reparse bit.
+// Exactly hidden + system + folder (22), with or without the reparse bit (1046). Linux never
+// sets the system bit, so here these never match; they stay because the walk works on
+// FolderSystem's Windows attribute values, and a tree that carries them (the tests' Windows
+// trees, a port) must be walked as Windows walks it.
 constexpr int HiddenSystemFolder =
     FolderSystem::Hidden | FolderSystem::System | FolderSystem::Directory;
 constexpr int HiddenSystemLink = HiddenSystemFolder | FolderSystem::ReparsePoint;

@@ -2,207 +2,18 @@
 
 #include "core/ErrorReport.h"
 #include "core/TimeSlice.h"
+#include "LineCutter.h"
+#include "TextDecoding.h"
 
 #include <QStringDecoder>
 
-#include <array>
-#include <bit>
-#include <cstdint>
-#include <cstring>
 #include <deque>
 #include <optional>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
-#if __has_include(<iconv.h>)
-#include <iconv.h>
-#define QUORVEL_HAVE_ICONV 1
-#endif
 
 namespace {
 // Large blocks keep the system calls few; small enough that splitting one stays well
 // inside a time slice.
 constexpr qsizetype BlockSize = 1 << 20;
-
-enum class Encoding {
-    Utf8,
-    Utf8WithStrayBytes, // marked as UTF-8, yet not all of it is
-    Utf16LE,
-    Utf16BE,
-    Windows1252,
-};
-
-// Windows-1252 as the system's converter knows it; what it leaves undefined keeps its value.
-// The bytes 0x80 to 0x9F are also known here for systems without a converter for it.
-struct Windows1252Table {
-    std::array<QByteArray, 256> utf8;
-    Windows1252Table() {
-        static constexpr char16_t high[32] = {
-            0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-            0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-            0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178};
-#ifdef QUORVEL_HAVE_ICONV
-        const iconv_t cd = iconv_open("UTF-32LE", "WINDOWS-1252");
-#endif
-        for (int b = 0; b < 256; ++b) {
-            char32_t code = b >= 0x80 && b < 0xA0 ? high[b - 0x80] : char32_t(b);
-#ifdef QUORVEL_HAVE_ICONV
-            if (b >= 0x80 && cd != iconv_t(-1)) {
-                char in = char(b);
-                char out[4] = {};
-                char *inp = &in, *outp = out;
-                size_t inLeft = 1, outLeft = sizeof out;
-                iconv(cd, nullptr, nullptr, nullptr, nullptr);
-                if (iconv(cd, &inp, &inLeft, &outp, &outLeft) != size_t(-1) && outLeft == 0)
-                    code = char32_t(uchar(out[0]) | uchar(out[1]) << 8 | uchar(out[2]) << 16);
-                else
-                    code = char32_t(b); // undefined in the code page
-            }
-#endif
-            utf8[size_t(b)] = QString::fromUcs4(&code, 1).toUtf8();
-        }
-#ifdef QUORVEL_HAVE_ICONV
-        if (cd != iconv_t(-1))
-            iconv_close(cd);
-#endif
-    }
-};
-
-const Windows1252Table &windows1252() {
-    static const Windows1252Table table;
-    return table;
-}
-
-#ifdef __SSE2__
-// Bit k of cr (lf) tells whether byte k of the 32 at data is a CR (LF).
-struct BreakMasks {
-    std::uint32_t cr, lf;
-};
-BreakMasks breakMasks(const char *data) {
-    const __m128i cr = _mm_set1_epi8('\r');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + 16));
-    auto mask = [](__m128i low, __m128i high) {
-        return std::uint32_t(unsigned(_mm_movemask_epi8(low)) | unsigned(_mm_movemask_epi8(high))
-                                                                    << 16);
-    };
-    return {mask(_mm_cmpeq_epi8(a, cr), _mm_cmpeq_epi8(b, cr)),
-            mask(_mm_cmpeq_epi8(a, lf), _mm_cmpeq_epi8(b, lf))};
-}
-#endif
-
-// Calls found(offset) for every CR and LF byte, in order; 32 bytes at a time where the
-// processor allows.
-template <class Found> void forEachLineBreak(const char *data, qsizetype size, Found &&found) {
-    qsizetype i = 0;
-#ifdef __SSE2__
-    for (; i + 32 <= size; i += 32) {
-        const BreakMasks m = breakMasks(data + i);
-        for (std::uint32_t mask = m.cr | m.lf; mask != 0; mask &= mask - 1)
-            found(i + std::countr_zero(mask));
-    }
-#endif
-    for (; i < size; ++i)
-        if (data[i] == '\r' || data[i] == '\n')
-            found(i);
-}
-
-// Counts the lines and their bytes as the cutter below would cut them, without cutting.
-class LineCounter {
-public:
-    void feed(QByteArrayView chunk) {
-        const char *data = chunk.data();
-        const qsizetype size = chunk.size();
-        qsizetype i = 0;
-#ifdef __SSE2__
-        for (; i + 32 <= size; i += 32) {
-            const BreakMasks m = breakMasks(data + i);
-            const std::uint32_t lfEndingCrLf = m.lf & (m.cr << 1 | std::uint32_t(afterCR_));
-            lines_ += std::popcount(m.cr) + std::popcount(m.lf & ~lfEndingCrLf);
-            breaks_ += std::popcount(m.cr | m.lf);
-            afterCR_ = m.cr >> 31;
-        }
-#endif
-        for (; i < size; ++i) {
-            const bool cr = data[i] == '\r';
-            if (cr || data[i] == '\n') {
-                lines_ += cr || !afterCR_;
-                ++breaks_;
-            }
-            afterCR_ = cr;
-        }
-        total_ += size;
-        if (size > 0)
-            open_ = data[size - 1] != '\r' && data[size - 1] != '\n';
-    }
-    // A last line without a line end counts too.
-    qsizetype lines() const {
-        return lines_ + qsizetype(open_);
-    }
-    qsizetype textBytes() const {
-        return total_ - breaks_;
-    }
-
-private:
-    qsizetype lines_ = 0;
-    qsizetype breaks_ = 0;
-    qsizetype total_ = 0;
-    bool afterCR_ = false;
-    bool open_ = false;
-};
-
-// Cuts byte text into lines: CR, LF and CR LF each end one. Each line goes to line(bytes).
-template <class Line> class LineCutter {
-public:
-    explicit LineCutter(Line line) : line_(std::move(line)) {}
-
-    void feed(QByteArrayView chunk) {
-        const char *data = chunk.data();
-        const qsizetype size = chunk.size();
-        qsizetype pos = 0; // where the current line starts
-        if (pendingCR_ && size > 0) {
-            pendingCR_ = false;
-            if (data[0] == '\n')
-                pos = 1; // the LF of a CR LF split between chunks
-        }
-        forEachLineBreak(data, size, [&](qsizetype end) {
-            if (end < pos)
-                return; // the LF of a CR LF
-            if (partial_.isEmpty()) {
-                line_(QByteArrayView(data + pos, end - pos));
-            } else {
-                partial_.append(data + pos, end - pos);
-                line_(QByteArrayView(partial_));
-                partial_.clear();
-            }
-            pos = end + 1;
-            if (data[end] == '\r') {
-                if (end + 1 == size)
-                    pendingCR_ = true;
-                else if (data[end + 1] == '\n')
-                    pos = end + 2;
-            }
-        });
-        if (pos < size)
-            partial_.append(data + pos, size - pos);
-    }
-
-    // What follows the last line end is a line of its own unless it is empty.
-    void finish() {
-        if (!partial_.isEmpty()) {
-            line_(QByteArrayView(partial_));
-            partial_.clear();
-        }
-    }
-
-private:
-    Line line_;
-    QByteArray partial_;
-    bool pendingCR_ = false;
-};
 
 // Collects the lines and hands them to the sink in batches.
 class LineSplitter {
@@ -219,103 +30,12 @@ public:
         cutter_.finish();
         flush();
     }
-    void flush() {
-        if (!lines_.isEmpty()) {
-            sink_(lines_);
-            // Room for a batch like this one at once, rather than growing into it again.
-            const qsizetype lines = lines_.size();
-            const auto bytes = qsizetype(lines_.textBytes());
-            lines_.clear();
-            lines_.reserveMore(lines + lines / 8, bytes + bytes / 8);
-        }
-    }
+    void flush() { handOverBatch(lines_, sink_); }
 
 private:
     const LineSink &sink_;
     TextStore lines_;
     LineCutter<Append> cutter_;
-};
-
-// Checks text for UTF-8 piece by piece; a sequence may be cut between pieces.
-class Utf8Check {
-public:
-    void feed(QByteArrayView bytes) {
-        if (!tail_.isEmpty()) {
-            while (!bytes.isEmpty() && tail_.size() < 4 && (uchar(bytes.front()) & 0xC0) == 0x80) {
-                tail_ += bytes.front();
-                bytes = bytes.sliced(1);
-            }
-            if (bytes.isEmpty() && tail_.size() < 4)
-                return; // the sequence may go on in the next piece
-            valid_ = valid_ && QByteArrayView(tail_).isValidUtf8();
-            tail_.clear();
-        }
-        // Cut before the last byte that is not a continuation byte.
-        qsizetype cut = bytes.size();
-        while (cut > 0 && (uchar(bytes[cut - 1]) & 0xC0) == 0x80 && bytes.size() - cut < 4)
-            --cut;
-        cut = cut > 0 ? cut - 1 : 0;
-        valid_ = valid_ && bytes.first(cut).isValidUtf8();
-        tail_ = bytes.sliced(cut).toByteArray();
-    }
-    bool finish() {
-        valid_ = valid_ && QByteArrayView(tail_).isValidUtf8();
-        tail_.clear();
-        return valid_;
-    }
-
-private:
-    QByteArray tail_;
-    bool valid_ = true;
-};
-
-// Turns 8-bit text into UTF-8, each byte of 0x80 or above standing for its Windows-1252
-// character. With keepUtf8, valid UTF-8 sequences pass through and only the bytes that belong
-// to none are taken that way, so that no byte is lost.
-class EightBitDecoder {
-public:
-    explicit EightBitDecoder(bool keepUtf8) : keepUtf8_(keepUtf8) {}
-
-    QByteArray decode(const QByteArray &chunk, bool last) {
-        const QByteArray in = carry_ + chunk;
-        carry_.clear();
-        QByteArray out;
-        out.reserve(in.size() + 16);
-        const auto *p = reinterpret_cast<const uchar *>(in.constData());
-        const qsizetype n = in.size();
-        qsizetype kept = 0; // bytes before this are in out already
-        for (qsizetype i = 0; i < n;) {
-            const uchar b = p[i];
-            if (b < 0x80) {
-                ++i;
-                continue;
-            }
-            const int length = !keepUtf8_               ? 0
-                               : b >= 0xC2 && b <= 0xDF ? 2
-                               : b >= 0xE0 && b <= 0xEF ? 3
-                               : b >= 0xF0 && b <= 0xF4 ? 4
-                                                        : 0;
-            if (length && i + length > n && !last) {
-                carry_ = in.mid(i); // may complete in the next chunk
-                out.append(in.constData() + kept, i - kept);
-                return out;
-            }
-            if (length && i + length <= n &&
-                QByteArrayView(in.constData() + i, length).isValidUtf8()) {
-                i += length;
-                continue;
-            }
-            out.append(in.constData() + kept, i - kept);
-            out += windows1252ToUtf8(b);
-            kept = ++i;
-        }
-        out.append(in.constData() + kept, n - kept);
-        return out;
-    }
-
-private:
-    bool keepUtf8_;
-    QByteArray carry_;
 };
 
 // Reads a device block by block. A read that fails after some bytes came in first hands over
@@ -360,7 +80,7 @@ private:
 
 // After each block, with how far reading has come in bytes. Without turns, batches stay one
 // block small.
-void next(TimeSlice *slice, LineSplitter &splitter, qint64 done) {
+void yieldAndHandOver(TimeSlice *slice, LineSplitter &splitter, qint64 done) {
     if (!slice) {
         splitter.flush();
     } else if (slice->due()) {
@@ -448,7 +168,7 @@ void read8Bit(QIODevice &device, bool keepUtf8Marked, TimeSlice *slice, LineSpli
             splitter.feed(block);
         else
             splitter.feed(eightBit.decode(block, false));
-        next(slice, splitter, found.bytes - left / 2);
+        yieldAndHandOver(slice, splitter, found.bytes - left / 2);
     }
     splitter.feed(eightBit.decode({}, true)); // a sequence cut off at the very end
     if (found.failure)
@@ -472,7 +192,7 @@ void readUtf16(QIODevice &device, QStringConverter::Encoding encoding, TimeSlice
             text.chop(1);
         }
         splitter.feed(TextStore::encode(text));
-        next(slice, splitter, reader.total());
+        yieldAndHandOver(slice, splitter, reader.total());
     }
     if (!heldHighSurrogate.isEmpty())
         splitter.feed(TextStore::encode(heldHighSurrogate));
@@ -481,10 +201,6 @@ void readUtf16(QIODevice &device, QStringConverter::Encoding encoding, TimeSlice
         splitter.feed("\xEF\xBF\xBD");
 }
 } // namespace
-
-QByteArrayView windows1252ToUtf8(uchar byte) {
-    return windows1252().utf8[byte];
-}
 
 void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
                    const LineSpace &space) {

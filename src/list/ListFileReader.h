@@ -24,6 +24,3 @@ using LineSink = std::function<void(const TextStore &lines)>;
 using LineSpace = std::function<void(qsizetype lines, qsizetype bytes)>;
 void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
                    const LineSpace &space = {});
-
-// The text of one Windows-1252 byte, as UTF-8.
-QByteArrayView windows1252ToUtf8(uchar byte);

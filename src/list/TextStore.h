@@ -90,3 +90,15 @@ private:
 
     std::shared_ptr<Data> d_;
 };
+
+// Hands batch to sink and empties it, keeping room for a batch like it at once rather than
+// growing into it again. An empty batch is not handed over.
+template <class Sink> void handOverBatch(TextStore &batch, const Sink &sink) {
+    if (batch.isEmpty())
+        return;
+    sink(batch);
+    const qsizetype count = batch.size();
+    const auto bytes = qsizetype(batch.textBytes());
+    batch.clear();
+    batch.reserveMore(count + count / 8, bytes + bytes / 8);
+}
