@@ -21,10 +21,8 @@
 class AppTest : public QObject {
     Q_OBJECT
 private slots:
-    void controlLayout_data();
-    void controlLayout();
-    void window();
-    void listColumns();
+    void layout_data();
+    void layout();
     void tabOrderAndInitialFocus();
     void errorReportText();
     void trapGoesOnAfterFailure();
@@ -41,82 +39,78 @@ private slots:
     void realDialogs();
 };
 
-void AppTest::controlLayout_data() {
+// The window and each of its controls: place, caption and font; the lists' columns and hints.
+void AppTest::layout_data() {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("caption"); // a button's text, a list's column title
     QTest::addColumn<QRect>("twips");
-    auto row = [](const char *name, const char *caption, int l, int t, int w, int h) {
+    QTest::addColumn<QString>("hint");
+    auto row = [](const char *name, const char *caption, int l, int t, int w, int h,
+                  const char *hint = "") {
         QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(caption)
-                            << QRect(l, t, w, h);
+                            << QRect(l, t, w, h) << QString::fromLatin1(hint);
     };
+    row("Form1", "Quorvel Software", 0, 0, 8040, 8445); // placed by the screen
     row("PushButton11", "Help", 120, 120, 7800, 405);
-    row("ListView1", "", 120, 630, 7800, 2550);
+    row("ListView1", "Text List", 120, 630, 7800, 2550,
+        "Drag and drop files here. Double-click item to remove it. Move | line to right and out "
+        "of window to reveal full names.");
     row("PushButton1", "Add One Item To List", 120, 3270, 3840, 405);
     row("PushButton5", "Load Data From File", 4080, 3270, 3840, 405);
     row("PushButton7", "Clear List", 120, 3780, 3840, 405);
     row("PushButton2", "Load Sample/Example Files", 4080, 3780, 3840, 405);
     row("PushButton4", "Start Finding", 120, 4290, 7800, 405);
-    row("ListView2", "", 120, 4785, 7800, 2550);
+    row("ListView2", "Results", 120, 4785, 7800, 2550,
+        "Move | line to right and out of window to reveal full names.");
     row("PushButton6", "Save Results As Text File", 120, 7430, 3840, 405);
     row("PushButton12", "Save Results With Comma", 4080, 7430, 3840, 405);
     row("PushButton10", "Copy Results To Clipboard", 120, 7940, 3840, 405);
     row("PushButton9", "Clear Results", 4080, 7940, 3840, 405);
 }
 
-void AppTest::controlLayout() {
+void AppTest::layout() {
     QFETCH(QString, name);
     QFETCH(QString, caption);
     QFETCH(QRect, twips);
+    QFETCH(QString, hint);
     Harness h;
-    auto *control = h.w().findChild<QWidget *>(name);
+    Form1 &w = h.w();
+    QWidget *control = name == QLatin1String("Form1") ? &w : w.findChild<QWidget *>(name);
     QVERIFY(control);
     const QRect expected(qRound(twips.x() / 15.0), qRound(twips.y() / 15.0),
                          qRound(twips.width() / 15.0), qRound(twips.height() / 15.0));
-    QCOMPARE(control->geometry(), expected);
+    if (control == &w) {
+        QCOMPARE(w.size(), QSize(536, 563));
+        QCOMPARE(w.size(), expected.size());
+        QCOMPARE(w.windowTitle(), caption);
+        QCOMPARE(w.applicationTitle(), QStringLiteral("Quorvel"));
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QCOMPARE(w.palette().color(QPalette::Window), QColor(Qt::white));
+        QVERIFY(!w.windowIcon().isNull());
+        QVERIFY(w.font().bold());
+        QCOMPARE(w.font().pointSizeF(), 9.0);
+        QVERIFY(h.dialogs.shown.isEmpty());
+        QCOMPARE(w.inputList().itemCount(), 0);
+        QCOMPARE(w.resultsList().itemCount(), 0);
+    } else {
+        QCOMPARE(control->geometry(), expected);
+    }
     if (auto *button = qobject_cast<QPushButton *>(control)) {
         QCOMPARE(button->text(), caption);
         QCOMPARE(button->font().family(), QStringLiteral("Arial"));
         QCOMPARE(button->font().pointSizeF(), 11.25);
         QVERIFY(button->font().bold());
     }
-}
-
-void AppTest::window() {
-    Harness h;
-    Form1 &w = h.w();
-    QCOMPARE(w.windowTitle(), QStringLiteral("Quorvel Software"));
-    QCOMPARE(w.applicationTitle(), QStringLiteral("Quorvel"));
-    QCOMPARE(w.size(), QSize(536, 563));
-    QCOMPARE(w.minimumSize(), w.maximumSize());
-    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
-    QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
-    QCOMPARE(w.palette().color(QPalette::Window), QColor(Qt::white));
-    QVERIFY(!w.windowIcon().isNull());
-    QVERIFY(w.font().bold());
-    QCOMPARE(w.font().pointSizeF(), 9.0);
-    QVERIFY(h.dialogs.shown.isEmpty());
-    QCOMPARE(w.inputList().itemCount(), 0);
-    QCOMPARE(w.resultsList().itemCount(), 0);
-    QCOMPARE(w.listView1()->toolTip(),
-             QStringLiteral("Drag and drop files here. Double-click item to remove it. Move | "
-                            "line to right and out of window to reveal full names."));
-    QCOMPARE(w.listView2()->toolTip(),
-             QStringLiteral("Move | line to right and out of window to reveal full names."));
-}
-
-void AppTest::listColumns() {
-    Harness h;
-    const struct {
-        QTableView *view;
-        const char *header;
-    } lists[] = {{h.w().listView1(), "Text List"}, {h.w().listView2(), "Results"}};
-    for (const auto &list : lists) {
-        QCOMPARE(list.view->model()->columnCount(), 1);
-        QCOMPARE(list.view->model()->headerData(0, Qt::Horizontal).toString(),
-                 QString::fromLatin1(list.header));
-        QCOMPARE(list.view->columnWidth(0), qRound(7000 / 15.0));
-        QVERIFY(!list.view->horizontalHeader()->isHidden());
-        QVERIFY(list.view->verticalHeader()->isHidden());
+    if (auto *view = qobject_cast<QTableView *>(control)) {
+        QCOMPARE(view, name == QLatin1String("ListView1") ? w.listView1() : w.listView2());
+        QCOMPARE(view->toolTip(), hint);
+        QCOMPARE(view->model()->columnCount(), 1);
+        QCOMPARE(view->model()->headerData(0, Qt::Horizontal).toString(), caption);
+        QCOMPARE(view->columnWidth(0), qRound(7000 / 15.0));
+        QVERIFY(!view->horizontalHeader()->isHidden());
+        QVERIFY(view->verticalHeader()->isHidden());
     }
 }
 

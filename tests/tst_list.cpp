@@ -3,6 +3,7 @@
 #include "core/ErrorReport.h"
 #include "list/TextListModel.h"
 
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -65,7 +66,8 @@ private slots:
     void samples();
     void storeKeepsEveryText_data();
     void storeKeepsEveryText();
-    void storeEditsAndSnapshots();
+    void storeEdits_data();
+    void storeEdits();
     void bulkAppendNotifiesOnce();
     void badPositionIsAFailure();
     void hugeItemShowsItsBeginning_data();
@@ -211,22 +213,82 @@ void ListTest::storeKeepsEveryText() {
         QVERIFY(TextStore::encode(text) != TextStore::encode(QString(QChar(0xFFFD))));
 }
 
-void ListTest::storeEditsAndSnapshots() {
+void ListTest::storeEdits_data() {
+    QTest::addColumn<QStringList>("initial");
+    // "set N text", "remove N", "append text", positions from 1
+    QTest::addColumn<QStringList>("edits");
+    QTest::addColumn<int>("seed");             // of random texts and edits instead, 0 for none
+    QTest::addColumn<QStringList>("expected"); // as well as what a plain list says
+    QTest::newRow("lengthen, remove, empty, append")
+        << QStringList{"one", "two", "three", "four"}
+        << QStringList{"set 2 a much longer second item", "remove 1", "set 3 ", "append five"} << 0
+        << QStringList{"a much longer second item", "three", "", "five"};
+    // Past the point where the store rewrites its buffer.
+    QTest::newRow("random edits") << QStringList() << QStringList() << 9 << QStringList();
+}
+
+// Edits against a plain list, with a snapshot that must not change.
+void ListTest::storeEdits() {
+    QFETCH(QStringList, initial);
+    QFETCH(QStringList, edits);
+    QFETCH(int, seed);
+    QFETCH(QStringList, expected);
+    QRandomGenerator random(quint32(std::max(seed, 1)));
+    auto someText = [&] {
+        return QString(int(random.bounded(6)), QChar(u'a' + random.bounded(26))) +
+               (random.bounded(4) == 0 ? QStringLiteral("é😀") : QString());
+    };
+    for (int i = 0; seed && i < 300; ++i)
+        initial << someText();
     TextListModel list(false);
-    for (const char *t : {"one", "two", "three", "four"})
-        list.appendItem(QString::fromLatin1(t));
+    for (const QString &t : std::as_const(initial))
+        list.appendItem(t);
     const TextStore snapshot = list.store();
-    list.setText(2, QStringLiteral("a much longer second item"));
-    list.removeItem(1);
-    list.setText(3, QString());
-    list.appendItem(QStringLiteral("five"));
-    QCOMPARE(itemsOf(list), QStringList({"a much longer second item", "three", "", "five"}));
-    QCOMPARE(snapshot.size(), 4);
-    QCOMPARE(snapshot.text(1), QStringLiteral("two"));
-    QCOMPARE(snapshot.text(3), QStringLiteral("four"));
+    QStringList plain = initial;
+    for (const QString &edit : std::as_const(edits)) {
+        const QStringList words = edit.split(QLatin1Char(' '));
+        const QString rest = edit.section(QLatin1Char(' '), 2);
+        if (words[0] == QLatin1String("set")) {
+            plain[words[1].toInt() - 1] = rest;
+            list.setText(words[1].toInt(), rest);
+        } else if (words[0] == QLatin1String("remove")) {
+            plain.removeAt(words[1].toInt() - 1);
+            list.removeItem(words[1].toInt());
+        } else {
+            plain << edit.section(QLatin1Char(' '), 1);
+            list.appendItem(plain.back());
+        }
+    }
+    for (int step = 0; seed && step < 20000; ++step) {
+        const int kind = int(random.bounded(10));
+        const qsizetype i = plain.isEmpty() ? 0 : random.bounded(int(plain.size()));
+        if (plain.isEmpty() || kind < 2) {
+            plain << someText();
+            list.appendItem(plain.back());
+        } else if (kind < 4) {
+            plain.removeAt(i);
+            list.removeItem(int(i) + 1);
+        } else {
+            plain[i] = someText();
+            list.setText(int(i) + 1, plain[i]);
+        }
+        if (step % 997 == 0) {
+            TextStore joined; // appending a store with texts kept aside
+            joined.append(QStringLiteral("x"));
+            joined.append(list.store());
+            QCOMPARE(joined.size(), plain.size() + 1);
+            QCOMPARE(joined.text(joined.size() - 1), plain.isEmpty() ? "x" : plain.back());
+        }
+    }
+    QCOMPARE(itemsOf(list), plain);
+    if (!expected.isEmpty())
+        QCOMPARE(itemsOf(list), expected);
+    QCOMPARE(snapshot.size(), initial.size());
+    for (qsizetype i = 0; i < snapshot.size(); ++i)
+        QCOMPARE(snapshot.text(i), initial[i]);
     list.clearItems();
     QCOMPARE(list.itemCount(), 0);
-    QCOMPARE(snapshot.text(0), QStringLiteral("one"));
+    QCOMPARE(snapshot.text(0), initial[0]);
 }
 
 void ListTest::bulkAppendNotifiesOnce() {

@@ -4,7 +4,6 @@
 #include "list/TextListModel.h"
 
 #include <QFile>
-#include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTest>
 
@@ -62,7 +61,6 @@ private slots:
     void draggedItemRemoved();
     void scrolling_data();
     void scrolling();
-    void storeEditsMatchAList();
 };
 
 void ReorderTest::drag_data() {
@@ -241,50 +239,6 @@ void ReorderTest::scrolling() {
     QTest::mouseRelease(h.viewport(), Qt::LeftButton, {}, h.at(position(move)));
     QCOMPARE(h.w().inputList().itemText(position(move)), QString::number(position(press)));
     QCOMPARE(h.firstVisible(), first + shift);
-}
-
-// Random edits against a plain list, past the point where the store rewrites its buffer,
-// with a snapshot that must not change.
-void ReorderTest::storeEditsMatchAList() {
-    QRandomGenerator random(9);
-    TextStore store;
-    QStringList expected;
-    auto someText = [&] {
-        return QString(int(random.bounded(6)), QChar(u'a' + random.bounded(26))) +
-               (random.bounded(4) == 0 ? QStringLiteral("é😀") : QString());
-    };
-    for (int i = 0; i < 300; ++i) {
-        expected << someText();
-        store.append(expected.back());
-    }
-    const TextStore snapshot = store;
-    const QStringList snapshotTexts = expected;
-    for (int step = 0; step < 20000; ++step) {
-        const int kind = int(random.bounded(10));
-        const qsizetype i = expected.isEmpty() ? 0 : random.bounded(int(expected.size()));
-        if (expected.isEmpty() || kind < 2) {
-            expected << someText();
-            store.append(expected.back());
-        } else if (kind < 4) {
-            expected.removeAt(i);
-            store.remove(i);
-        } else {
-            expected[i] = someText();
-            store.setText(i, expected[i]);
-        }
-        if (step % 997 == 0) {
-            TextStore joined; // appending a store with texts kept aside
-            joined.append(QStringLiteral("x"));
-            joined.append(store);
-            QCOMPARE(joined.size(), expected.size() + 1);
-            QCOMPARE(joined.text(joined.size() - 1), expected.isEmpty() ? "x" : expected.back());
-        }
-    }
-    QCOMPARE(store.size(), expected.size());
-    for (qsizetype i = 0; i < store.size(); ++i)
-        QCOMPARE(store.text(i), expected[i]);
-    for (qsizetype i = 0; i < snapshot.size(); ++i)
-        QCOMPARE(snapshot.text(i), snapshotTexts[i]);
 }
 
 int runReorderTests(int argc, char **argv) {

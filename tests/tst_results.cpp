@@ -19,14 +19,9 @@
 #include <unistd.h>
 
 namespace {
-const QString SaveFilter = QStringLiteral("Text Files (*.txt)|*.txt|All Files (*.*)|*.*|");
 const QString CopiedMessage =
     QStringLiteral("Results have been copied to the clipboard.\r\rClick a text area where you "
                    "normally type and press Ctrl+V to paste the clipboard.");
-
-QStringList entries(const QTemporaryDir &dir) {
-    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
-}
 
 QStringList items(const TextListModel &list) {
     QStringList texts;
@@ -38,75 +33,6 @@ QStringList items(const TextListModel &list) {
 void addResults(Form1 &w, const QStringList &values) {
     for (const QString &value : values)
         w.resultsList().appendItem(value);
-}
-
-// A result file that fails every write, like a full disk.
-class FailingWrites : public FileSystem {
-    class Device : public QIODevice {
-    protected:
-        qint64 readData(char *, qint64) override { return -1; }
-        qint64 writeData(const char *, qint64) override {
-            setErrorString(QStringLiteral("Disk full"));
-            return -1;
-        }
-    };
-    class Output : public OutputFile {
-    public:
-        Output() { device_.open(QIODevice::WriteOnly); }
-        QIODevice &device() override { return device_; }
-        void commit() override { throw Failure(QStringLiteral("committed after a failure")); }
-
-    private:
-        Device device_;
-    };
-
-public:
-    std::unique_ptr<OutputFile> openForWriting(const QString &) override {
-        return std::make_unique<Output>();
-    }
-};
-
-// Something a save may be aimed at, made in dir. Empty when this machine cannot make it.
-QString makeTarget(const QString &kind, const QTemporaryDir &dir, QByteArray &old) {
-    const QString path = dir.filePath(QStringLiteral("target"));
-    const QByteArray name = QFile::encodeName(path);
-    old = "old content\r\n";
-    if (kind == QLatin1String("read-only") || kind == QLatin1String("mode 0640")) {
-        writeFile(path, old);
-        ::chmod(name.constData(), kind == QLatin1String("read-only") ? 0444 : 0640);
-        return path;
-    }
-    if (kind == QLatin1String("link")) {
-        writeFile(dir.filePath(QStringLiteral("real")), old);
-        return QFile::link(QStringLiteral("real"), path) ? path : QString();
-    }
-    if (kind == QLatin1String("folder"))
-        return QDir(dir.path()).mkdir(QStringLiteral("target")) ? path : QString();
-    if (kind.startsWith(QLatin1String("pipe")))
-        return ::mkfifo(name.constData(), 0644) == 0 ? path : QString();
-    if (kind == QLatin1String("null device") || kind == QLatin1String("full device")) {
-        const dev_t device = makedev(1, kind == QLatin1String("null device") ? 3 : 7);
-        return ::mknod(name.constData(), S_IFCHR | 0666, device) == 0 ? path : QString();
-    }
-    if (kind == QLatin1String("full disk") || kind == QLatin1String("read-only disk")) {
-        const QString mount = dir.filePath(QStringLiteral("small"));
-        QDir(dir.path()).mkdir(QStringLiteral("small"));
-        const bool full = kind == QLatin1String("full disk");
-        if (::mount("tmpfs", QFile::encodeName(mount).constData(), "tmpfs", full ? 0 : MS_RDONLY,
-                    "size=64k") != 0)
-            return {};
-        return full ? writeFile(mount + QStringLiteral("/target"), old)
-                    : mount + QStringLiteral("/target");
-    }
-    return {};
-}
-
-mode_t modeOf(const QString &path, bool follow = true) {
-    struct stat st {};
-    const QByteArray name = QFile::encodeName(path);
-    if ((follow ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0)
-        return 0;
-    return st.st_mode;
 }
 
 class Table : public ColumnTable {
@@ -127,282 +53,12 @@ private:
 class ResultsTest : public QObject {
     Q_OBJECT
 private slots:
-    void saveFormats_data();
-    void saveFormats();
-    void overwrite_data();
-    void overwrite();
-    void saveCancelled();
-    void saveIntoMissingFolder_data();
-    void saveIntoMissingFolder();
-    void failedSaveKeepsOldFile();
-    void saveTargets_data();
-    void saveTargets();
     void clearResults();
     void copyLayout_data();
     void copyLayout();
     void copyCommand_data();
     void copyCommand();
 };
-
-void ResultsTest::saveFormats_data() {
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QStringList>("values");
-    QTest::addColumn<QByteArray>("bytes");
-    const QString lines = QStringLiteral("PushButton6"), comma = QStringLiteral("PushButton12");
-    const QStringList ab{"a", "b"};
-    const QStringList wide{QStringLiteral("caf\u00E9"), QStringLiteral("\u20AC\U0001F600")};
-    QTest::newRow("lines") << lines << ab << QByteArray("a\r\nb\r\n");
-    QTest::newRow("comma") << comma << ab << QByteArray("a,b,\r\n");
-    QTest::newRow("lines, empty") << lines << QStringList{} << QByteArray("");
-    QTest::newRow("comma, empty") << comma << QStringList{} << QByteArray("\r\n");
-    QTest::newRow("lines, non-ASCII")
-        << lines << wide << QByteArray("caf\xC3\xA9\r\n\xE2\x82\xAC\xF0\x9F\x98\x80\r\n");
-    QTest::newRow("comma, non-ASCII")
-        << comma << wide << QByteArray("caf\xC3\xA9,\xE2\x82\xAC\xF0\x9F\x98\x80,\r\n");
-    // Halves of broken surrogate pairs stay in their own rows.
-    const QStringList broken{QString(QChar(0xD83D)), QChar(0xDE00) + QStringLiteral("x"),
-                             QStringLiteral("end") + QChar(0xD83D)};
-    QTest::newRow("lines, broken pairs")
-        << lines << broken << QByteArray("\xEF\xBF\xBD\r\n\xEF\xBF\xBDx\r\nend\xEF\xBF\xBD\r\n");
-}
-
-void ResultsTest::saveFormats() {
-    QFETCH(QString, button);
-    QFETCH(QStringList, values);
-    QFETCH(QByteArray, bytes);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("out.txt"));
-    Harness h;
-    addResults(h.w(), values);
-    h.dialogs.saveAnswers.enqueue(path);
-
-    h.button(qPrintable(button))->click();
-
-    QCOMPARE(readFile(path), bytes);
-    QCOMPARE(h.dialogs.shown.size(), 1);
-    QCOMPARE(h.dialogs.shown[0].kind, QStringLiteral("save"));
-    QCOMPARE(h.dialogs.shown[0].title, QStringLiteral("Save"));
-    QCOMPARE(h.dialogs.shown[0].filter, SaveFilter);
-    QCOMPARE(entries(dir), QStringList{"out.txt"}); // no temporary file left behind
-    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
-}
-
-void ResultsTest::overwrite_data() {
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<bool>("yes");
-    QTest::addColumn<QByteArray>("bytes");
-    const QByteArray old("an older and much longer content\r\n");
-    QTest::newRow("lines, yes") << QStringLiteral("PushButton6") << true << QByteArray("a\r\n");
-    QTest::newRow("lines, no") << QStringLiteral("PushButton6") << false << old;
-    QTest::newRow("comma, yes") << QStringLiteral("PushButton12") << true << QByteArray("a,\r\n");
-    QTest::newRow("comma, no") << QStringLiteral("PushButton12") << false << old;
-}
-
-void ResultsTest::overwrite() {
-    QFETCH(QString, button);
-    QFETCH(bool, yes);
-    QFETCH(QByteArray, bytes);
-    QTemporaryDir dir;
-    const QString path =
-        writeFile(dir.filePath(QStringLiteral("out.txt")), "an older and much longer content\r\n");
-    Harness h;
-    addResults(h.w(), {"a"});
-    h.dialogs.saveAnswers.enqueue(path);
-    h.dialogs.answers.enqueue(yes ? Dialogs::Answer::Yes : Dialogs::Answer::No);
-
-    h.button(qPrintable(button))->click();
-
-    QCOMPARE(readFile(path), bytes);
-    QCOMPARE(h.dialogs.shown.size(), 2);
-    const auto &question = h.dialogs.shown[1];
-    QCOMPARE(question.text,
-             QStringLiteral("Are you sure you wish to overwrite ") + path + QStringLiteral(" ?"));
-    QCOMPARE(question.title, QStringLiteral("Quorvel"));
-    QCOMPARE(question.buttons, Dialogs::Buttons::YesNo);
-    QCOMPARE(question.icon, Dialogs::Icon::None);
-    QCOMPARE(entries(dir), QStringList{"out.txt"});
-}
-
-void ResultsTest::saveCancelled() {
-    QTemporaryDir dir;
-    Harness h;
-    addResults(h.w(), {"a"});
-    h.w().setMousePointer(Form1::PointerArrow);
-    h.button("PushButton6")->click(); // no save answer queued: the user cancels
-    QCOMPARE(h.dialogs.shown.size(), 1);
-    QCOMPARE(entries(dir), QStringList{});
-    QCOMPARE(h.w().mousePointer(), int(Form1::PointerArrow));
-}
-
-void ResultsTest::saveIntoMissingFolder_data() {
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("location");
-    QTest::newRow("lines") << QStringLiteral("PushButton6")
-                           << QString::fromLatin1(ErrorLocation::PushButton6Click);
-    QTest::newRow("comma") << QStringLiteral("PushButton12")
-                           << QString::fromLatin1(ErrorLocation::PushButton12Click);
-}
-
-void ResultsTest::saveIntoMissingFolder() {
-    QFETCH(QString, button);
-    QFETCH(QString, location);
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("missing/out.txt"));
-    Harness h;
-    addResults(h.w(), {"a"});
-    h.dialogs.saveAnswers.enqueue(path);
-
-    h.button(qPrintable(button))->click();
-
-    QCOMPARE(h.dialogs.shown.size(), 2);
-    const auto &report = h.dialogs.shown[1];
-    QCOMPARE(report.title, QStringLiteral("Application Error"));
-    QCOMPARE(report.icon, Dialogs::Icon::Warning);
-    QVERIFY2(report.text.contains(QStringLiteral("\r\n") + location + QStringLiteral("at line ")),
-             qPrintable(report.text));
-    QCOMPARE(entries(dir), QStringList{});
-    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
-}
-
-void ResultsTest::failedSaveKeepsOldFile() {
-    QTemporaryDir dir;
-    const QByteArray old("old\r\n");
-    const QString path = writeFile(dir.filePath(QStringLiteral("out.txt")), old);
-    FailingWrites files;
-    Harness h(&files);
-    addResults(h.w(), {"new", "values"});
-    h.dialogs.saveAnswers.enqueue(path);
-    h.dialogs.answers.enqueue(Dialogs::Answer::Yes);
-
-    h.button("PushButton6")->click();
-
-    QCOMPARE(h.dialogs.shown.size(), 3); // save, overwrite question, report
-    const auto &report = h.dialogs.shown[2];
-    QCOMPARE(report.title, QStringLiteral("Application Error"));
-    QVERIFY2(report.text.startsWith(QStringLiteral("Disk full\r\n") +
-                                    QString::fromLatin1(ErrorLocation::PushButton6Click)),
-             qPrintable(report.text));
-    QCOMPARE(readFile(path), old);
-    QCOMPARE(entries(dir), QStringList{"out.txt"});
-    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
-}
-
-void ResultsTest::saveTargets_data() {
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<QString>("reason"); // of the one report; empty when the save succeeds
-    QTest::newRow("read-only file")
-        << QStringLiteral("read-only") << QStringLiteral("Permission denied");
-    QTest::newRow("writable file keeps its mode") << QStringLiteral("mode 0640") << QString();
-    QTest::newRow("link to a file") << QStringLiteral("link") << QString();
-    QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("Is a directory");
-    QTest::newRow("named pipe, no reader")
-        << QStringLiteral("pipe") << QStringLiteral("No such device or address");
-    QTest::newRow("named pipe with a reader") << QStringLiteral("pipe, reader") << QString();
-    QTest::newRow("named pipe, slow reader") << QStringLiteral("pipe, slow reader") << QString();
-    QTest::newRow("named pipe, reader goes away")
-        << QStringLiteral("pipe, reader goes away") << QStringLiteral("Broken pipe");
-    QTest::newRow("null device") << QStringLiteral("null device") << QString();
-    QTest::newRow("full device") << QStringLiteral("full device")
-                                 << QStringLiteral("No space left on device");
-    QTest::newRow("full disk") << QStringLiteral("full disk")
-                               << QStringLiteral("No space left on device");
-    QTest::newRow("folder that may not be written")
-        << QStringLiteral("read-only disk") << QStringLiteral("Read-only file system");
-}
-
-void ResultsTest::saveTargets() {
-    QFETCH(QString, kind);
-    QFETCH(QString, reason);
-    QTemporaryDir dir;
-    QByteArray old;
-    const QString path = makeTarget(kind, dir, old);
-    if (path.isEmpty())
-        QSKIP("this machine cannot make such a target here (not root?)");
-    const QString mounted =
-        kind.endsWith(QLatin1String("disk")) ? dir.filePath("small") : QString();
-    const auto unmount = qScopeGuard([&] {
-        if (!mounted.isEmpty())
-            ::umount(QFile::encodeName(mounted).constData());
-    });
-    const mode_t before = modeOf(path, false);
-    int reader = -1;
-    if (kind.startsWith(QLatin1String("pipe, ")) && !kind.endsWith(QLatin1String("goes away")))
-        reader = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
-    // Empties the pipe only in the window's turns: the save must keep taking them while it
-    // waits for room.
-    QByteArray drained;
-    QTimer drain;
-    connect(&drain, &QTimer::timeout, [&] {
-        char chunk[4096];
-        for (ssize_t got; (got = ::read(reader, chunk, sizeof chunk)) > 0;)
-            drained.append(chunk, qsizetype(got));
-    });
-    if (kind == QLatin1String("pipe, slow reader"))
-        drain.start(5);
-    // Gone once the save has filled the pipe's buffer and waits for room.
-    std::thread leaving;
-    if (kind == QLatin1String("pipe, reader goes away"))
-        leaving = std::thread(
-            [](int fd) {
-                int queued = 0;
-                for (int wait = 0; wait < 2000; ++wait) {
-                    if (::ioctl(fd, FIONREAD, &queued) != 0 || queued >= 32 * 1024)
-                        break;
-                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-                }
-                ::close(fd);
-            },
-            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK));
-    const auto joinLeaving = qScopeGuard([&] {
-        if (leaving.joinable())
-            leaving.join();
-    });
-    const auto closeReader = qScopeGuard([&] {
-        if (reader >= 0)
-            ::close(reader);
-    });
-    Harness h;
-    // Enough to fill the small disk; a pipe takes what fits in its buffer.
-    const QStringList values = kind == QLatin1String("full disk") ||
-                                       kind == QLatin1String("pipe, reader goes away") ||
-                                       kind == QLatin1String("pipe, slow reader")
-                                   ? QStringList(2000, QString(100, QLatin1Char('v')))
-                                   : QStringList{"a", "b"};
-    addResults(h.w(), values);
-    h.dialogs.saveAnswers.enqueue(path);
-    h.dialogs.answers.enqueue(Dialogs::Answer::Yes);
-
-    h.button("PushButton6")->click();
-
-    QStringList reports = h.dialogs.messageTexts();
-    reports.removeIf([](const QString &t) { return t.startsWith(QLatin1String("Are you sure")); });
-    if (reason.isEmpty()) {
-        QVERIFY2(reports.isEmpty(), qPrintable(reports.join(QLatin1Char('\n'))));
-    } else {
-        QCOMPARE(reports.size(), 1);
-        QVERIFY2(reports[0].startsWith(reason + QStringLiteral("\r\n")), qPrintable(reports[0]));
-    }
-    // Nothing is ever replaced by a file of another kind, and a failed save keeps the old
-    // content and mode.
-    QCOMPARE(modeOf(path, false) & S_IFMT, before & S_IFMT);
-    if (S_ISREG(modeOf(path))) {
-        QCOMPARE(readFile(path), reason.isEmpty() ? QByteArray("a\r\nb\r\n") : old);
-        QCOMPARE(modeOf(path) & 07777, kind == QLatin1String("read-only")   ? mode_t(0444)
-                                       : kind == QLatin1String("mode 0640") ? mode_t(0640)
-                                                                            : modeOf(path) & 07777);
-        QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(),
-                 kind == QLatin1String("link") ? 2 : 1); // no temporary file left behind
-    }
-    if (drain.isActive()) {
-        drain.stop();
-        drain.timeout({});
-        QCOMPARE(drained, values.join(QStringLiteral("\r\n")).toLatin1() + "\r\n");
-    } else if (reader >= 0) {
-        char got[16] = {};
-        QCOMPARE(QByteArray(got, int(::read(reader, got, sizeof got))), QByteArray("a\r\nb\r\n"));
-    }
-    QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
-}
 
 void ResultsTest::clearResults() {
     Harness h;
@@ -486,5 +142,11 @@ void ResultsTest::copyCommand() {
     QCOMPARE(box.icon, Dialogs::Icon::None);
 }
 
-QTEST_MAIN(ResultsTest)
+int runSaveTests(int argc, char **argv);
+
+int main(int argc, char **argv) {
+    QApplication app(argc, argv);
+    ResultsTest copying;
+    return QTest::qExec(&copying, argc, argv) + runSaveTests(argc, argv);
+}
 #include "tst_results.moc"
