@@ -1,3 +1,4 @@
+#include "FaultsSupport.h"
 #include "TestSupport.h"
 
 #include "list/AddFolder.h"
@@ -8,9 +9,12 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
+#include <QProcess>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,6 +92,8 @@ private slots:
     void dropRealTree();
     void refusedDrags_data();
     void refusedDrags();
+    void dropFaults_data();
+    void dropFaults();
 };
 
 void DropTest::walk_data() {
@@ -260,6 +266,85 @@ void DropTest::refusedDrags() {
     QVERIFY(!dragAndDrop(h.w(), &data, Qt::DropActions(actions)));
     QTest::qWait(20);
     QCOMPARE(h.w().inputList().itemCount(), 0);
+}
+
+void DropTest::dropFaults_data() {
+    QTest::addColumn<QString>("fault");
+    QTest::newRow("dropped name not valid UTF-8") << QStringLiteral("bad name");
+    QTest::newRow("folder vanishes during the walk") << QStringLiteral("vanishes");
+    QTest::newRow("200 levels deep") << QStringLiteral("deep");
+    QTest::newRow("path over 4096 bytes") << QStringLiteral("long");
+}
+
+void DropTest::dropFaults() {
+    QFETCH(QString, fault);
+    QTemporaryDir dir;
+    const QByteArray base = QFile::encodeName(dir.path());
+    Harness h;
+    Form1 &w = h.w();
+    w.inputList().appendItem(QStringLiteral("old"));
+    QStringList expected; // the items the drop adds; checked when not empty
+    QTimer remover;
+    SlowFolders folders;
+    if (fault == QLatin1String("bad name")) {
+        QVERIFY(::mkdir(base + "/bad\xff", 0755) == 0);
+        QMimeData data;
+        data.setData(QStringLiteral("text/uri-list"),
+                     "file://" + base.toPercentEncoding("/") + "/bad%FF\r\n");
+        dragAndDrop(w, &data);
+        QCoreApplication::processEvents();
+        ::rmdir(base + "/bad\xff");
+    } else if (fault == QLatin1String("vanishes")) {
+        const QString tree = makeTree(dir, 100, 5);
+        w.setFolderSystem(folders);
+        connect(&remover, &QTimer::timeout, [&] {
+            remover.stop();
+            QDir(tree + QStringLiteral("/f0099")).removeRecursively();
+        });
+        remover.start(0);
+        drop(w, {tree});
+        const QStringList items = itemsOf(w.inputList());
+        QCOMPARE(items.filter(QStringLiteral("/f0099/")).size(), 0);
+        QCOMPARE(items.size(), 1 + 99 * 5);
+    } else {
+        // One file on every level; the names make a long path quickly.
+        const bool deep = fault == QLatin1String("deep");
+        const QByteArray name = deep ? QByteArray("d") : QByteArray(250, 'n');
+        const int levels = deep ? 200 : 20;
+        QByteArray path = base + "/top";
+        int folder = ::open(base.constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(::mkdirat(folder, "top", 0755) == 0);
+        int next = ::openat(folder, "top", O_RDONLY | O_DIRECTORY);
+        ::close(folder);
+        folder = next;
+        for (int level = 0; level < levels; ++level) {
+            ::close(::openat(folder, "x.txt", O_WRONLY | O_CREAT, 0644));
+            if (path.size() + 6 < 4096)
+                expected << QFile::decodeName(path + "/x.txt");
+            QVERIFY(::mkdirat(folder, name.constData(), 0755) == 0);
+            next = ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY);
+            ::close(folder);
+            folder = next;
+            path += '/' + name;
+        }
+        ::close(folder);
+        drop(w, {QFile::decodeName(base + "/top")});
+        if (!deep) // QTemporaryDir cannot remove a path this long
+            QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()});
+    }
+    QStringList items = itemsOf(w.inputList());
+    QCOMPARE(items.takeFirst(), QStringLiteral("old"));
+    if (!expected.isEmpty()) {
+        std::sort(items.begin(), items.end());
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(items, expected);
+    }
+    if (fault == QLatin1String("bad name"))
+        QCOMPARE(items, QStringList{});
+    QCOMPARE(h.dialogs.shown.size(), 0);
+    h.dialogs.inputs << QStringLiteral("after");
+    h.button("PushButton1")->click();
+    QCOMPARE(itemsOf(w.inputList()).constLast(), QStringLiteral("after"));
 }
 
 int runDropTests(int argc, char **argv) {

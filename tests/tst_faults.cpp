@@ -1,6 +1,6 @@
 // Bad input and faults, tried on purpose through the real window: each ends with a clear
 // message or a sound result, the window keeps working, and nothing already there is lost.
-#include "TestSupport.h"
+#include "FaultsSupport.h"
 
 #include "core/ErrorReport.h"
 #include "core/TimeSlice.h"
@@ -26,136 +26,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-QStringList errorReports(const FakeDialogs &dialogs) {
-    QStringList reports;
-    for (const auto &shown : dialogs.shown)
-        if (shown.title == QLatin1String(ErrorReportTitle))
-            reports << shown.text.section(QLatin1Char('\r'), 0, 0);
-    return reports;
-}
-
-// Lines the way the reader splits them: CR, LF and CR LF each end one.
-qsizetype countLines(const QByteArray &bytes) {
-    qsizetype lines = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\r' || bytes[i] == '\n') {
-            ++lines;
-            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
-                ++i;
-        }
-    }
-    return lines + (!bytes.isEmpty() && !bytes.endsWith('\r') && !bytes.endsWith('\n'));
-}
-
-QByteArray numberedLines(const char *prefix, int count) {
-    QByteArray bytes;
-    for (int i = 0; i < count; ++i)
-        bytes += prefix + QByteArray::number(i) + "\r\n";
-    return bytes;
-}
-
-// Reads take a slice each, a little at a time.
-SlowFiles slowReads() {
-    SlowFiles files;
-    files.delayMs = TimeSlice::SliceMs + 2;
-    files.readSize = 64 * 1024;
-    return files;
-}
-
-enum class Command { Load, Find, Save, Copy, Drop };
-
-// A folder tree of count folders, each holding files files; returns its path.
-QString makeTree(const QTemporaryDir &dir, int count, int files) {
-    const QString tree = dir.filePath(QStringLiteral("tree"));
-    for (int f = 0; f < count; ++f) {
-        const QString folder = tree + QStringLiteral("/f%1").arg(f, 4, 10, QLatin1Char('0'));
-        QDir().mkpath(folder);
-        for (int i = 0; i < files; ++i)
-            writeFile(folder + QStringLiteral("/%1.txt").arg(i), {});
-    }
-    return tree;
-}
-
-// The machine's file system, with every folder listing taking a while, so that a walk of a
-// small tree spans many turns of the event loop.
-class SlowFolders : public FolderSystem {
-public:
-    QChar separator() const override { return real_->separator(); }
-    std::optional<int> attributes(const QString &path) const override {
-        return real_->attributes(path);
-    }
-    bool isRootFolder(const QString &path) const override { return real_->isRootFolder(path); }
-    mutable int listings = 0;
-    QStringList subFolderNames(const QString &folder) const override {
-        ++listings;
-        QThread::msleep(2);
-        return real_->subFolderNames(folder);
-    }
-    QStringList fileNames(const QString &folder) const override { return real_->fileNames(folder); }
-    bool isOpenableFile(const QString &path) const override { return real_->isOpenableFile(path); }
-
-private:
-    std::unique_ptr<FolderSystem> real_ = makeSystemFolderSystem();
-};
-
-// Drops the paths on the input list and lets the walk run.
-void drop(Form1 &w, const QStringList &paths) {
-    QMimeData data;
-    QList<QUrl> urls;
-    for (const QString &path : paths)
-        urls << QUrl::fromLocalFile(path);
-    data.setUrls(urls);
-    dragAndDrop(w, &data);
-    QCoreApplication::processEvents();
-}
-
-// A window with enough work queued for the command to take many turns.
-struct LongCommand {
-    QTemporaryDir dir;
-    SlowFiles files = slowReads();
-    Harness h{&files};
-    QString listPath = dir.filePath(QStringLiteral("list.txt"));
-    QString savePath = dir.filePath(QStringLiteral("saved.txt"));
-    QByteArray listBytes = numberedLines("L", 40000);
-    QStringList resultsAtStart;
-    QString tree;
-    SlowFolders folders;
-
-    explicit LongCommand(Command command) {
-        if (command == Command::Drop) {
-            tree = makeTree(dir, 200, 5);
-            h.w().setFolderSystem(folders);
-        }
-        writeFile(listPath, listBytes);
-        writeFile(savePath, "previous\r\n");
-        if (command == Command::Find) {
-            TextStore items;
-            for (int i = 0; i < 1500000; ++i)
-                items.append(QStringLiteral("item %1").arg(i % 500000));
-            h.w().inputList().appendItems(items);
-        }
-        if (command == Command::Save || command == Command::Copy) {
-            TextStore rows;
-            for (int i = 0; i < 600000; ++i)
-                rows.append(QStringLiteral("row %1").arg(i));
-            h.w().resultsList().appendItems(rows);
-            resultsAtStart = itemsOf(h.w().resultsList());
-        }
-        h.dialogs.openAnswers << QStringList{listPath};
-        h.dialogs.saveAnswers << savePath;
-        h.dialogs.answers << Dialogs::Answer::Yes;
-    }
-
-    void start(Command command) {
-        if (command == Command::Drop)
-            return drop(h.w(), {tree});
-        const char *buttons[] = {"PushButton5", "PushButton4", "PushButton6", "PushButton10"};
-        h.button(buttons[int(command)])->click();
-    }
-};
-} // namespace
-
 class FaultsTest : public QObject {
     Q_OBJECT
 private slots:
@@ -172,8 +42,6 @@ private slots:
     void outOfMemory_data();
     void outOfMemory();
     void repeatedCycles();
-    void dropFaults_data();
-    void dropFaults();
 };
 
 void FaultsTest::badListFiles_data() {
@@ -494,85 +362,6 @@ void FaultsTest::repeatedCycles() {
     }
     QCOMPARE(h.w().inputList().itemCount(), 0);
     QCOMPARE(h.dialogs.messageTexts(), QStringList(10, QStringLiteral("Done.")));
-}
-
-void FaultsTest::dropFaults_data() {
-    QTest::addColumn<QString>("fault");
-    QTest::newRow("dropped name not valid UTF-8") << QStringLiteral("bad name");
-    QTest::newRow("folder vanishes during the walk") << QStringLiteral("vanishes");
-    QTest::newRow("200 levels deep") << QStringLiteral("deep");
-    QTest::newRow("path over 4096 bytes") << QStringLiteral("long");
-}
-
-void FaultsTest::dropFaults() {
-    QFETCH(QString, fault);
-    QTemporaryDir dir;
-    const QByteArray base = QFile::encodeName(dir.path());
-    Harness h;
-    Form1 &w = h.w();
-    w.inputList().appendItem(QStringLiteral("old"));
-    QStringList expected; // the items the drop adds; checked when not empty
-    QTimer remover;
-    SlowFolders folders;
-    if (fault == QLatin1String("bad name")) {
-        QVERIFY(::mkdir(base + "/bad\xff", 0755) == 0);
-        QMimeData data;
-        data.setData(QStringLiteral("text/uri-list"),
-                     "file://" + base.toPercentEncoding("/") + "/bad%FF\r\n");
-        dragAndDrop(w, &data);
-        QCoreApplication::processEvents();
-        ::rmdir(base + "/bad\xff");
-    } else if (fault == QLatin1String("vanishes")) {
-        const QString tree = makeTree(dir, 100, 5);
-        w.setFolderSystem(folders);
-        connect(&remover, &QTimer::timeout, [&] {
-            remover.stop();
-            QDir(tree + QStringLiteral("/f0099")).removeRecursively();
-        });
-        remover.start(0);
-        drop(w, {tree});
-        const QStringList items = itemsOf(w.inputList());
-        QCOMPARE(items.filter(QStringLiteral("/f0099/")).size(), 0);
-        QCOMPARE(items.size(), 1 + 99 * 5);
-    } else {
-        // One file on every level; the names make a long path quickly.
-        const bool deep = fault == QLatin1String("deep");
-        const QByteArray name = deep ? QByteArray("d") : QByteArray(250, 'n');
-        const int levels = deep ? 200 : 20;
-        QByteArray path = base + "/top";
-        int folder = ::open(base.constData(), O_RDONLY | O_DIRECTORY);
-        QVERIFY(::mkdirat(folder, "top", 0755) == 0);
-        int next = ::openat(folder, "top", O_RDONLY | O_DIRECTORY);
-        ::close(folder);
-        folder = next;
-        for (int level = 0; level < levels; ++level) {
-            ::close(::openat(folder, "x.txt", O_WRONLY | O_CREAT, 0644));
-            if (path.size() + 6 < 4096)
-                expected << QFile::decodeName(path + "/x.txt");
-            QVERIFY(::mkdirat(folder, name.constData(), 0755) == 0);
-            next = ::openat(folder, name.constData(), O_RDONLY | O_DIRECTORY);
-            ::close(folder);
-            folder = next;
-            path += '/' + name;
-        }
-        ::close(folder);
-        drop(w, {QFile::decodeName(base + "/top")});
-        if (!deep) // QTemporaryDir cannot remove a path this long
-            QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), dir.path()});
-    }
-    QStringList items = itemsOf(w.inputList());
-    QCOMPARE(items.takeFirst(), QStringLiteral("old"));
-    if (!expected.isEmpty()) {
-        std::sort(items.begin(), items.end());
-        std::sort(expected.begin(), expected.end());
-        QCOMPARE(items, expected);
-    }
-    if (fault == QLatin1String("bad name"))
-        QCOMPARE(items, QStringList{});
-    QCOMPARE(h.dialogs.shown.size(), 0);
-    h.dialogs.inputs << QStringLiteral("after");
-    h.button("PushButton1")->click();
-    QCOMPARE(itemsOf(w.inputList()).constLast(), QStringLiteral("after"));
 }
 
 int main(int argc, char **argv) {

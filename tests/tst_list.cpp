@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+int runReadingTests(int argc, char **argv);
 int runLoadingTests(int argc, char **argv);
 int runDropTests(int argc, char **argv);
 int runReorderTests(int argc, char **argv);
@@ -339,6 +340,7 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     ListTest editing;
     int failures = QTest::qExec(&editing, argc, argv);
+    failures += runReadingTests(argc, argv);
     failures += runLoadingTests(argc, argv);
     failures += runDropTests(argc, argv);
     failures += runReorderTests(argc, argv);

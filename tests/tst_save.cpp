@@ -1,4 +1,5 @@
 // Saving the results: both formats, the overwrite question, and every kind of target.
+#include "SaveTargets.h"
 #include "TestSupport.h"
 
 #include "core/ErrorReport.h"
@@ -56,49 +57,6 @@ public:
         return std::make_unique<Output>();
     }
 };
-
-// Something a save may be aimed at, made in dir. Empty when this machine cannot make it.
-QString makeTarget(const QString &kind, const QTemporaryDir &dir, QByteArray &old) {
-    const QString path = dir.filePath(QStringLiteral("target"));
-    const QByteArray name = QFile::encodeName(path);
-    old = "old content\r\n";
-    if (kind == QLatin1String("read-only") || kind == QLatin1String("mode 0640")) {
-        writeFile(path, old);
-        ::chmod(name.constData(), kind == QLatin1String("read-only") ? 0444 : 0640);
-        return path;
-    }
-    if (kind == QLatin1String("link")) {
-        writeFile(dir.filePath(QStringLiteral("real")), old);
-        return QFile::link(QStringLiteral("real"), path) ? path : QString();
-    }
-    if (kind == QLatin1String("folder"))
-        return QDir(dir.path()).mkdir(QStringLiteral("target")) ? path : QString();
-    if (kind.startsWith(QLatin1String("pipe")))
-        return ::mkfifo(name.constData(), 0644) == 0 ? path : QString();
-    if (kind == QLatin1String("null device") || kind == QLatin1String("full device")) {
-        const dev_t device = makedev(1, kind == QLatin1String("null device") ? 3 : 7);
-        return ::mknod(name.constData(), S_IFCHR | 0666, device) == 0 ? path : QString();
-    }
-    if (kind == QLatin1String("full disk") || kind == QLatin1String("read-only disk")) {
-        const QString mount = dir.filePath(QStringLiteral("small"));
-        QDir(dir.path()).mkdir(QStringLiteral("small"));
-        const bool full = kind == QLatin1String("full disk");
-        if (::mount("tmpfs", QFile::encodeName(mount).constData(), "tmpfs", full ? 0 : MS_RDONLY,
-                    "size=64k") != 0)
-            return {};
-        return full ? writeFile(mount + QStringLiteral("/target"), old)
-                    : mount + QStringLiteral("/target");
-    }
-    return {};
-}
-
-mode_t modeOf(const QString &path, bool follow = true) {
-    struct stat st {};
-    const QByteArray name = QFile::encodeName(path);
-    if ((follow ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0)
-        return 0;
-    return st.st_mode;
-}
 
 // Saves values through Save Results As Text File to path, answering Yes to the overwrite
 // question; one report, starting with reason, or none when reason is empty.

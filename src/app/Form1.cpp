@@ -130,8 +130,8 @@ void Form1::createControls() {
     button(PushButton9, "PushButton9", "Clear Results", twipsRect(4080, 7940, 3840, 405));
     button(PushButton11, "PushButton11", "Help", twipsRect(120, 120, 7800, 405));
 
-    ListView1Progress = new ProgressStrip(ListView1);
-    ListView2Progress = new ProgressStrip(ListView2);
+    listView1Progress_ = new ProgressStrip(ListView1);
+    listView2Progress_ = new ProgressStrip(ListView2);
 
     QWidget *order[] = {ListView1,    PushButton1,  PushButton5, PushButton7,
                         PushButton2,  PushButton4,  ListView2,   PushButton6,
@@ -141,10 +141,10 @@ void Form1::createControls() {
 
     resultsModel_->setNewRowsChecked(true);
     listCommands_ = new ListCommands(*this, dialogs_, fileSystem_, *inputModel_, ListView1,
-                                     *ListView1Progress, this);
-    findCommand_ = new FindCommand(*this, *inputModel_, *resultsModel_, *ListView2Progress, this);
+                                     *listView1Progress_, this);
+    findCommand_ = new FindCommand(*this, *inputModel_, *resultsModel_, *listView2Progress_, this);
     resultCommands_ = new ResultCommands(*this, dialogs_, clipboard_, fileSystem_, *resultsModel_,
-                                         *ListView2Progress, this);
+                                         *listView2Progress_, this);
     new InputListDrag(
         ListView1, *inputModel_, *this, [this] { return currentItem(); }, appFolder_, this);
     auto *hover = new HoverPointer(*this, this);
@@ -154,7 +154,7 @@ void Form1::createControls() {
     for (QWidget *list : std::initializer_list<QWidget *>{
              ListView2->viewport(), ListView2->horizontalHeader(), ListView1->horizontalHeader()})
         hover->watch(list, PointerDefault);
-    dropCommands_ = new DropCommands(*this, *inputModel_, ListView1, *ListView1Progress, this);
+    dropCommands_ = new DropCommands(*this, *inputModel_, ListView1, *listView1Progress_, this);
 
     connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
     connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);

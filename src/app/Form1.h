@@ -41,8 +41,8 @@ public:
     QTableView *listView1() const { return ListView1; }
     QTableView *listView2() const { return ListView2; }
     // How far a long command on each list has come.
-    ProgressStrip *listView1Progress() const { return ListView1Progress; }
-    ProgressStrip *listView2Progress() const { return ListView2Progress; }
+    ProgressStrip *listView1Progress() const { return listView1Progress_; }
+    ProgressStrip *listView2Progress() const { return listView2Progress_; }
 
     int mousePointer() const override { return mousePointer_; }
     void setMousePointer(int value) override;
@@ -101,8 +101,8 @@ private:
     TextListModel *resultsModel_ = nullptr;
     QTableView *ListView1 = nullptr;
     QTableView *ListView2 = nullptr;
-    ProgressStrip *ListView1Progress = nullptr;
-    ProgressStrip *ListView2Progress = nullptr;
+    ProgressStrip *listView1Progress_ = nullptr;
+    ProgressStrip *listView2Progress_ = nullptr;
     QPushButton *PushButton1 = nullptr;
     QPushButton *PushButton2 = nullptr;
     QPushButton *PushButton4 = nullptr;

@@ -2,6 +2,7 @@
 
 #include "core/ErrorReport.h"
 #include "core/TimeSlice.h"
+#include "Workers.h"
 
 #include <xxhash.h>
 
@@ -81,9 +82,6 @@ std::uint64_t hashOf(QByteArrayView text, FindHash hash) {
 std::uint32_t partOfHash(std::uint64_t h, std::uint32_t parts) {
     return std::uint32_t(((h >> 32) * parts) >> 32);
 }
-
-// Thrown inside a worker when the search is called off.
-struct Stopped {};
 
 // Below this many items a second thread costs more than it saves.
 constexpr std::uint32_t ThreadedFrom = 100'000;
@@ -302,60 +300,6 @@ int threadsFor(std::uint32_t items, int wanted) {
     return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
-// Runs task(0, pause) to task(count - 1, pause) on threads of their own while the caller
-// keeps taking its turns, telling at each how far the work has come (done()); a task calls
-// pause() now and then. Every way out, a closing window
-// included, first calls the workers off and waits for them: they read the caller's items.
-template <class Task, class Done>
-void runThreaded(size_t count, TimeSlice *slice, const Done &done, const Task &task) {
-    std::atomic<bool> stop{false};
-    std::mutex mutex;
-    std::condition_variable finished;
-    size_t left = count;
-    std::vector<std::exception_ptr> failures(count);
-    std::vector<std::thread> workers;
-    struct CallOff {
-        std::atomic<bool> &stop;
-        std::vector<std::thread> &workers;
-        ~CallOff() {
-            stop = true;
-            for (std::thread &w : workers)
-                if (w.joinable())
-                    w.join();
-        }
-    } callOff{stop, workers};
-
-    for (size_t p = 0; p < count; ++p)
-        workers.emplace_back([&, p] {
-            try {
-                task(p, [&] {
-                    if (stop.load(std::memory_order_relaxed))
-                        throw Stopped{};
-                });
-            } catch (const Stopped &) {
-            } catch (...) {
-                failures[p] = std::current_exception();
-            }
-            const std::lock_guard lock(mutex);
-            --left;
-            finished.notify_all();
-        });
-
-    std::unique_lock lock(mutex);
-    while (left > 0) {
-        finished.wait_for(lock, std::chrono::milliseconds(slice ? 2 : 100));
-        if (slice && slice->due()) {
-            lock.unlock();
-            slice->setStepDone(done());
-            slice->yield();
-            lock.lock();
-        }
-    }
-    lock.unlock();
-    for (const std::exception_ptr &failure : failures)
-        if (failure)
-            std::rethrow_exception(failure);
-}
 } // namespace
 
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
@@ -389,7 +333,7 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
         // the ranges also count what falls into each part, so each index is sized to fit.
         auto hashes = zeroed<std::uint64_t>(n);
         std::vector<std::vector<size_t>> counts(count, std::vector<size_t>(count));
-        runThreaded(count, slice, pairedUpTo, [&](size_t range, const auto &pause) {
+        workers::runThreaded(count, slice, pairedUpTo, [&](size_t range, const auto &pause) {
             const size_t first = size_t(n) * range / count;
             const size_t end = size_t(n) * (range + 1) / count;
             for (size_t i = first; i < end; ++i) {
@@ -410,7 +354,7 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
             parts.push_back(std::make_unique<Part>(items, p, count, hash, expected));
             parts.back()->useHashes(hashes.get());
         }
-        runThreaded(count, slice, pairedUpTo, [&](size_t p, const auto &pause) {
+        workers::runThreaded(count, slice, pairedUpTo, [&](size_t p, const auto &pause) {
             parts[p]->run([&] {
                 paired.fetch_add(PauseItems / 2 / count, std::memory_order_relaxed);
                 pause();

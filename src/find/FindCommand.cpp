@@ -9,7 +9,7 @@
 FindCommand::FindCommand(CommandServices &services, TextListModel &input, TextListModel &results,
                          ProgressStrip &progress, QObject *parent)
     : QObject(parent), services_(services), inputModel_(&input), resultsModel_(&results),
-      ListView2Progress(&progress) {}
+      progressStrip_(&progress) {}
 
 void FindCommand::PushButton4_Click() {
     services_.runCommand(ErrorLocation::PushButton4Click, [&](Trap &t) {
@@ -22,7 +22,7 @@ void FindCommand::PushButton4_Click() {
             // as they are found, so clearing the results meanwhile works as expected.
             t.step(110, [&] {
                 const TextStore items = inputModel_->store();
-                const auto progress = services_.beginProgress(*ListView2Progress);
+                const auto progress = services_.beginProgress(*progressStrip_);
                 progress->total = 2 * items.size();
                 TimeSlice slice(services_.closing(), progress.get());
                 findDuplicates(

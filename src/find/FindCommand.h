@@ -23,6 +23,6 @@ private:
     CommandServices &services_;
     TextListModel *inputModel_;
     TextListModel *resultsModel_;
-    ProgressStrip *ListView2Progress;
+    ProgressStrip *progressStrip_;
     bool busyFlag_ = false;
 };

@@ -47,7 +47,7 @@ bool acceptWithoutMove(QDropEvent *event) {
 DropCommands::DropCommands(CommandServices &services, TextListModel &list, QAbstractItemView *view,
                            ProgressStrip &progress, QObject *parent)
     : QObject(parent), services_(services), inputModel_(&list), ListView1(view),
-      ListView1Progress(&progress) {
+      progressStrip_(&progress) {
     systemFolders_ = makeSystemFolderSystem();
     folderSystem_ = systemFolders_.get();
     ListView1->viewport()->setAcceptDrops(true);
@@ -93,8 +93,7 @@ void DropCommands::ListView1_OLEDragDrop(QDropEvent *event) {
 // No hourglass: the list may be cleared or edited while a large folder is walked.
 void DropCommands::DropPaths(const QStringList &paths) {
     try {
-        const auto progress =
-            services_.beginProgress(*ListView1Progress); // no total: a moving strip
+        const auto progress = services_.beginProgress(*progressStrip_); // no total: a moving strip
         TimeSlice slice(services_.closing(), progress.get());
         AddFolder walk(
             *folderSystem_, &slice,

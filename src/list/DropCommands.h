@@ -37,7 +37,7 @@ private:
     CommandServices &services_;
     TextListModel *inputModel_;
     QAbstractItemView *ListView1;
-    ProgressStrip *ListView1Progress;
+    ProgressStrip *progressStrip_;
     std::unique_ptr<FolderSystem> systemFolders_;
     FolderSystem *folderSystem_ = nullptr;
 };

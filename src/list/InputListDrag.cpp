@@ -32,7 +32,7 @@ bool InputListDrag::eventFilter(QObject *watched, QEvent *event) {
             const auto *move = static_cast<QMouseEvent *>(event);
             ListView1_MouseMove(move->position().toPoint(), qFloor(move->globalPosition().y()));
             // While dragging, the view must not move the selection or scroll on its own.
-            return DragActive;
+            return dragActive_;
         }
         case QEvent::MouseButtonRelease:
             ListView1_MouseUp();
@@ -47,7 +47,7 @@ bool InputListDrag::eventFilter(QObject *watched, QEvent *event) {
 }
 
 void InputListDrag::ListView1_MouseDown() {
-    DragActive = true;
+    dragActive_ = true;
 }
 
 void InputListDrag::ListView1_ItemClick() {
@@ -55,23 +55,23 @@ void InputListDrag::ListView1_ItemClick() {
     // The view's own drag of items stays off; dropped files still arrive.
     view_->setDragEnabled(false);
     const int position = currentItem_();
-    DraggedItem =
+    draggedItem_ =
         position > 0 ? QPersistentModelIndex(list_.index(position - 1)) : QPersistentModelIndex();
 }
 
 void InputListDrag::ListView1_MouseMove(QPoint at, int screenY) {
     window_.hoverPointer(PointerOwner::PointerDefault);
-    if (!DragActive)
+    if (!dragActive_)
         return;
     if (viewport_->rect().contains(at)) {
         const int row = view_->rowAt(at.y());
-        ItemUnderPointer =
+        itemUnderPointer_ =
             row >= 0 ? QPersistentModelIndex(list_.index(row)) : QPersistentModelIndex();
     }
     // An item removed since the click leaves nothing to drag.
-    if (ItemUnderPointer.isValid() && DraggedItem.isValid()) {
-        const int d = DraggedItem.row() + 1;
-        const int h = ItemUnderPointer.row() + 1;
+    if (itemUnderPointer_.isValid() && draggedItem_.isValid()) {
+        const int d = draggedItem_.row() + 1;
+        const int h = itemUnderPointer_.row() + 1;
         const QString dragged = list_.itemText(d);
         const QString under = list_.itemText(h);
         if (under != dragged) {
@@ -84,7 +84,7 @@ void InputListDrag::ListView1_MouseMove(QPoint at, int screenY) {
                                                      QItemSelectionModel::ClearAndSelect |
                                                          QItemSelectionModel::Rows);
             view_->setAutoScroll(autoScroll);
-            DraggedItem = QPersistentModelIndex(list_.index(h - 1));
+            draggedItem_ = QPersistentModelIndex(list_.index(h - 1));
             if (screenY < ScrollUpBelowY) {
                 if (h > 1)
                     view_->scrollTo(list_.index(h - 2));
@@ -94,11 +94,11 @@ void InputListDrag::ListView1_MouseMove(QPoint at, int screenY) {
             }
         }
     }
-    ItemUnderPointer = QPersistentModelIndex();
+    itemUnderPointer_ = QPersistentModelIndex();
 }
 
 void InputListDrag::ListView1_MouseUp() {
-    DragActive = false;
+    dragActive_ = false;
     setListPointer(PointerOwner::PointerArrow);
 }
 

@@ -26,9 +26,9 @@ public:
     InputListDrag(QTableView *view, TextListModel &list, PointerOwner &window,
                   std::function<int()> currentItem, QString appFolder, QObject *parent);
 
-    bool dragActive() const { return DragActive; }
+    bool dragActive() const { return dragActive_; }
     // Position (from 1) of the item holding the dragged text, 0 when none.
-    int draggedItem() const { return DraggedItem.isValid() ? DraggedItem.row() + 1 : 0; }
+    int draggedItem() const { return draggedItem_.isValid() ? draggedItem_.row() + 1 : 0; }
     // The list's own pointer value: 0 until an item is clicked, then 99 or 1.
     int listPointer() const { return listPointer_; }
 
@@ -51,9 +51,9 @@ private:
     std::function<int()> currentItem_;
     QString appFolder_;
 
-    bool DragActive = false;
+    bool dragActive_ = false;
     // Follow their items when others are removed; invalid once their item is gone.
-    QPersistentModelIndex DraggedItem;
-    QPersistentModelIndex ItemUnderPointer;
+    QPersistentModelIndex draggedItem_;
+    QPersistentModelIndex itemUnderPointer_;
     int listPointer_ = PointerOwner::PointerDefault;
 };

@@ -23,7 +23,7 @@ ListCommands::ListCommands(CommandServices &services, Dialogs &dialogs, FileSyst
                            TextListModel &list, QAbstractItemView *view, ProgressStrip &progress,
                            QObject *parent)
     : QObject(parent), services_(services), dialogs_(dialogs), fileSystem_(fileSystem),
-      inputModel_(&list), ListView1(view), ListView1Progress(&progress) {
+      inputModel_(&list), ListView1(view), progressStrip_(&progress) {
     ListView1->installEventFilter(this);
     ListView1->viewport()->installEventFilter(this);
 }
@@ -105,7 +105,7 @@ void ListCommands::PushButton5_Click() {
             return;
         t.step(114, [&] { services_.showBusyPointer(); });
         // The strip counts the bytes of all the chosen files.
-        const auto progress = services_.beginProgress(*ListView1Progress);
+        const auto progress = services_.beginProgress(*progressStrip_);
         for (const QString &part : std::as_const(parts))
             progress->total += QFileInfo(part).size();
         auto read = [&](const QString &path) {

@@ -42,5 +42,5 @@ private:
     FileSystem &fileSystem_;
     TextListModel *inputModel_;
     QAbstractItemView *ListView1;
-    ProgressStrip *ListView1Progress;
+    ProgressStrip *progressStrip_;
 };

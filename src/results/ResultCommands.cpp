@@ -37,7 +37,7 @@ ResultCommands::ResultCommands(CommandServices &services, Dialogs &dialogs, Clip
                                FileSystem &fileSystem, TextListModel &results,
                                ProgressStrip &progress, QObject *parent)
     : QObject(parent), services_(services), dialogs_(dialogs), clipboard_(clipboard),
-      fileSystem_(fileSystem), resultsModel_(&results), ListView2Progress(&progress) {}
+      fileSystem_(fileSystem), resultsModel_(&results), progressStrip_(&progress) {}
 
 void ResultCommands::PushButton6_Click() {
     saveResults(ErrorLocation::PushButton6Click, false);
@@ -78,7 +78,7 @@ void ResultCommands::saveResults(const char *location, bool comma) {
         }) && t.step(118, [&] {
             rows = resultsModel_->store();
         }) && t.step(120, [&] {
-            const auto progress = services_.beginProgress(*ListView2Progress);
+            const auto progress = services_.beginProgress(*progressStrip_);
             progress->total = rows.size();
             TimeSlice slice(services_.closing(), progress.get());
             file->whileWaiting = [&] {
@@ -118,7 +118,7 @@ void ResultCommands::CopyListToClipboard(TextListModel &list) {
     if (list.itemCount() == 0)
         return;
     const StoreTable table(list.store(), list.checks());
-    const auto progress = services_.beginProgress(*ListView2Progress);
+    const auto progress = services_.beginProgress(*progressStrip_);
     progress->total = (table.columnCount() + 1) * table.rowCount();
     TimeSlice slice(services_.closing(), progress.get());
     const QString text = layoutCheckedRows(table, &slice);

@@ -33,5 +33,5 @@ private:
     Clipboard &clipboard_;
     FileSystem &fileSystem_;
     TextListModel *resultsModel_;
-    ProgressStrip *ListView2Progress;
+    ProgressStrip *progressStrip_;
 };
