@@ -18,7 +18,6 @@ inline QByteArray withBom(QStringConverter::Encoding encoding, const QString &te
 }
 
 // A disk that cannot read at or past failAt.
-
 class FailingBuffer : public QBuffer {
 public:
     FailingBuffer(const QByteArray &bytes, qint64 failAt) : failAt_(failAt) {
