@@ -23,16 +23,16 @@ ListCommands::ListCommands(CommandServices &services, Dialogs &dialogs, FileSyst
                            TextListModel &list, QAbstractItemView *view, ProgressStrip &progress,
                            QObject *parent)
     : QObject(parent), services_(services), dialogs_(dialogs), fileSystem_(fileSystem),
-      inputModel_(&list), ListView1(view), progressStrip_(&progress) {
+      inputModel_(&list), ListView1(view), viewport_(view->viewport()), progressStrip_(&progress) {
     ListView1->installEventFilter(this);
-    ListView1->viewport()->installEventFilter(this);
+    viewport_->installEventFilter(this);
 }
 
 bool ListCommands::eventFilter(QObject *watched, QEvent *event) {
-    const bool remove =
-        (watched == ListView1 && event->type() == QEvent::KeyPress &&
-         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) ||
-        (watched == ListView1->viewport() && event->type() == QEvent::MouseButtonDblClick);
+    // The event's type first: the view sends events while it is being destroyed.
+    const bool remove = (event->type() == QEvent::KeyPress && watched == ListView1 &&
+                         static_cast<QKeyEvent *>(event)->key() == Qt::Key_Delete) ||
+                        (event->type() == QEvent::MouseButtonDblClick && watched == viewport_);
     if (remove) {
         try {
             RemoveCurrentItem();

@@ -42,5 +42,7 @@ private:
     FileSystem &fileSystem_;
     TextListModel *inputModel_;
     QAbstractItemView *ListView1;
+    // Kept rather than asked for: the view sends events while it is being destroyed.
+    QWidget *viewport_;
     ProgressStrip *progressStrip_;
 };
