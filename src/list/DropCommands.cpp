@@ -70,8 +70,12 @@ private:
 void Form1::setUpDropTarget() {
     systemFolders_ = makeSystemFolderSystem();
     folderSystem_ = systemFolders_.get();
+    auto *filter = new DropFilter(*this);
     ListView1->viewport()->setAcceptDrops(true);
-    ListView1->viewport()->installEventFilter(new DropFilter(*this));
+    ListView1->viewport()->installEventFilter(filter);
+    // The header and the scroll bars take no drops of their own: theirs come up to the list.
+    ListView1->setAcceptDrops(true);
+    ListView1->installEventFilter(filter);
 }
 
 void Form1::ListView1_OLEDragOver(QDragMoveEvent *event) {
