@@ -45,7 +45,7 @@ MemoryFolderSystem buildTree(QChar separator, const QStringList &entries) {
 class FailingFolders : public MemoryFolderSystem {
 public:
     std::optional<int> attributes(const QString &path) const override {
-        if (path.contains(QLatin1String("boom")) && ++boomReads > 1)
+        if (path.contains(QLatin1String("boom")))
             throw Failure(QStringLiteral("Disk error"));
         return MemoryFolderSystem::attributes(path);
     }
@@ -54,7 +54,6 @@ public:
             throw std::bad_alloc();
         return MemoryFolderSystem::isOpenableFile(path);
     }
-    mutable int boomReads = 0;
 };
 
 QList<QUrl> urlsOf(const QStringList &paths) {

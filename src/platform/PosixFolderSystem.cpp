@@ -86,7 +86,10 @@ std::optional<int> PosixFolderSystem::attributes(const QString &path) const {
     int value = S_ISDIR(st.st_mode) ? Directory : Archive;
     if (lastPart(path).startsWith(QLatin1Char('.')))
         value |= Hidden;
-    if (access(name.constData(), W_OK) != 0)
+    // Root may write anything, so for root only the mode bits tell a read-only file.
+    const bool readOnly = geteuid() == 0 ? (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0
+                                         : access(name.constData(), W_OK) != 0;
+    if (readOnly)
         value |= ReadOnly;
     if (isLink)
         value |= ReparsePoint;
