@@ -4,6 +4,8 @@
 #include "NormalizePath.h"
 #include "platform/FolderSystem.h"
 
+#include <QScopeGuard>
+
 #include <utility>
 
 namespace {
@@ -21,6 +23,7 @@ AddFolder::AddFolder(const FolderSystem &files, TimeSlice *slice, Trap::Reporter
       separator_(files.separator()), pathLimit_(files.pathLimit()) {}
 
 void AddFolder::DropPaths(const QStringList &paths) {
+    const auto release = qScopeGuard([this] { files_.endWalk(); });
     try {
         for (const QString &path : paths) {
             turn();
@@ -59,7 +62,8 @@ void AddFolder::addFolderItems(const QString &dropped) {
             if (name.startsWith(QLatin1Char('~')))
                 continue;
             const QString path = folder + separator_ + name;
-            if (IsOpenableFile(path) && files_.attributes(path) != HiddenFile)
+            // GetFilesInFolder found the file openable; it is not asked twice.
+            if (files_.attributes(path) != HiddenFile)
                 pending_.append(NormalizePath(path, separator_));
         }
     }

@@ -191,14 +191,21 @@ void TextStore::exchange(qsizetype a, qsizetype b) {
     const auto second = size_t(std::max(a, b));
     const bool inBuffer = !(d.ends[first] & AsideFlag) && !(d.ends[second] & AsideFlag);
     if (inBuffer && second == first + 1) {
-        // Neighbours: one rotation of their joint span.
-        const std::uint64_t begin = spanBegin(first);
-        const std::uint64_t middle = d.ends[first];
-        const std::uint64_t end = d.ends[second];
-        std::rotate(d.bytes.begin() + std::ptrdiff_t(begin),
-                    d.bytes.begin() + std::ptrdiff_t(middle),
-                    d.bytes.begin() + std::ptrdiff_t(end));
-        d.ends[first] = begin + (end - middle);
+        // Neighbours trade places in their joint span: the shorter text waits aside while the
+        // longer one moves over.
+        char *begin = d.bytes.data() + spanBegin(first);
+        char *middle = d.bytes.data() + d.ends[first];
+        char *end = d.bytes.data() + d.ends[second];
+        if (middle - begin <= end - middle) {
+            const QByteArray shorter(begin, middle - begin);
+            std::memmove(begin, middle, size_t(end - middle));
+            std::memcpy(end - shorter.size(), shorter.constData(), size_t(shorter.size()));
+        } else {
+            const QByteArray shorter(middle, end - middle);
+            std::memmove(end - (middle - begin), begin, size_t(middle - begin));
+            std::memcpy(begin, shorter.constData(), size_t(shorter.size()));
+        }
+        d.ends[first] = spanBegin(first) + std::uint64_t(end - middle);
         return;
     }
     const QByteArrayView x = bytes(a);
