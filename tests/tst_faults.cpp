@@ -7,6 +7,7 @@
 #include "list/TextListModel.h"
 #include "platform/FolderSystem.h"
 #include "results/ClipboardLayout.h"
+#include "ui/ProgressStrip.h"
 
 #include <QApplication>
 #include <QDir>
@@ -503,6 +504,8 @@ void FaultsTest::dropFaults_data() {
     QTest::newRow("folder vanishes during the walk") << QStringLiteral("vanishes");
     QTest::newRow("200 levels deep") << QStringLiteral("deep");
     QTest::newRow("path over 4096 bytes") << QStringLiteral("long");
+    QTest::newRow("items added during the walk stay out of the folder's")
+        << QStringLiteral("added meanwhile");
 }
 
 void FaultsTest::dropFaults() {
@@ -535,6 +538,32 @@ void FaultsTest::dropFaults() {
         const QStringList items = itemsOf(w.inputList());
         QCOMPARE(items.filter(QStringLiteral("/f0099/")).size(), 0);
         QCOMPARE(items.size(), 1 + 99 * 5);
+    } else if (fault == QLatin1String("added meanwhile")) {
+        const QString tree = makeTree(dir, 400, 5);
+        w.setFolderSystem(folders);
+        QStringList tips; // the list's tooltip while the strip shows
+        connect(&remover, &QTimer::timeout, [&] {
+            h.dialogs.inputs << QStringLiteral("meanwhile");
+            h.button("PushButton1")->click();
+            if (!w.listView1Progress()->isHidden())
+                tips << w.listView1()->viewport()->toolTip();
+        });
+        remover.start(20);
+        drop(w, {tree});
+        remover.stop();
+        h.dialogs.shown.removeIf([](const FakeDialogs::Shown &s) { return s.kind == "input"; });
+        const QStringList items = itemsOf(w.inputList());
+        const auto first = std::find_if(items.cbegin(), items.cend(),
+                                        [](const QString &item) {
+                                            return item.contains(QStringLiteral("/tree/"));
+                                        }) -
+                           items.cbegin();
+        QCOMPARE(items.mid(first, 400 * 5).filter(QStringLiteral("/tree/")).size(), 400 * 5);
+        QVERIFY(items.count(QStringLiteral("meanwhile")) > 1);
+        QVERIFY(!tips.isEmpty());
+        QVERIFY2(tips.constLast().contains(QStringLiteral(" folders looked into, ")),
+                 qPrintable(tips.constLast()));
+        QVERIFY(!w.listView1()->viewport()->toolTip().contains(QStringLiteral("folders")));
     } else {
         // One file on every level; the names make a long path quickly.
         const bool deep = fault == QLatin1String("deep");
@@ -563,6 +592,7 @@ void FaultsTest::dropFaults() {
     }
     QStringList items = itemsOf(w.inputList());
     QCOMPARE(items.takeFirst(), QStringLiteral("old"));
+    items.removeAll(QStringLiteral("meanwhile"));
     if (!expected.isEmpty()) {
         std::sort(items.begin(), items.end());
         std::sort(expected.begin(), expected.end());

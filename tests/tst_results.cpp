@@ -80,6 +80,26 @@ QString makeTarget(const QString &kind, const QTemporaryDir &dir, QByteArray &ol
         writeFile(dir.filePath(QStringLiteral("real")), old);
         return QFile::link(QStringLiteral("real"), path) ? path : QString();
     }
+    if (kind == QLatin1String("hard link")) {
+        const QString other = writeFile(dir.filePath(QStringLiteral("other")), old);
+        return ::link(QFile::encodeName(other).constData(), name.constData()) == 0 ? path
+                                                                                   : QString();
+    }
+    if (kind == QLatin1String("writable file on read-only disk")) {
+        // A file of another disk mounted over one of a read-only disk: the file may be
+        // written, its folder not.
+        const QByteArray real = QFile::encodeName(writeFile(dir.filePath("real"), old));
+        const QByteArray mount = QFile::encodeName(dir.filePath(QStringLiteral("small")));
+        const QByteArray target = mount + "/target";
+        QDir(dir.path()).mkdir(QStringLiteral("small"));
+        if (::mount("tmpfs", mount.constData(), "tmpfs", 0, "size=64k") != 0)
+            return {};
+        writeFile(QFile::decodeName(target), {});
+        if (::mount(nullptr, mount.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0 ||
+            ::mount(real.constData(), target.constData(), nullptr, MS_BIND, nullptr) != 0)
+            return {};
+        return QFile::decodeName(target);
+    }
     if (kind == QLatin1String("folder"))
         return QDir(dir.path()).mkdir(QStringLiteral("target")) ? path : QString();
     if (kind.startsWith(QLatin1String("pipe")))
@@ -294,6 +314,10 @@ void ResultsTest::saveTargets_data() {
         << QStringLiteral("read-only") << QStringLiteral("Permission denied");
     QTest::newRow("writable file keeps its mode") << QStringLiteral("mode 0640") << QString();
     QTest::newRow("link to a file") << QStringLiteral("link") << QString();
+    QTest::newRow("hard link: both names get the new content")
+        << QStringLiteral("hard link") << QString();
+    QTest::newRow("writable file in a folder that may not be written")
+        << QStringLiteral("writable file on read-only disk") << QString();
     QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("Is a directory");
     QTest::newRow("named pipe, no reader")
         << QStringLiteral("pipe") << QStringLiteral("No such device or address");
@@ -321,8 +345,10 @@ void ResultsTest::saveTargets() {
     const QString mounted =
         kind.endsWith(QLatin1String("disk")) ? dir.filePath("small") : QString();
     const auto unmount = qScopeGuard([&] {
-        if (!mounted.isEmpty())
+        if (!mounted.isEmpty()) {
+            ::umount(QFile::encodeName(mounted + QStringLiteral("/target")).constData());
             ::umount(QFile::encodeName(mounted).constData());
+        }
     });
     const mode_t before = modeOf(path, false);
     int reader = -1;
@@ -391,7 +417,9 @@ void ResultsTest::saveTargets() {
                                        : kind == QLatin1String("mode 0640") ? mode_t(0640)
                                                                             : modeOf(path) & 07777);
         QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(),
-                 kind == QLatin1String("link") ? 2 : 1); // no temporary file left behind
+                 kind.endsWith(QLatin1String("link")) ? 2 : 1); // no temporary file left behind
+        if (kind == QLatin1String("hard link"))
+            QCOMPARE(readFile(dir.filePath(QStringLiteral("other"))), QByteArray("a\r\nb\r\n"));
     }
     if (drain.isActive()) {
         drain.stop();
