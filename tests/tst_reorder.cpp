@@ -162,13 +162,13 @@ void ReorderTest::dragPointer() {
     QFile file(path);
     QVERIFY(icon.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(icon) > 0));
     file.close();
-    QCOMPARE(h.drag()->listPointer(), int(Form1::PointerDefault));
+    QCOMPARE(h.drag()->listPointer(), 0); // values, not names: a wrong constant shows
     QTest::mousePress(h.viewport(), Qt::LeftButton, {}, h.at(1));
-    QCOMPARE(h.drag()->listPointer(), int(Form1::PointerCustom));
+    QCOMPARE(h.drag()->listPointer(), 99);
     QCOMPARE(h.viewport()->cursor().shape(), whileDragging);
     QVERIFY(!h.view()->dragEnabled());
     QTest::mouseRelease(h.viewport(), Qt::LeftButton, {}, h.at(1));
-    QCOMPARE(h.drag()->listPointer(), int(Form1::PointerArrow));
+    QCOMPARE(h.drag()->listPointer(), 1);
     QCOMPARE(h.viewport()->cursor().shape(), Qt::ArrowCursor);
     // Read anew on each click: gone now, the next click shows the arrow.
     QFile::remove(path);
