@@ -281,6 +281,8 @@ struct Options {
     long long items = 1'000'000;
     long long fileLines = 1'000'000;
     QString writeList;
+    QList<long long> deepLevels;
+    long long bigItemMB = 0;
 };
 
 bool parseCount(const QString &text, long long &value) {
@@ -299,6 +301,13 @@ bool parseOptions(const QStringList &args, Options &options) {
             if (++i == args.size() || args[i].isEmpty())
                 return false;
             options.writeList = args[i];
+        } else if (args[i] == QLatin1String("--deep")) {
+            if (++i == args.size() || !parseCount(args[i], options.deepLevels.emplaceBack()))
+                return false;
+        } else if (args[i] == QLatin1String("--big-item")) {
+            if (++i == args.size() || !parseCount(args[i], options.bigItemMB) ||
+                options.bigItemMB > 4096)
+                return false;
         } else if (!haveItems && parseCount(args[i], options.items)) {
             haveItems = true;
         } else {

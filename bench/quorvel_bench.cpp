@@ -4,10 +4,18 @@
 //
 // usage: quorvel_bench [N] [--file-lines M]
 //        quorvel_bench --write-list PATH [--file-lines M]
+//        quorvel_bench [--deep LEVELS]... [--big-item MB]
 // Prints one figure a line as "name value unit". Exits with 1 when a command gave a wrong
 // result or showed an unexpected message. --write-list only writes the list file the load is
-// timed on (M lines, CR LF), for comparisons with other tools.
+// timed on (M lines, CR LF), for comparisons with other tools. --deep times only the drop of
+// a chain of LEVELS folders, --big-item only a drag step past an item of MB megabytes.
 #include "BenchSupport.h"
+
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -165,6 +173,34 @@ bool writeDropTree(const QString &root) {
     return true;
 }
 
+// Drops root on the input list as a file manager would and serves the event loop until the
+// list holds expected items (or a minute has passed); returns the seconds taken.
+double dropAndWait(Bench &bench, const QString &root, int expected, StallProbe &probe) {
+    QWidget *viewport = bench.window->listView1()->viewport();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(root)});
+    const QPoint where = viewport->rect().center();
+    QDragEnterEvent enter(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(viewport, &enter);
+    QDropEvent drop(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QElapsedTimer clock;
+    probe.start();
+    clock.start();
+    QCoreApplication::sendEvent(viewport, &drop);
+    while (bench.window->inputList().itemCount() < expected && !clock.hasExpired(60'000))
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+    const double seconds = secondsOf(clock);
+    probe.stop();
+    return seconds;
+}
+
+bool expectItems(const char *what, int items, int expected) {
+    if (items == expected)
+        return true;
+    std::fprintf(stderr, "%s gave %d items from %d files\n", what, items, expected);
+    return false;
+}
+
 // A drop of the tree's folder on the input list, as a file manager would make it.
 bool benchDrop() {
     QTemporaryDir folder;
@@ -175,33 +211,94 @@ bool benchDrop() {
     }
     const int expected = DropFolders * DropFilesPerFolder;
     Bench bench;
-    QWidget *viewport = bench.window->listView1()->viewport();
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(root)});
-    const QPoint where = viewport->rect().center();
-    QDragEnterEvent enter(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(viewport, &enter);
-    QDropEvent drop(where, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     StallProbe probe;
-    QElapsedTimer clock;
-    probe.start();
-    clock.start();
-    QCoreApplication::sendEvent(viewport, &drop);
-    while (bench.window->inputList().itemCount() < expected && !clock.hasExpired(60'000))
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-    const double seconds = secondsOf(clock);
-    probe.stop();
+    figure("drop_folder", dropAndWait(bench, root, expected, probe), "s", 3);
     const int items = bench.window->inputList().itemCount();
-    figure("drop_folder", seconds, "s", 3);
     figure("drop_items", items, "count", 0);
     figure("drop_stall_max", probe.maxMs(), "ms", 1);
     figure("drop_stall_p99", probe.percentileMs(0.99), "ms", 1);
     figure("drop_settle", drainEvents(), "s", 3);
-    bool sound = expectMessages("drop", bench.dialogs.messages, {});
-    if (items != expected) {
-        std::fprintf(stderr, "dropped %d items from %d files\n", items, expected);
-        sound = false;
+    return expectMessages("drop", bench.dialogs.messages, {}) &&
+           expectItems("the drop", items, expected);
+}
+
+// A chain of levels one-letter folders, each holding one file, dropped at its top: the walk
+// looks into every level once.
+bool benchDeepDrop(int levels) {
+    QTemporaryDir folder;
+    const QByteArray top = QFile::encodeName(folder.filePath(QStringLiteral("top")));
+    int fd = ::mkdir(top.constData(), 0755) == 0 ? ::open(top.constData(), O_RDONLY) : -1;
+    for (int level = 0; fd >= 0 && level <= levels; ++level) {
+        ::close(::openat(fd, "x", O_WRONLY | O_CREAT, 0644));
+        const int next = level < levels && ::mkdirat(fd, "d", 0755) == 0
+                             ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY)
+                             : -1;
+        ::close(fd);
+        fd = next;
+        if (level < levels && fd < 0) {
+            std::fprintf(stderr, "cannot write a tree %d levels deep\n", levels);
+            return false;
+        }
     }
+    Bench bench;
+    StallProbe probe;
+    const double seconds = dropAndWait(bench, QFile::decodeName(top), levels + 1, probe);
+    const QByteArray name = "deep_" + QByteArray::number(levels);
+    figure(QByteArray(name + "_walk").constData(), seconds, "s", 3);
+    figure(QByteArray(name + "_stall_max").constData(), probe.maxMs(), "ms", 1);
+    return expectItems("the deep drop", bench.window->inputList().itemCount(), levels + 1);
+}
+
+long rssKiB(const char *field) {
+#ifdef __linux__
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith(field))
+                return line.mid(qsizetype(std::strlen(field))).simplified().split(' ')[0].toLong();
+#endif
+    return 0;
+}
+
+// One drag step that takes a small text past an item of mb megabytes.
+bool benchBigItemDrag(long long mb) {
+    Bench bench;
+    Form1 &w = *bench.window;
+    TextStore items;
+    items.append(QStringLiteral("small"));
+    items.appendBytes(QByteArray(qsizetype(mb) << 20, 'x'));
+    items.append(QStringLiteral("after"));
+    w.inputList().appendItems(items);
+    items.clear();
+    drainEvents();
+    QTableView *view = w.listView1();
+    QWidget *viewport = view->viewport();
+    const QPoint from = view->visualRect(w.inputList().index(0)).center();
+    const QPoint to = view->visualRect(w.inputList().index(1)).center();
+    sendMouse(viewport, QEvent::MouseButtonPress, from, Qt::LeftButton);
+    drainEvents();
+#ifdef __linux__
+    QFile peak(QStringLiteral("/proc/self/clear_refs")); // starts the peak afresh
+    if (peak.open(QIODevice::WriteOnly)) {
+        peak.write("5");
+        peak.close();
+    }
+#endif
+    const long before = rssKiB("VmRSS:");
+    QElapsedTimer clock;
+    clock.start();
+    sendMouse(viewport, QEvent::MouseMove, to, Qt::LeftButton);
+    const double step = secondsOf(clock);
+    const double settle = drainEvents();
+    const long grown = rssKiB("VmHWM:") - before;
+    sendMouse(viewport, QEvent::MouseButtonRelease, to, Qt::NoButton);
+    figure("big_item_drag_step", step * 1e3, "ms", 1);
+    figure("big_item_drag_settle", settle * 1e3, "ms", 1);
+    figure("big_item_drag_memory", double(std::max(grown, 0L)) / 1024.0, "MB", 0);
+    const bool sound = w.inputList().itemText(2) == QLatin1String("small") &&
+                       w.inputList().store().bytes(0).size() == qsizetype(mb) << 20;
+    if (!sound)
+        std::fprintf(stderr, "the drag past the big item gave a wrong list\n");
     return sound;
 }
 
@@ -215,7 +312,8 @@ int main(int argc, char *argv[]) {
     Options options;
     if (!parseOptions(QCoreApplication::arguments(), options)) {
         std::fprintf(stderr,
-                     "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH]"
+                     "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH] [--deep LEVELS]"
+                     " [--big-item MB]"
                      "  (0 <= N, M <= %lld)\n",
                      MaxItems);
         return 2;
@@ -227,9 +325,19 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(options.writeList));
         return 1;
     }
+    if (!options.deepLevels.isEmpty() || options.bigItemMB > 0) {
+        bool sound = true;
+        for (const long long levels : std::as_const(options.deepLevels))
+            sound &= benchDeepDrop(int(levels));
+        if (options.bigItemMB > 0)
+            sound &= benchBigItemDrag(options.bigItemMB);
+        return sound ? 0 : 1;
+    }
     bool sound = benchFind(options);
     sound &= benchLoad(options);
     sound &= benchDrop();
+    sound &= benchDeepDrop(300);
+    sound &= benchDeepDrop(2000);
     figure("peak_rss", double(peakRssKiB()) / 1024.0, "MB", 0);
     return sound ? 0 : 1;
 }

@@ -77,6 +77,7 @@ public:
     }
     QStringList fileNames(const QString &folder) const override { return real_->fileNames(folder); }
     bool isOpenableFile(const QString &path) const override { return real_->isOpenableFile(path); }
+    void endWalk() const override { real_->endWalk(); }
 
 private:
     std::unique_ptr<FolderSystem> real_ = makeSystemFolderSystem();

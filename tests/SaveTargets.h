@@ -25,6 +25,26 @@ inline QString makeTarget(const QString &kind, const QTemporaryDir &dir, QByteAr
         writeFile(dir.filePath(QStringLiteral("real")), old);
         return QFile::link(QStringLiteral("real"), path) ? path : QString();
     }
+    if (kind == QLatin1String("hard link")) {
+        const QString other = writeFile(dir.filePath(QStringLiteral("other")), old);
+        return ::link(QFile::encodeName(other).constData(), name.constData()) == 0 ? path
+                                                                                   : QString();
+    }
+    if (kind == QLatin1String("writable file on read-only disk")) {
+        // A file of another disk mounted over one of a read-only disk: the file may be
+        // written, its folder not.
+        const QByteArray real = QFile::encodeName(writeFile(dir.filePath("real"), old));
+        const QByteArray mount = QFile::encodeName(dir.filePath(QStringLiteral("small")));
+        const QByteArray target = mount + "/target";
+        QDir(dir.path()).mkdir(QStringLiteral("small"));
+        if (::mount("tmpfs", mount.constData(), "tmpfs", 0, "size=64k") != 0)
+            return {};
+        writeFile(QFile::decodeName(target), {});
+        if (::mount(nullptr, mount.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0 ||
+            ::mount(real.constData(), target.constData(), nullptr, MS_BIND, nullptr) != 0)
+            return {};
+        return QFile::decodeName(target);
+    }
     if (kind == QLatin1String("folder"))
         return QDir(dir.path()).mkdir(QStringLiteral("target")) ? path : QString();
     if (kind.startsWith(QLatin1String("pipe")))

@@ -15,6 +15,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -117,14 +118,24 @@ struct Harness {
 };
 
 // Sends a drag over and a release on the input list, as a file manager would; returns
-// whether the view accepted them.
-inline bool dragAndDrop(Form1 &w, QMimeData *data, Qt::DropActions actions = Qt::CopyAction) {
+// whether the view accepted them. over, where given, is the part of the list (a header, a
+// scroll bar) that the drag reaches through the shown window, as a real drag does. entered
+// tells whether the drag over the list was accepted.
+inline bool dragAndDrop(Form1 &w, QMimeData *data, Qt::DropActions actions = Qt::CopyAction,
+                        QWidget *over = nullptr, bool *entered = nullptr) {
     QWidget *viewport = w.listView1()->viewport();
-    const QPoint where = viewport->rect().center();
+    QObject *target = viewport;
+    QPoint where = viewport->rect().center();
+    if (over) {
+        target = w.windowHandle();
+        where = over->mapTo(&w, over->rect().center());
+    }
     QDragEnterEvent enter(where, actions, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(viewport, &enter);
+    QCoreApplication::sendEvent(target, &enter);
+    if (entered)
+        *entered = enter.isAccepted();
     QDropEvent drop(where, actions, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(viewport, &drop);
+    QCoreApplication::sendEvent(target, &drop);
     return enter.isAccepted() && drop.isAccepted() && drop.dropAction() != Qt::MoveAction;
 }
 

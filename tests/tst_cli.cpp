@@ -175,6 +175,19 @@ void CliTest::pipelines_data() {
     QTest::newRow("reader of the output gone")
         << "yes x | head -c 20000000 | \"$F\" --lf | head -c 2; exit ${PIPESTATUS[2]}" << 3
         << QByteArray("x\n") << QByteArray("quorvel-find: standard output: Broken pipe\n");
+    QTest::newRow("--help to a full disk")
+        << "\"$F\" --help >/dev/full" << 3 << QByteArray() << QByteArray();
+    QTest::newRow("--version to a full disk")
+        << "\"$F\" --version >/dev/full" << 3 << QByteArray() << QByteArray();
+    QTest::newRow("reading runs out of memory")
+        << "ulimit -v 400000; head -c 600M /dev/zero | tr '\\0' a | fold -w 1000 | \"$F\"; "
+           "exit ${PIPESTATUS[3]}"
+        << 3 << QByteArray() << QByteArray("quorvel-find: -: Out of memory\n");
+    // Thread stacks as large as the address space allows.
+    QTest::newRow("threads cannot start")
+        << "ulimit -s 4000000; ulimit -v 3000000; seq 200000 | \"$F\"; exit ${PIPESTATUS[1]}" << 3
+        << QByteArray()
+        << QByteArray("quorvel-find: cannot start threads: Resource temporarily unavailable\n");
     // 1024 equal lines of a mebibyte: 512 rows.
     QTest::newRow("1 GB on standard input")
         << "set -o pipefail; head -c 1G /dev/zero | tr '\\0' a | fold -w 1048576 | \"$F\" --lf "
@@ -189,12 +202,16 @@ void CliTest::pipelines() {
     QFETCH(int, status);
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, err);
+#if defined(__SANITIZE_ADDRESS__)
+    if (script.contains(QLatin1String("ulimit -v")))
+        QSKIP("the address sanitizer needs more address space than the limit leaves");
+#endif
     QProcess shell;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("F"), QStringLiteral(QUORVEL_FIND));
     shell.setProcessEnvironment(env);
     shell.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
-    QVERIFY(shell.waitForFinished(300000));
+    QVERIFY(shell.waitForFinished(120000));
     QCOMPARE(shell.readAllStandardError(), err);
     QCOMPARE(shell.readAllStandardOutput(), out);
     QCOMPARE(shell.exitCode(), status);

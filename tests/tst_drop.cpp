@@ -3,13 +3,16 @@
 
 #include "list/AddFolder.h"
 #include "list/TextListModel.h"
+#include "ui/ProgressStrip.h"
 #include "MemoryFolderSystem.h"
 
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
+#include <QHeaderView>
 #include <QMimeData>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -49,7 +52,7 @@ MemoryFolderSystem buildTree(QChar separator, const QStringList &entries) {
 class FailingFolders : public MemoryFolderSystem {
 public:
     std::optional<int> attributes(const QString &path) const override {
-        if (path.contains(QLatin1String("boom")) && ++boomReads > 1)
+        if (path.contains(QLatin1String("boom")))
             throw Failure(QStringLiteral("Disk error"));
         return MemoryFolderSystem::attributes(path);
     }
@@ -58,7 +61,6 @@ public:
             throw std::bad_alloc();
         return MemoryFolderSystem::isOpenableFile(path);
     }
-    mutable int boomReads = 0;
 };
 
 QList<QUrl> urlsOf(const QStringList &paths) {
@@ -89,6 +91,7 @@ private slots:
     void walk();
     void walkFailureIsReported();
     void failedDropKeepsItems();
+    void dropRealTree_data();
     void dropRealTree();
     void refusedDrags_data();
     void refusedDrags();
@@ -125,6 +128,12 @@ void DropTest::walk_data() {
         << slash << L{"f /t/a/x", "f /t/b/y",  "e /t/b 70", "f /t/b/c/w", "f /t/c/z",
                       "f /t/d/v", "e /t/d 76", "f /t/e/u",  "e /t/e 5"}
         << L{"/t"} << L{"/t/a/x", "/t/c/z", "/t/e/u"};
+    QTest::newRow("folder after a removed one looked into")
+        << slash << L{"f /t/a/x", "e /t/a 70", "f /t/b/s/y", "d /t/c", "e /t/c 76", "f /t/d/s/z"}
+        << L{"/t"} << L{"/t/b/s/y", "/t/d/s/z"};
+    QTest::newRow("U+009F subfolder left out, U+00A0 kept")
+        << slash << L{QString::fromUtf8("f /t/a\u009fb/x"), QString::fromUtf8("f /t/c\u00a0d/y")}
+        << L{"/t"} << L{QString::fromUtf8("/t/c\u00a0d/y")};
     QTest::newRow("dropped folder that cannot be listed")
         << slash << L{"f /t/x", "e /t 70"} << L{"/t"} << L{};
     QTest::newRow("odd subfolder names; odd file names listed")
@@ -205,8 +214,31 @@ void DropTest::failedDropKeepsItems() {
     QCOMPARE(itemsOf(h.w().inputList()), QStringList{"/f"});
 }
 
+// Where a drop lands on the input list, reached through the shown window.
+QWidget *partOfList(Form1 &w, const QString &part) {
+    QAbstractItemView *view = w.listView1();
+    if (part == QLatin1String("header"))
+        for (auto *header : view->findChildren<QHeaderView *>())
+            if (!header->isHidden())
+                return header->viewport();
+    if (part == QLatin1String("scroll bar")) {
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        return view->verticalScrollBar();
+    }
+    return part.isEmpty() ? nullptr : view->viewport();
+}
+
+void DropTest::dropRealTree_data() {
+    QTest::addColumn<QString>("part"); // empty: events sent to the rows' area itself
+    QTest::newRow("on the rows") << QString();
+    QTest::newRow("through the window on the rows") << QStringLiteral("rows");
+    QTest::newRow("on the header") << QStringLiteral("header");
+    QTest::newRow("on the scroll bar") << QStringLiteral("scroll bar");
+}
+
 // The real file system through a drop on the view.
 void DropTest::dropRealTree() {
+    QFETCH(QString, part);
     QTemporaryDir dir;
     const QString t = dir.filePath(QStringLiteral("tree"));
     const QByteArray base = QFile::encodeName(dir.path()) + '/';
@@ -221,6 +253,9 @@ void DropTest::dropRealTree() {
         std::fclose(f);
     }
     const QByteArray tree = QFile::encodeName(t);
+    // Hidden but read-only by its mode, for root too: listed.
+    writeFile(t + "/.readonly", {});
+    QCOMPARE(::chmod((tree + "/.readonly").constData(), 0444), 0);
     QCOMPARE(::mkfifo((tree + "/pipe").constData(), 0600), 0);
     QCOMPARE(::symlink(tree.constData(), (tree + "/sub/loop").constData()), 0);
     QCOMPARE(::symlink("b.txt", (tree + "/link.txt").constData()), 0);
@@ -228,13 +263,20 @@ void DropTest::dropRealTree() {
 
     Harness h;
     h.w().inputList().appendItem(QStringLiteral("old"));
+    QWidget *over = partOfList(h.w(), part);
+    if (over) {
+        h.w().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    }
     const QString single = dir.filePath(QStringLiteral("single.txt"));
     QMimeData data;
     data.setUrls(urlsOf({single, t}));
-    QVERIFY(dragAndDrop(h.w(), &data, Qt::CopyAction | Qt::MoveAction));
-    const QStringList expected{
-        QStringLiteral("old"), single,      t + "/A.txt",     t + "/b.txt",
-        t + "/link.txt",       t + "/pipe", t + "/sub/c.txt", t + "/sub/deeper/d.txt"};
+    QVERIFY(dragAndDrop(h.w(), &data, Qt::CopyAction | Qt::MoveAction, over));
+    // The walk waits until the drop has returned to the file manager.
+    QCOMPARE(h.w().inputList().itemCount(), 1);
+    const QStringList expected{QStringLiteral("old"), single,           t + "/.readonly",
+                               t + "/A.txt",          t + "/b.txt",     t + "/link.txt",
+                               t + "/pipe",           t + "/sub/c.txt", t + "/sub/deeper/d.txt"};
     QTRY_COMPARE(itemsOf(h.w().inputList()), expected);
     QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
     QCOMPARE(h.dialogs.shown.size(), 0);
@@ -246,24 +288,40 @@ void DropTest::dropRealTree() {
 
 void DropTest::refusedDrags_data() {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("url"); // "scratch": a folder of the test's own
     QTest::addColumn<int>("actions");
-    QTest::newRow("text") << "/tmp" << QString() << int(Qt::CopyAction);
-    QTest::newRow("remote URL only") << QString() << "https://example.org/a" << int(Qt::CopyAction);
-    QTest::newRow("move only") << QString() << "file:///tmp" << int(Qt::MoveAction);
+    QTest::addColumn<QString>("part");
+    QTest::newRow("text") << "/tmp" << QString() << int(Qt::CopyAction) << QString();
+    QTest::newRow("remote URL only")
+        << QString() << "https://example.org/a" << int(Qt::CopyAction) << QString();
+    QTest::newRow("move only") << QString() << "scratch" << int(Qt::MoveAction) << QString();
+    QTest::newRow("text on the header") << "/tmp" << QString() << int(Qt::CopyAction) << "header";
+    QTest::newRow("move only on the scroll bar")
+        << QString() << "scratch" << int(Qt::MoveAction) << "scroll bar";
 }
 
 void DropTest::refusedDrags() {
     QFETCH(QString, text);
     QFETCH(QString, url);
     QFETCH(int, actions);
+    QFETCH(QString, part);
+    QTemporaryDir scratch;
+    writeFile(scratch.filePath(QStringLiteral("x.txt")), "x");
     QMimeData data;
     if (!text.isEmpty())
         data.setText(text);
     if (!url.isEmpty())
-        data.setUrls({QUrl(url)});
+        data.setUrls(
+            {url == QLatin1String("scratch") ? QUrl::fromLocalFile(scratch.path()) : QUrl(url)});
     Harness h;
-    QVERIFY(!dragAndDrop(h.w(), &data, Qt::DropActions(actions)));
+    QWidget *over = partOfList(h.w(), part);
+    if (over) {
+        h.w().show();
+        QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    }
+    bool entered = true;
+    QVERIFY(!dragAndDrop(h.w(), &data, Qt::DropActions(actions), over, &entered));
+    QVERIFY(!entered); // the no-drop pointer while the drag is over the list
     QTest::qWait(20);
     QCOMPARE(h.w().inputList().itemCount(), 0);
 }
@@ -274,6 +332,8 @@ void DropTest::dropFaults_data() {
     QTest::newRow("folder vanishes during the walk") << QStringLiteral("vanishes");
     QTest::newRow("200 levels deep") << QStringLiteral("deep");
     QTest::newRow("path over 4096 bytes") << QStringLiteral("long");
+    QTest::newRow("items added during the walk stay out of the folder's")
+        << QStringLiteral("added meanwhile");
 }
 
 void DropTest::dropFaults() {
@@ -306,6 +366,32 @@ void DropTest::dropFaults() {
         const QStringList items = itemsOf(w.inputList());
         QCOMPARE(items.filter(QStringLiteral("/f0099/")).size(), 0);
         QCOMPARE(items.size(), 1 + 99 * 5);
+    } else if (fault == QLatin1String("added meanwhile")) {
+        const QString tree = makeTree(dir, 400, 5);
+        w.setFolderSystem(folders);
+        QStringList tips; // the list's tooltip while the strip shows
+        connect(&remover, &QTimer::timeout, [&] {
+            h.dialogs.inputs << QStringLiteral("meanwhile");
+            h.button("PushButton1")->click();
+            if (!w.listView1Progress()->isHidden())
+                tips << w.listView1()->viewport()->toolTip();
+        });
+        remover.start(20);
+        drop(w, {tree});
+        remover.stop();
+        h.dialogs.shown.removeIf([](const FakeDialogs::Shown &s) { return s.kind == "input"; });
+        const QStringList items = itemsOf(w.inputList());
+        const auto first = std::find_if(items.cbegin(), items.cend(),
+                                        [](const QString &item) {
+                                            return item.contains(QStringLiteral("/tree/"));
+                                        }) -
+                           items.cbegin();
+        QCOMPARE(items.mid(first, 400 * 5).filter(QStringLiteral("/tree/")).size(), 400 * 5);
+        QVERIFY(items.count(QStringLiteral("meanwhile")) > 1);
+        QVERIFY(!tips.isEmpty());
+        QVERIFY2(tips.constLast().contains(QStringLiteral(" folders looked into, ")),
+                 qPrintable(tips.constLast()));
+        QVERIFY(!w.listView1()->viewport()->toolTip().contains(QStringLiteral("folders")));
     } else {
         // One file on every level; the names make a long path quickly.
         const bool deep = fault == QLatin1String("deep");
@@ -334,6 +420,7 @@ void DropTest::dropFaults() {
     }
     QStringList items = itemsOf(w.inputList());
     QCOMPARE(items.takeFirst(), QStringLiteral("old"));
+    items.removeAll(QStringLiteral("meanwhile"));
     if (!expected.isEmpty()) {
         std::sort(items.begin(), items.end());
         std::sort(expected.begin(), expected.end());

@@ -269,6 +269,11 @@ void ListTest::storeEdits() {
         } else if (kind < 4) {
             plain.removeAt(i);
             list.removeItem(int(i) + 1);
+        } else if (kind < 6) { // with a neighbour or any other item
+            const qsizetype j = kind == 4 ? std::min(i + 1, plain.size() - 1)
+                                          : random.bounded(int(plain.size()));
+            plain.swapItemsAt(i, j);
+            list.exchangeItems(int(i) + 1, int(j) + 1);
         } else {
             plain[i] = someText();
             list.setText(int(i) + 1, plain[i]);

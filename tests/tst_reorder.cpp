@@ -8,6 +8,8 @@
 #include <QTest>
 
 namespace {
+constexpr int Above = 1000;
+
 // A shown window whose input list holds texts.
 struct DragHarness : Harness {
     explicit DragHarness(const QStringList &texts) {
@@ -93,6 +95,9 @@ void ReorderTest::drag_data() {
     QTest::newRow("row 2 to row 5 in one move")
         << QStringList{"1", "2", "3", "4", "5", "6"} << 2 << QList<int>{5} << Qt::LeftButton
         << QStringList{"1", "5", "3", "4", "2", "6"} << 5 << -1;
+    QTest::newRow("neighbours of other lengths")
+        << QStringList{"a long text", "b", "c"} << 1 << QList<int>{2} << Qt::LeftButton
+        << QStringList{"b", "a long text", "c"} << 2 << -1;
     QTest::newRow("right button drags")
         << abc << 1 << QList<int>{3} << Qt::RightButton << QStringList{"c", "b", "a"} << 3 << -1;
     QTest::newRow("middle button drags")
@@ -155,13 +160,13 @@ void ReorderTest::dragPointer() {
     QFile file(path);
     QVERIFY(icon.isEmpty() || (file.open(QIODevice::WriteOnly) && file.write(icon) > 0));
     file.close();
-    QCOMPARE(h.drag()->listPointer(), int(Form1::PointerDefault));
+    QCOMPARE(h.drag()->listPointer(), 0); // values, not names: a wrong constant shows
     QTest::mousePress(h.viewport(), Qt::LeftButton, {}, h.at(1));
-    QCOMPARE(h.drag()->listPointer(), int(Form1::PointerCustom));
+    QCOMPARE(h.drag()->listPointer(), 99);
     QCOMPARE(h.viewport()->cursor().shape(), whileDragging);
     QVERIFY(!h.view()->dragEnabled());
     QTest::mouseRelease(h.viewport(), Qt::LeftButton, {}, h.at(1));
-    QCOMPARE(h.drag()->listPointer(), int(Form1::PointerArrow));
+    QCOMPARE(h.drag()->listPointer(), 1);
     QCOMPARE(h.viewport()->cursor().shape(), Qt::ArrowCursor);
     // Read anew on each click: gone now, the next click shows the arrow.
     QFile::remove(path);
@@ -204,7 +209,8 @@ void ReorderTest::draggedItemRemoved() {
 }
 
 void ReorderTest::scrolling_data() {
-    QTest::addColumn<int>("top");     // first item shown; 0: scrolled to the end
+    QTest::addColumn<int>("top"); // first item shown; 0: scrolled to the end, -1: one short
+    // A move of Above goes above the list, where no item is.
     QTest::addColumn<int>("press");   // offsets from the first shown item, or from the
     QTest::addColumn<int>("move");    // last one shown whole when negative (-1 is the last)
     QTest::addColumn<int>("screenY"); // where the pointer is for the move
@@ -216,6 +222,8 @@ void ReorderTest::scrolling_data() {
     QTest::newRow("at 365 shows the item below") << 10 << -2 << -1 << 365 << 1;
     QTest::newRow("no item above item 1") << 1 << 1 << 0 << 300 << 0;
     QTest::newRow("no item below the last") << 0 << -2 << -1 << 400 << 0;
+    QTest::newRow("second-last shows the last") << -1 << -2 << -1 << 400 << 1;
+    QTest::newRow("above the list, scrolled: nothing exchanged") << 20 << 1 << Above << 250 << 0;
 }
 
 void ReorderTest::scrolling() {
@@ -229,16 +237,22 @@ void ReorderTest::scrolling() {
         items << QString::number(i);
     DragHarness h(items);
     QScrollBar *bar = h.view()->verticalScrollBar();
-    bar->setValue(top == 0 ? bar->maximum() : top - 1);
+    bar->setValue(top <= 0 ? bar->maximum() + top : top - 1);
+    const int scrolled = bar->value();
     const int first = h.firstVisible();
     const int last = h.lastVisible();
     auto position = [&](int offset) { return offset >= 0 ? first + offset : last + 1 + offset; };
-    h.placeOnScreen(position(move), screenY);
+    const bool above = move == Above;
+    const QPoint to = above ? QPoint(20, -3) : h.at(position(move));
+    h.placeOnScreen(above ? first : position(move), screenY);
     QTest::mousePress(h.viewport(), Qt::LeftButton, {}, h.at(position(press)));
-    QTest::mouseMove(h.viewport(), h.at(position(move)));
-    QTest::mouseRelease(h.viewport(), Qt::LeftButton, {}, h.at(position(move)));
-    QCOMPARE(h.w().inputList().itemText(position(move)), QString::number(position(press)));
-    QCOMPARE(h.firstVisible(), first + shift);
+    QTest::mouseMove(h.viewport(), to);
+    QTest::mouseRelease(h.viewport(), Qt::LeftButton, {}, to);
+    QCOMPARE(h.w().inputList().itemText(above ? position(press) : position(move)),
+             QString::number(position(press)));
+    if (top >= 0) // at the end the last item is shown whole, the first one cut
+        QCOMPARE(h.firstVisible(), first + shift);
+    QCOMPARE(bar->value(), scrolled + shift);
 }
 
 int runReorderTests(int argc, char **argv) {

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>

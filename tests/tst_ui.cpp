@@ -181,10 +181,12 @@ void UiTest::hoverPointer_data() {
     for (const char *button :
          {"PushButton1", "PushButton2", "PushButton4", "PushButton5", "PushButton6", "PushButton7",
           "PushButton9", "PushButton10", "PushButton11", "PushButton12"})
-        QTest::newRow(button) << QString::fromLatin1(button) << int(Form1::PointerCustom);
-    QTest::newRow("background") << QString() << int(Form1::PointerDefault);
-    QTest::newRow("ListView2") << QStringLiteral("ListView2") << int(Form1::PointerDefault);
-    QTest::newRow("ListView1") << QStringLiteral("ListView1") << int(Form1::PointerDefault);
+        QTest::newRow(button) << QString::fromLatin1(button) << 99;
+    QTest::newRow("background") << QString() << 0;
+    QTest::newRow("ListView2") << QStringLiteral("ListView2") << 0;
+    QTest::newRow("ListView1") << QStringLiteral("ListView1") << 0;
+    QTest::newRow("ListView1 header") << QStringLiteral("ListView1 header") << 0;
+    QTest::newRow("ListView2 header") << QStringLiteral("ListView2 header") << 0;
 }
 
 // Real mouse moves without a button: written on every move, never over the hourglass.
@@ -197,22 +199,26 @@ void UiTest::hoverPointer() {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QWidget *target = &w;
     QPoint at(3, 3); // the background, left of Help
-    if (auto *view = w.findChild<QTableView *>(source)) {
+    if (auto *view = w.findChild<QAbstractItemView *>(source.section(QLatin1Char(' '), 0, 0))) {
         target = view->viewport();
+        if (source.endsWith(QLatin1String("header")))
+            for (auto *header : view->findChildren<QHeaderView *>())
+                if (header->isVisible())
+                    target = header->viewport();
         at = target->rect().center();
     } else if (!source.isEmpty()) {
         target = h.button(source.toLatin1().constData());
         at = target->rect().center();
     }
-    for (int before : {int(Form1::PointerArrow), int(Form1::PointerDefault),
-                       int(Form1::PointerCustom), int(Form1::PointerHourglass)}) {
+    // The values themselves: a wrong constant behind a name would pass a table of names.
+    for (int before : {1, 0, 99, 11}) {
         w.setMousePointer(before);
         at += QPoint(1, 0); // a move to a new place each time
         QTest::mouseMove(target, at);
-        QCOMPARE(w.mousePointer(), before == Form1::PointerHourglass ? before : value);
+        QCOMPARE(w.mousePointer(), before == 11 ? before : value);
     }
     // The buttons show the window's pointer.
-    if (value == Form1::PointerCustom)
+    if (value == 99)
         QVERIFY(!target->testAttribute(Qt::WA_SetCursor));
 }
 
@@ -257,11 +263,19 @@ void UiTest::progressStrip_data() {
     QTest::addColumn<int>("kilobytes");
     QTest::addColumn<bool>("shows");
     QTest::addColumn<bool>("closes");
-    QTest::newRow("slow load") << "list" << 4096 << true << false;
-    QTest::newRow("quick load") << "list" << 64 << false << false;
-    QTest::newRow("slow load that fails") << "bad" << 8192 << true << false;
-    QTest::newRow("window closed during a slow load") << "list" << 4096 << true << true;
-    QTest::newRow("two files, the first failing") << "bad list" << 4096 << true << false;
+    QTest::addColumn<QString>("meanwhile"); // "copy": a copy of many results runs inside
+                                            // the load; "grows": the file grows as it is read
+    QTest::newRow("slow load") << "list" << 4096 << true << false << QString();
+    QTest::newRow("quick load") << "list" << 64 << false << false << QString();
+    QTest::newRow("slow load that fails") << "bad" << 8192 << true << false << QString();
+    QTest::newRow("window closed during a slow load")
+        << "list" << 4096 << true << true << QString();
+    QTest::newRow("two files, the first failing")
+        << "bad list" << 4096 << true << false << QString();
+    QTest::newRow("a copy inside a slow load: one strip")
+        << "list" << 4096 << true << false << "copy";
+    QTest::newRow("file growing while read: never past the end")
+        << "grows" << 4096 << true << false << "grows";
 }
 
 // The strip over the input list: only for a load that takes a while, its value never going
@@ -271,6 +285,7 @@ void UiTest::progressStrip() {
     QFETCH(int, kilobytes);
     QFETCH(bool, shows);
     QFETCH(bool, closes);
+    QFETCH(QString, meanwhile);
     QTemporaryDir dir;
     QStringList paths;
     qint64 bytes = 0;
@@ -284,13 +299,31 @@ void UiTest::progressStrip() {
     files.delayMs = 40;
     files.readSize = 256 * 1024;
     files.failingName = QStringLiteral("bad");
+    int growths = 0;
+    if (meanwhile == QLatin1String("grows"))
+        files.onRead = [&] {
+            QFile file(paths[0]);
+            if (++growths <= 8 && file.open(QIODevice::Append))
+                file.write(QByteArray(256 * 1024, 'g') + "\r\n");
+        };
     Harness h(&files);
     Form1 &w = h.w();
     w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
     const ProgressStrip *strip = w.listView1Progress();
     const QRect listGeometry = w.listView1()->geometry();
+    QWidget *listArea = w.listView1()->viewport();
+    if (meanwhile == QLatin1String("copy")) {
+        TextStore rows;
+        for (int i = 0; i < 400000; ++i)
+            rows.append(QStringLiteral("row %1").arg(i));
+        w.resultsList().appendItems(rows);
+    }
     QList<qint64> values;
-    QTimer watch;
+    bool copying = false, copied = false, outerShownDuringCopy = false;
+    QTimer watch, duringCopy;
+    connect(&duringCopy, &QTimer::timeout,
+            [&] { outerShownDuringCopy |= copying && strip->isVisible(); });
     connect(&watch, &QTimer::timeout, [&] {
         if (!strip->isVisible())
             return;
@@ -298,8 +331,17 @@ void UiTest::progressStrip() {
         QVERIFY(!strip->hasFocus());
         QCOMPARE(strip->height(), ProgressStrip::Height);
         QCOMPARE(strip->total(), bytes);
+        QVERIFY(strip->done() <= strip->total());
+        // The mouse goes through the strip to the list.
+        QCOMPARE(QApplication::widgetAt(strip->mapToGlobal(strip->rect().center())), listArea);
         if (closes)
             w.close();
+        if (meanwhile == QLatin1String("copy") && !copied) {
+            copied = copying = true;
+            duringCopy.start(0);
+            h.button("PushButton10")->click();
+            copying = false;
+        }
     });
     watch.start(0);
     h.dialogs.openAnswers << paths;
@@ -311,6 +353,13 @@ void UiTest::progressStrip() {
     QCOMPARE(w.listView1()->geometry(), listGeometry);
     if (shows && !closes && name.endsWith(QLatin1String("list")))
         QCOMPARE(strip->done(), strip->total()); // it reached the end
+    if (meanwhile == QLatin1String("copy")) {
+        QVERIFY(copied);
+        QVERIFY(h.clipboard.text.startsWith(QLatin1String("row 0")));
+        QVERIFY(!outerShownDuringCopy); // only the innermost command's strip shows
+    }
+    if (meanwhile == QLatin1String("grows"))
+        QVERIFY(growths > 8);
 }
 
 QTEST_MAIN(UiTest)

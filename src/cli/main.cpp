@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <system_error>
 
 namespace {
 constexpr int ExitSuccess = 0;
@@ -122,6 +123,10 @@ int main(int argc, char *argv[]) {
                             lf ? "\n" : "\r\n");
         findDuplicates(items, nullptr, [&](const TextStore &rows) { writer.write(rows, nullptr); });
         writer.finish();
+    } catch (const std::system_error &e) {
+        // Only the search's worker threads raise this: memory ran short, not the output.
+        complain(QStringLiteral("cannot start threads"), QString::fromLocal8Bit(e.what()));
+        return ExitWriteFailed;
     } catch (const std::exception &e) {
         complain(QStringLiteral("standard output"), describeFailure(e));
         return ExitWriteFailed;

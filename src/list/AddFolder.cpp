@@ -4,6 +4,8 @@
 #include "NormalizePath.h"
 #include "platform/FolderSystem.h"
 
+#include <QScopeGuard>
+
 #include <utility>
 
 namespace {
@@ -24,12 +26,17 @@ AddFolder::AddFolder(const FolderSystem &files, TimeSlice *slice, Trap::Reporter
       separator_(files.separator()), pathLimit_(files.pathLimit()) {}
 
 void AddFolder::DropPaths(const QStringList &paths) {
+    const auto release = qScopeGuard([this] { files_.endWalk(); });
     try {
         for (const QString &path : paths) {
             turn();
-            if (IsFolder(path))
+            if (IsFolder(path)) {
+                flush();
+                holding_ = true;
                 addFolderItems(path);
-            else
+                holding_ = false;
+                flush();
+            } else
                 pending_.append(path);
         }
     } catch (const Aborted &) {
@@ -58,13 +65,18 @@ void AddFolder::addFolderItems(const QString &dropped) {
             if (name.startsWith(QLatin1Char('~')))
                 continue;
             const QString path = folder + separator_ + name;
-            if (IsOpenableFile(path) && files_.attributes(path) != HiddenFile)
+            // GetFilesInFolder found the file openable; it is not asked twice.
+            if (files_.attributes(path) != HiddenFile)
                 pending_.append(NormalizePath(path, separator_));
         }
     }
 }
 
 void AddFolder::GetSubDirectories2016(FolderList &folders, bool recurse) {
+    walkLevel(folders, recurse);
+}
+
+qsizetype AddFolder::walkLevel(FolderList &folders, bool recurse) {
     Trap t(QString::fromLatin1(ErrorLocation::GetSubDirectories2016), reporter_);
     FolderList children;
     for (qsizetype i = 0; i < folders.size(); ++i) {
@@ -86,9 +98,17 @@ void AddFolder::GetSubDirectories2016(FolderList &folders, bool recurse) {
             // Any other trouble with one folder leaves it in the list, unreported.
         }
     }
+    const qsizetype kept = folders.size();
+    qsizetype found = children.size();
     if (recurse && !children.isEmpty())
-        t.step(150, [&] { GetSubDirectories2016(children, true); });
-    for (const QString &child : std::as_const(children)) {
+        t.step(150, [&] { found = walkLevel(children, true); });
+    for (qsizetype i = 0; i < children.size(); ++i) {
+        const QString &child = children[i];
+        // Folders the deeper levels appended passed this very test there.
+        if (i >= found) {
+            folders << child;
+            continue;
+        }
         t.step(154, [&] {
             if (!IsFolder(child))
                 return;
@@ -97,6 +117,7 @@ void AddFolder::GetSubDirectories2016(FolderList &folders, bool recurse) {
                 folders << child;
         });
     }
+    return kept;
 }
 
 void AddFolder::examine(const QString &folder, FolderList &children) {
@@ -116,10 +137,21 @@ void AddFolder::examine(const QString &folder, FolderList &children) {
     }
 }
 
-bool AddFolder::isHiddenSystemFolder(const QString &folder) const {
-    const int value = files_.attributes(folder).value_or(0);
-    return (value == HiddenSystemFolder || value == HiddenSystemLink) &&
-           !files_.isRootFolder(folder);
+bool AddFolder::isHiddenSystemFolder(const QString &folder) {
+    const int value = folderAttributes(folder).value_or(0);
+    if (value != HiddenSystemFolder && value != HiddenSystemLink)
+        return false;
+    auto root = rootFolders_.constFind(folder);
+    if (root == rootFolders_.cend())
+        root = rootFolders_.insert(folder, files_.isRootFolder(folder));
+    return !*root;
+}
+
+std::optional<int> AddFolder::folderAttributes(const QString &folder) {
+    auto known = attributes_.constFind(folder);
+    if (known == attributes_.cend())
+        known = attributes_.insert(folder, files_.attributes(folder));
+    return *known;
 }
 
 QStringList AddFolder::GetFilesInFolder(QString folder) {
@@ -138,8 +170,8 @@ bool AddFolder::IsOpenableFile(const QString &path) const {
     return files_.isOpenableFile(path);
 }
 
-bool AddFolder::IsFolder(const QString &path) const {
-    return files_.attributes(path).value_or(0) & FolderSystem::Directory;
+bool AddFolder::IsFolder(const QString &path) {
+    return folderAttributes(path).value_or(0) & FolderSystem::Directory;
 }
 
 bool AddFolder::HasOddChars(QStringView name) {
@@ -151,12 +183,14 @@ bool AddFolder::HasOddChars(QStringView name) {
 
 void AddFolder::turn() {
     if (slice_ && slice_->due()) {
-        flush();
+        if (!holding_)
+            flush();
         if (Progress *progress = slice_->progress()) {
-            slice_->setStepDone(filesFound_);
+            const qsizetype found = filesFound_ + pending_.size();
+            slice_->setStepDone(found);
             progress->detail = QStringLiteral("%1 folders looked into, %2 files found")
                                    .arg(foldersSeen_)
-                                   .arg(filesFound_);
+                                   .arg(found);
         }
         slice_->yield();
     }

@@ -52,6 +52,9 @@ DropCommands::DropCommands(CommandServices &services, TextListModel &list, QAbst
     folderSystem_ = systemFolders_.get();
     ListView1->viewport()->setAcceptDrops(true);
     ListView1->viewport()->installEventFilter(this);
+    // The header and the scroll bars take no drops of their own: theirs come up to the list.
+    ListView1->setAcceptDrops(true);
+    ListView1->installEventFilter(this);
 }
 
 DropCommands::~DropCommands() = default;

@@ -72,11 +72,7 @@ void InputListDrag::ListView1_MouseMove(QPoint at, int screenY) {
     if (itemUnderPointer_.isValid() && draggedItem_.isValid()) {
         const int d = draggedItem_.row() + 1;
         const int h = itemUnderPointer_.row() + 1;
-        const QString dragged = list_.itemText(d);
-        const QString under = list_.itemText(h);
-        if (under != dragged) {
-            list_.setText(d, under);
-            list_.setText(h, dragged);
+        if (list_.exchangeItems(d, h)) {
             // Selecting must not scroll: only the rule below does.
             const bool autoScroll = view_->hasAutoScroll();
             view_->setAutoScroll(false);

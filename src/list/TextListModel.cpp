@@ -78,6 +78,19 @@ void TextListModel::setText(int position, const QString &text) {
     emit dataChanged(changed, changed, {Qt::DisplayRole});
 }
 
+bool TextListModel::exchangeItems(int a, int b) {
+    checkPosition(a);
+    checkPosition(b);
+    if (store_.bytes(a - 1) == store_.bytes(b - 1)) // equal texts have equal bytes
+        return false;
+    store_.exchange(a - 1, b - 1);
+    for (const int position : {a, b}) {
+        const QModelIndex changed = index(position - 1);
+        emit dataChanged(changed, changed, {Qt::DisplayRole});
+    }
+    return true;
+}
+
 void TextListModel::removeItem(int position) {
     checkPosition(position);
     beginRemoveRows({}, position - 1, position - 1);

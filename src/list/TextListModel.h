@@ -24,6 +24,9 @@ public:
     int itemCount() const { return int(store_.size()); }
     QString itemText(int position) const;
     void setText(int position, const QString &text);
+    // Exchanges the texts of two items unless they are equal, without decoding them; returns
+    // whether it did.
+    bool exchangeItems(int a, int b);
     void removeItem(int position);
 
     bool isChecked(int position) const;

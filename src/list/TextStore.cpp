@@ -179,8 +179,50 @@ void TextStore::dropAside(std::size_t index) {
 void TextStore::setText(qsizetype index, QStringView text) {
     const QByteArray encoded = encode(text);
     detach();
+    setBytes(size_t(index), encoded);
+}
+
+void TextStore::exchange(qsizetype a, qsizetype b) {
+    if (a == b)
+        return;
+    detach();
     Data &d = *d_;
-    const auto i = size_t(index);
+    const auto first = size_t(std::min(a, b));
+    const auto second = size_t(std::max(a, b));
+    const bool inBuffer = !(d.ends[first] & AsideFlag) && !(d.ends[second] & AsideFlag);
+    if (inBuffer && second == first + 1) {
+        // Neighbours trade places in their joint span: the shorter text waits aside while the
+        // longer one moves over.
+        char *begin = d.bytes.data() + spanBegin(first);
+        char *middle = d.bytes.data() + d.ends[first];
+        char *end = d.bytes.data() + d.ends[second];
+        if (middle - begin <= end - middle) {
+            const QByteArray shorter(begin, middle - begin);
+            std::memmove(begin, middle, size_t(end - middle));
+            std::memcpy(end - shorter.size(), shorter.constData(), size_t(shorter.size()));
+        } else {
+            const QByteArray shorter(middle, end - middle);
+            std::memmove(end - (middle - begin), begin, size_t(middle - begin));
+            std::memcpy(begin, shorter.constData(), size_t(shorter.size()));
+        }
+        d.ends[first] = spanBegin(first) + std::uint64_t(end - middle);
+        return;
+    }
+    const QByteArrayView x = bytes(a);
+    const QByteArrayView y = bytes(b);
+    if (x.size() == y.size()) {
+        // Both views point into this store's own writable buffers.
+        std::swap_ranges(const_cast<char *>(x.data()), const_cast<char *>(x.data() + x.size()),
+                         const_cast<char *>(y.data()));
+        return;
+    }
+    const QByteArray kept = x.toByteArray();
+    setBytes(size_t(a), y.toByteArray());
+    setBytes(size_t(b), kept);
+}
+
+void TextStore::setBytes(std::size_t i, QByteArrayView encoded) {
+    Data &d = *d_;
     const std::uint64_t begin = spanBegin(i);
     const std::uint64_t span = (d.ends[i] & OffsetMask) - begin;
     if (i + 1 == d.ends.size()) {

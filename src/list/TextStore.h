@@ -44,6 +44,9 @@ public:
     // Makes room for append(other), so that it cannot run out of memory.
     void reserveFor(const TextStore &other);
     void setText(qsizetype index, QStringView text);
+    // Exchanges the texts of two items as stored bytes, never decoding them; neighbours in
+    // the buffer trade places without a copy.
+    void exchange(qsizetype a, qsizetype b);
     void remove(qsizetype index);
     void clear();
     // Room for this many more texts and bytes, so a large load does not copy the buffers
@@ -78,6 +81,7 @@ private:
         std::uint64_t unusedBytes = 0; // spans of the buffer held by items kept aside
     };
     QByteArrayView asideText(qsizetype index) const;
+    void setBytes(std::size_t index, QByteArrayView encoded);
     std::uint64_t spanBegin(std::size_t index) const {
         return index == 0 ? 0 : d_->ends[index - 1] & OffsetMask;
     }

@@ -145,6 +145,29 @@ void wrap(QFile &file, int fd, QIODevice::OpenMode mode) {
         throw Failure(deviceReason(file));
     }
 }
+
+// An existing file written over where it stands; it is cut to its new length on commit, so a
+// save that fails before writing leaves it whole.
+class InPlaceFile : public OutputFile {
+public:
+    explicit InPlaceFile(int fd) { wrap(file_, fd, QIODevice::WriteOnly | QIODevice::Unbuffered); }
+    QIODevice &device() override { return file_; }
+    void commit() override {
+        if (::ftruncate(file_.handle(), file_.pos()) != 0 || ::fsync(file_.handle()) != 0)
+            throw Failure(systemReason(errno));
+        file_.close();
+    }
+
+private:
+    QFile file_;
+};
+
+// Whether a replacement can be made beside the file and renamed over it.
+bool folderTakesReplacement(const QString &path) {
+    const QString target = QFileInfo(path).canonicalFilePath(); // where a link leads
+    return ::access(QFile::encodeName(QFileInfo(target).absolutePath()).constData(), W_OK | X_OK) ==
+           0;
+}
 } // namespace
 
 std::unique_ptr<QIODevice> openRegularFile(const QString &path) {
@@ -189,6 +212,10 @@ std::unique_ptr<OutputFile> FileSystem::openForWriting(const QString &path) {
         throw Failure(systemReason(errno));
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
         throw Failure(systemReason(EACCES));
+    // A replacement would leave the file's other names with the old content, and needs a
+    // folder the user may write.
+    if (st.st_nlink > 1 || !folderTakesReplacement(path))
+        return std::make_unique<InPlaceFile>(openNonBlocking(name, O_WRONLY));
     auto saved = openSaved(path);
     // The replacement takes the old file's place with its mode and, where allowed, owner.
     const int fd = static_cast<SavedFile &>(*saved).file().handle();

@@ -50,6 +50,9 @@ public:
     // Whether the file at path can be opened (not a folder, not a dangling link). Never
     // fails.
     virtual bool isOpenableFile(const QString &path) const = 0;
+    // A walk has ended: anything kept open for it is let go, so that a later walk sees
+    // folders moved or replaced meanwhile.
+    virtual void endWalk() const {}
 
     // Paths this long or longer are not walked: Windows' limit where "\" separates, the
     // platform's elsewhere.

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -29,18 +30,21 @@ QString lastPart(const QString &path) {
     return view.mid(view.lastIndexOf(QLatin1Char('/')) + 1).toString();
 }
 
+int folderFailureCode(int error) {
+    return error == EACCES || error == EPERM     ? FolderFailure::PermissionDenied
+           : error == ENOENT || error == ENOTDIR ? FolderFailure::PathNotFound
+                                                 : FolderFailure::Other;
+}
+
 class Dir {
 public:
-    explicit Dir(const QString &folder) {
-        if (folder.contains(QChar(0)))
-            throw FolderFailure(FolderFailure::PathNotFound, QStringLiteral("Path not found"));
-        dir_ = opendir(native(folder).constData());
+    // Takes over fd, an open folder.
+    explicit Dir(int fd) : dir_(fdopendir(fd)) {
         if (!dir_) {
             const int error = errno;
-            const int code = error == EACCES || error == EPERM     ? FolderFailure::PermissionDenied
-                             : error == ENOENT || error == ENOTDIR ? FolderFailure::PathNotFound
-                                                                   : FolderFailure::Other;
-            throw FolderFailure(code, QString::fromLocal8Bit(std::strerror(error)));
+            ::close(fd);
+            throw FolderFailure(folderFailureCode(error),
+                                QString::fromLocal8Bit(std::strerror(error)));
         }
     }
     ~Dir() { closedir(dir_); }
@@ -74,19 +78,69 @@ private:
 };
 } // namespace
 
+PosixFolderSystem::~PosixFolderSystem() {
+    endWalk();
+}
+
+void PosixFolderSystem::endWalk() const {
+    if (heldFolder_ >= 0)
+        ::close(heldFolder_);
+    heldFolder_ = -1;
+    heldPath_.clear();
+}
+
+PosixFolderSystem::Place PosixFolderSystem::place(const QString &path) const {
+    QByteArray full = native(path);
+    qsizetype end = full.size();
+    while (end > 1 && full[end - 1] == '/')
+        --end;
+    const qsizetype slash = full.lastIndexOf('/', end - 1);
+    // The name keeps any final "/", which makes the system follow a link to a folder. A
+    // path too long for the system is refused as a whole, as before.
+    if (heldFolder_ >= 0 && slash > 0 && full.size() < PATH_MAX &&
+        QByteArrayView(full).first(slash) == heldPath_)
+        return {heldFolder_, full.mid(slash + 1)};
+    return {AT_FDCWD, full};
+}
+
+int PosixFolderSystem::openFolder(const QString &folder) const {
+    if (folder.contains(QChar(0)))
+        throw FolderFailure(FolderFailure::PathNotFound, QStringLiteral("Path not found"));
+    const Place at = place(folder);
+    const int fd = ::openat(at.folder, at.name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        throw FolderFailure(folderFailureCode(error), QString::fromLocal8Bit(std::strerror(error)));
+    }
+    const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    endWalk();
+    if (held >= 0) {
+        QByteArray path = native(folder);
+        while (path.size() > 1 && path.endsWith('/'))
+            path.chop(1);
+        heldPath_ = path;
+        heldFolder_ = held;
+    }
+    return fd;
+}
+
 std::optional<int> PosixFolderSystem::attributes(const QString &path) const {
     if (path.contains(QChar(0)))
         return std::nullopt;
-    const QByteArray name = native(path);
+    const Place at = place(path);
+    const char *name = at.name.constData();
     struct stat link, target;
-    if (lstat(name.constData(), &link) != 0)
+    if (fstatat(at.folder, name, &link, AT_SYMLINK_NOFOLLOW) != 0)
         return std::nullopt;
     const bool isLink = S_ISLNK(link.st_mode);
-    const struct stat &st = isLink && stat(name.constData(), &target) == 0 ? target : link;
+    const struct stat &st = isLink && fstatat(at.folder, name, &target, 0) == 0 ? target : link;
     int value = S_ISDIR(st.st_mode) ? Directory : Archive;
     if (lastPart(path).startsWith(QLatin1Char('.')))
         value |= Hidden;
-    if (access(name.constData(), W_OK) != 0)
+    // Root may write anything, so for root only the mode bits tell a read-only file.
+    const bool readOnly = geteuid() == 0 ? (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0
+                                         : faccessat(at.folder, name, W_OK, 0) != 0;
+    if (readOnly)
         value |= ReadOnly;
     if (isLink)
         value |= ReparsePoint;
@@ -94,14 +148,17 @@ std::optional<int> PosixFolderSystem::attributes(const QString &path) const {
 }
 
 bool PosixFolderSystem::isRootFolder(const QString &path) const {
+    if (path.contains(QChar(0)))
+        return false;
+    const Place at = place(path);
     struct stat st, root;
-    return !path.contains(QChar(0)) && stat(native(path).constData(), &st) == 0 &&
-           stat("/", &root) == 0 && st.st_dev == root.st_dev && st.st_ino == root.st_ino;
+    return fstatat(at.folder, at.name.constData(), &st, 0) == 0 && stat("/", &root) == 0 &&
+           st.st_dev == root.st_dev && st.st_ino == root.st_ino;
 }
 
 QStringList PosixFolderSystem::subFolderNames(const QString &folder) const {
     QStringList names;
-    Dir(folder).forEach(false, [&](const char *name, bool isFolder) {
+    Dir(openFolder(folder)).forEach(false, [&](const char *name, bool isFolder) {
         if (!isFolder)
             return;
         if (const std::optional<QString> text = textName(name))
@@ -116,7 +173,7 @@ QStringList PosixFolderSystem::subFolderNames(const QString &folder) const {
 QStringList PosixFolderSystem::fileNames(const QString &folder) const {
     QStringList names;
     // A name without a text form could not be opened again by its text: it is left out.
-    Dir(folder).forEach(true, [&](const char *name, bool isFolder) {
+    Dir(openFolder(folder)).forEach(true, [&](const char *name, bool isFolder) {
         if (!isFolder)
             if (const std::optional<QString> text = textName(name))
                 names << *text;
@@ -128,17 +185,17 @@ QStringList PosixFolderSystem::fileNames(const QString &folder) const {
 bool PosixFolderSystem::isOpenableFile(const QString &path) const {
     if (path.isEmpty() || path.contains(QChar(0)))
         return false;
+    const Place at = place(path);
+    struct stat st;
 #ifdef O_PATH
     // Opens the name only, never the contents: a named pipe or a device is not touched.
-    const int fd = open(native(path).constData(), O_PATH | O_CLOEXEC);
+    const int fd = ::openat(at.folder, at.name.constData(), O_PATH | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat st;
     const bool isFile = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    close(fd);
+    ::close(fd);
     return isFile;
 #else
-    struct stat st;
-    return stat(native(path).constData(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return fstatat(at.folder, at.name.constData(), &st, 0) == 0 && !S_ISDIR(st.st_mode);
 #endif
 }

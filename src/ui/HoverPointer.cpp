@@ -1,5 +1,6 @@
 #include "HoverPointer.h"
 
+#include <QAbstractScrollArea>
 #include <QMouseEvent>
 #include <QWidget>
 
@@ -12,6 +13,9 @@ void HoverPointer::watch(QWidget *control, PointerOwner::MousePointer value) {
     control->setMouseTracking(true);
     control->installEventFilter(this);
     connect(control, &QObject::destroyed, this, [this, control] { values_.remove(control); });
+    // A list's or a header's moves arrive at its inner area.
+    if (auto *area = qobject_cast<QAbstractScrollArea *>(control))
+        watch(area->viewport(), value);
 }
 
 bool HoverPointer::eventFilter(QObject *watched, QEvent *event) {

@@ -15,7 +15,8 @@ public:
     // Watches the window's background (its own area, not its controls) for the default.
     HoverPointer(PointerOwner &owner, QWidget *window);
 
-    // A move over control (not over a child of it) sets value.
+    // A move over control (not over a child of it) sets value; for a list or a header, over
+    // its inner area too.
     void watch(QWidget *control, PointerOwner::MousePointer value);
 
 protected:

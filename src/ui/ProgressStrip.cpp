@@ -4,10 +4,14 @@
 #include <QEvent>
 #include <QPainter>
 
+#include <utility>
+
 ProgressStrip::ProgressStrip(QAbstractScrollArea *list) : QWidget(list) {
     setObjectName(list->objectName() + QStringLiteral("Progress"));
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_NoSystemBackground);
+    // Clicks, drags, drops and hovering go through to the list below.
+    setAttribute(Qt::WA_TransparentForMouseEvents);
     hide();
     list->installEventFilter(this);
     place();
@@ -18,6 +22,22 @@ void ProgressStrip::setProgress(qint64 done, qint64 total) {
     total_ = total;
     phase_ = (phase_ + 4) % 200;
     update();
+}
+
+// The strip takes no mouse, so its words go in the list's own tooltip while it shows.
+void ProgressStrip::setDetail(const QString &detail) {
+    QWidget *inner = static_cast<QAbstractScrollArea *>(parentWidget())->viewport();
+    if (!listHint_)
+        listHint_ = inner->toolTip();
+    inner->setToolTip(detail.isEmpty() ? *listHint_ : *listHint_ + QLatin1Char('\n') + detail);
+}
+
+void ProgressStrip::setVisible(bool visible) {
+    if (!visible && listHint_)
+        static_cast<QAbstractScrollArea *>(parentWidget())
+            ->viewport()
+            ->setToolTip(*std::exchange(listHint_, std::nullopt));
+    QWidget::setVisible(visible);
 }
 
 bool ProgressStrip::eventFilter(QObject *watched, QEvent *event) {

@@ -2,11 +2,13 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class QAbstractScrollArea;
 
 // A slim bar over the bottom edge of a list: how far the command that fills or reads the list
-// has come. It neither moves nor resizes the list, never takes focus, and leaves the rest of
-// the list to the mouse.
+// has come. It neither moves nor resizes the list, never takes focus, and leaves the mouse to
+// the list.
 class ProgressStrip : public QWidget {
     Q_OBJECT
 public:
@@ -18,6 +20,10 @@ public:
     void setProgress(qint64 done, qint64 total);
     qint64 done() const { return done_; }
     qint64 total() const { return total_; }
+    // What a moving strip tells about the work, shown in the list's tooltip until the strip
+    // hides.
+    void setDetail(const QString &detail);
+    void setVisible(bool visible) override;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -28,5 +34,6 @@ private:
 
     qint64 done_ = 0;
     qint64 total_ = 0;
-    int phase_ = 0; // where the moving segment is, advanced on every update
+    std::optional<QString> listHint_; // the list's own tooltip while the strip shows its detail
+    int phase_ = 0;                   // where the moving segment is, advanced on every update
 };

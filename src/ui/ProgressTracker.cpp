@@ -50,6 +50,7 @@ void ProgressTracker::refresh() {
     ProgressStrip &strip = top.strip();
     // A value never goes back, even when work is counted a second way.
     strip.setProgress(top.total > 0 ? std::min(top.done, top.total) : top.done, top.total);
-    strip.setToolTip(top.detail);
     strip.show();
+    if (!top.detail.isEmpty())
+        strip.setDetail(top.detail);
 }
