@@ -3,8 +3,8 @@
 
 #include "list/AddFolder.h"
 #include "list/TextListModel.h"
-#include "ui/ProgressStrip.h"
 #include "MemoryFolderSystem.h"
+#include "ui/ProgressStrip.h"
 
 #include <QDir>
 #include <QDropEvent>

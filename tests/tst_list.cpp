@@ -270,8 +270,8 @@ void ListTest::storeEdits() {
             plain.removeAt(i);
             list.removeItem(int(i) + 1);
         } else if (kind < 6) { // with a neighbour or any other item
-            const qsizetype j = kind == 4 ? std::min(i + 1, plain.size() - 1)
-                                          : random.bounded(int(plain.size()));
+            const qsizetype j =
+                kind == 4 ? std::min(i + 1, plain.size() - 1) : random.bounded(int(plain.size()));
             plain.swapItemsAt(i, j);
             list.exchangeItems(int(i) + 1, int(j) + 1);
         } else {
