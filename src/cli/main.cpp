@@ -144,41 +144,45 @@ private:
 // tell UTF-8 from Windows-1252): what the budget cannot hold waits in a temporary file.
 struct Spooled {
     std::unique_ptr<TemporaryFile> file;
-    QByteArray held;
     std::unique_ptr<QIODevice> device;
     std::optional<Failure> failure; // read after the bytes before it
 };
 Spooled spool(QIODevice &pipe, Collector &list) {
     Spooled result;
+    QByteArray held;
     const qint64 room = list.roomLeft() / 2;
     constexpr qint64 Block = 1 << 20;
     qint64 total = 0;
     for (;;) {
-        const qsizetype at = result.held.size();
-        result.held.resize(at + Block);
-        const qint64 got = pipe.read(result.held.data() + at, Block);
-        result.held.resize(at + std::max<qint64>(got, 0));
+        const qsizetype at = held.size();
+        if (held.capacity() < at + Block)
+            held.reserve(std::max(held.capacity() * 2, at + Block));
+        held.resize(at + Block);
+        const qint64 got = pipe.read(held.data() + at, Block);
+        held.resize(at + std::max<qint64>(got, 0));
         if (got < 0)
             result.failure = Failure(pipe.errorString());
         if (got <= 0)
             break;
         total += got;
         list.readSoFar(total);
-        if (result.held.size() > room) {
+        if (held.size() > room) {
             if (!result.file)
                 result.file = std::make_unique<TemporaryFile>(list.folder());
-            result.file->append(result.held);
-            result.held.clear();
+            result.file->append(held);
+            held.truncate(0);
         }
     }
     if (!result.file) {
-        auto buffer = std::make_unique<QBuffer>(&result.held);
+        auto buffer = std::make_unique<QBuffer>();
+        buffer->setData(held);
+        held = QByteArray();
         buffer->open(QIODevice::ReadOnly);
         result.device = std::move(buffer);
         return result;
     }
-    result.file->append(result.held);
-    result.held = QByteArray();
+    result.file->append(held);
+    held = QByteArray();
     auto file = std::make_unique<QFile>();
     if (::lseek(result.file->handle(), 0, SEEK_SET) != 0 ||
         !file->open(result.file->handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))

@@ -182,7 +182,7 @@ private:
 // copy's record: a copy that finds its partner waiting marks it, as findDuplicates pairs.
 class ValueTable {
 public:
-    explicit ValueTable(std::size_t limit) : limit_(limit) { slots_.resize(1024); }
+    explicit ValueTable(std::size_t limit) : limit_(limit) { slots_.resize(16); }
 
     std::size_t values() const { return used_; }
 
@@ -384,7 +384,7 @@ struct SpillFinder::Impl {
 SpillFinder::SpillFinder(const QString &folder, qint64 budget, qint64 expectedNeed)
     : d_(std::make_unique<Impl>()) {
     d_->folder = folder;
-    d_->budget = std::max<qint64>(budget, 64 << 10);
+    d_->budget = std::max<qint64>(budget, 1024);
     const std::uint32_t parts = d_->partsFor(expectedNeed);
     d_->scatter =
         std::make_unique<Scatter>(folder, parts, 0, bufferFor(qint64(d_->bufferShare()), parts));
