@@ -145,6 +145,9 @@ void CliTest::usage_data() {
     QTest::addColumn<QByteArray>("errStart");
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QByteArray()
                                     << QByteArray("quorvel-find: unknown option --bogus\nusage: ");
+    QTest::newRow("budget too small")
+        << QStringList{"--memory=1K"} << 2 << QByteArray()
+        << QByteArray("quorvel-find: bad size for --memory: 1K (at least 64K)\nusage: ");
     QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("quorvel-find 1.0\n")
                              << QByteArray();
     QTest::newRow("after --, a name") << QStringList{"--", "--lf"} << 1 << QByteArray()

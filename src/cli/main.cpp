@@ -44,8 +44,8 @@ const char Help[] =
     "  --memory SIZE\n"
     "             the memory to work in: bytes, or a number followed by K, M, G or T\n"
     "             (at least 64K); by default half of what the machine, the address-space\n"
-    "             limit and the control group allow. A longer list is split by hash into\n"
-    "             temporary files, with the same output\n"
+    "             limit and the control group allow. A list that needs more is split by\n"
+    "             hash into temporary files; the output stays the same, byte for byte\n"
     "  --temp-dir DIR\n"
     "             where the temporary files go (default $TMPDIR, else /tmp); they have no\n"
     "             name, so none is ever left behind\n"
@@ -116,13 +116,17 @@ public:
             items_.reserveMore(lines, bytes);
     }
     void take(const TextStore &lines) {
+        if (!spill_) {
+            // The finder counts positions in 31 bits: a longer list is spilled too.
+            const qint64 items = items_.size() + lines.size();
+            const qint64 need = inMemoryNeed(items, qint64(items_.textBytes() + lines.textBytes()));
+            if (need > budget_ || items >= std::numeric_limits<std::int32_t>::max())
+                startSpill(need);
+        }
         if (spill_)
-            return spill_->add(lines);
-        items_.append(lines);
-        // The finder counts positions in 31 bits; a longer list is spilled too.
-        if (inMemoryNeed(items_.size(), qint64(items_.textBytes())) > budget_ ||
-            items_.size() >= std::numeric_limits<std::int32_t>::max() / 2)
-            startSpill(inMemoryNeed(items_.size(), qint64(items_.textBytes())));
+            spill_->add(lines);
+        else
+            items_.append(lines);
     }
 
 private:
@@ -258,8 +262,8 @@ int main(int argc, char *argv[]) {
         const QByteArray arg(argv[i]);
         // --memory SIZE or --memory=SIZE, and so for --temp-dir.
         auto value = [&](const char *option) -> std::optional<QByteArray> {
-            if (arg == option && i + 1 < argc)
-                return QByteArray(argv[++i]);
+            if (arg == option)
+                return i + 1 < argc ? QByteArray(argv[++i]) : QByteArray();
             if (arg.startsWith(QByteArray(option) + '='))
                 return arg.mid(qsizetype(std::strlen(option)) + 1);
             return std::nullopt;
@@ -279,6 +283,8 @@ int main(int argc, char *argv[]) {
             if (!memory || *memory < (64 << 10))
                 return usageError("bad size for --memory: %s (at least 64K)", size->constData());
         } else if (const auto dir = value("--temp-dir")) {
+            if (dir->isEmpty())
+                return usageError("--temp-dir needs a folder%s", "");
             folder = QFile::decodeName(*dir);
         } else if (arg == "--help") {
             return printed(Help);

@@ -182,7 +182,10 @@ private:
 // copy's record: a copy that finds its partner waiting marks it, as findDuplicates pairs.
 class ValueTable {
 public:
-    explicit ValueTable(std::size_t limit) : limit_(limit) { slots_.resize(16); }
+    explicit ValueTable(std::size_t limit)
+        : limit_(limit), chunkSize_(std::clamp<std::size_t>(limit / 16 / 8 * 8, 256, MaxChunk)) {
+        slots_.resize(16);
+    }
 
     std::size_t values() const { return used_; }
 
@@ -202,7 +205,7 @@ public:
                 const std::size_t size = EntryHead + (std::size_t(text.size()) + 7) / 8 * 8;
                 if ((used_ + 1) * 4 > slots_.size() * 3 && held() + slots_.size() * 32 > limit_)
                     return false;
-                if (left_ < size && held() + std::max(size, ChunkSize) > limit_)
+                if (left_ < size && held() + std::max(size, chunkSize_) > limit_)
                     return false;
                 Entry *entry = allocate(size);
                 entry->waiting = record + 1;
@@ -234,7 +237,7 @@ private:
         std::uint64_t size;    // the text follows
     };
     static constexpr std::size_t EntryHead = sizeof(Entry);
-    static constexpr std::size_t ChunkSize = std::size_t(256) << 10;
+    static constexpr std::size_t MaxChunk = std::size_t(256) << 10;
     struct Slot {
         std::uint64_t hash = 0;
         Entry *entry = nullptr;
@@ -246,7 +249,7 @@ private:
 
     Entry *allocate(std::size_t size) {
         if (left_ < size) {
-            const std::size_t chunk = std::max(size, ChunkSize);
+            const std::size_t chunk = std::max(size, chunkSize_);
             chunks_.push_back(std::make_unique<std::uint64_t[]>(chunk / 8));
             chunkBytes_ += chunk;
             free_ = reinterpret_cast<char *>(chunks_.back().get());
@@ -273,6 +276,7 @@ private:
     }
 
     std::size_t limit_;
+    std::size_t chunkSize_;
     std::vector<Slot> slots_;
     std::size_t used_ = 0;
     std::vector<std::unique_ptr<std::uint64_t[]>> chunks_;
