@@ -8,17 +8,80 @@
 # usage: bench/compare.sh [LINES] [RUNS]      (defaults: 10000000 lines, 3 runs)
 # The list: LINES lines ending in CR LF, 6 to 30 lowercase letters each, drawn from 0.6 LINES
 # distinct values, seeded (the list the window benchmark loads), in a temporary folder.
+#
+# usage: bench/compare.sh --beyond [LINES] [RUNS]   (defaults: 50000000 lines, 3 runs)
+# Beyond memory: quorvel-find --memory 128M against LC_ALL=C sort -S 128M -T DIR | uniq -d on
+# LINES lines "k<random below 30,000,000>-<line % 7>" (about 12 bytes each, seeded). Checks
+# that the spilled output is byte for byte the in-memory one, and sort's set of values too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/common.sh
 
-lines=${1:-10000000}
+beyond=0
+if [[ ${1:-} == --beyond ]]; then
+    beyond=1
+    shift
+fi
+lines=${1:-$((beyond ? 50000000 : 10000000))}
 runs=${2:-3}
 install_missing time mawk
 [[ -x build/bin/quorvel-find && -x build/bin/quorvel_bench ]] || build_release >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Runs each of the tools in turns, so that a busy moment of the machine does not fall on one
+# tool only; then wall[tool] is its median wall time, rss[tool] its largest peak memory.
+declare -A wall rss
+time_tools() {
+    local run tool
+    for ((run = 1; run <= runs; ++run)); do
+        for tool in "$@"; do
+            /usr/bin/time -f "%e %M" -o "$work/$tool.time" \
+                bash -c "${tool}_cmd \"\$1\"" _ "$list" >"$work/$tool.out"
+            cat "$work/$tool.time" >>"$work/$tool.times"
+        done
+    done
+    for tool in "$@"; do
+        wall[$tool]=$(cut -d' ' -f1 "$work/$tool.times" | median)
+        rss[$tool]=$(cut -d' ' -f2 "$work/$tool.times" | sort -n | tail -1)
+    done
+}
+
+if ((beyond)); then
+    list=$work/beyond.txt
+    mawk -v n="$lines" 'BEGIN { srand(1); for (i = 0; i < n; ++i) printf "k%d-%d\n", int(rand() * 30000000), i % 7 }' >"$list"
+    size=$(stat -c %s "$list")
+    mkdir "$work/spill" "$work/sorting"
+    export SPILL=$work/spill SORTING=$work/sorting
+    spill_cmd() { build/bin/quorvel-find --lf --memory 128M --temp-dir "$SPILL" "$1"; }
+    sort_cmd() { LC_ALL=C sort -S 128M -T "$SORTING" "$1" | uniq -d; }
+    export -f spill_cmd sort_cmd
+    time_tools spill sort
+    build/bin/quorvel-find --lf "$list" >"$work/memory.out"
+
+    printf 'list: %d lines, %d bytes, %d runs each, %d cores\n\n' "$lines" "$size" "$runs" "$(nproc)"
+    printf '%-40s %12s %14s\n' tool "median wall" "peak memory"
+    awk -v w="${wall[spill]}" -v m="${rss[spill]}" 'BEGIN { printf "%-40s %10.2f s %11.0f MB\n", "quorvel-find --memory 128M", w, m / 1024 }'
+    awk -v w="${wall[sort]}" -v m="${rss[sort]}" 'BEGIN { printf "%-40s %10.2f s %11.0f MB\n", "LC_ALL=C sort -S 128M -T DIR | uniq -d", w, m / 1024 }'
+    echo
+    awk -v f="${wall[spill]}" -v s="${wall[sort]}" -v r="${rss[spill]}" \
+        'function verdict(ok) { return ok ? "ok" : "MISSED" }
+        BEGIN {
+            printf "quorvel-find / sort | uniq -d, wall: %.3f (at most 0.5: %s)\n", f / s, verdict(f / s <= 0.5)
+            printf "quorvel-find peak memory:           %.0f MB (under 200 MB: %s)\n", r / 1024, verdict(r < 200 * 1024)
+        }'
+    LC_ALL=C sort -u "$work/memory.out" >"$work/memory.set"
+    if cmp -s "$work/spill.out" "$work/memory.out" && cmp -s "$work/memory.set" "$work/sort.out"; then
+        echo "agreement: the spilled output is the in-memory one byte for byte" \
+            "($(wc -l <"$work/memory.out") rows); sort | uniq -d gives the same $(wc -l <"$work/sort.out") values"
+    else
+        echo "DISAGREEMENT: spilled and in-memory output or sort's values differ"
+        exit 1
+    fi
+    exit 0
+fi
 list=$work/list.txt
 QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$work build/bin/quorvel_bench --write-list "$list" \
     --file-lines "$lines" 2>/dev/null
@@ -32,21 +95,7 @@ tools=(find sort mawk)
 declare -A label=([find]="quorvel-find" [sort]="LC_ALL=C sort | uniq -d"
                   [mawk]="mawk 'c[\$0]++%2==1'")
 
-# Runs in turns, so that a busy moment of the machine does not fall on one tool only.
-for ((run = 1; run <= runs; ++run)); do
-    for tool in "${tools[@]}"; do
-        /usr/bin/time -f "%e %M" -o "$work/$tool.time" \
-            bash -c "${tool}_cmd \"\$1\"" _ "$list" >"$work/$tool.out"
-        cat "$work/$tool.time" >>"$work/$tool.times"
-    done
-done
-
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-declare -A wall rss
-for tool in "${tools[@]}"; do
-    wall[$tool]=$(cut -d' ' -f1 "$work/$tool.times" | median)
-    rss[$tool]=$(cut -d' ' -f2 "$work/$tool.times" | sort -n | tail -1)
-done
+time_tools "${tools[@]}"
 
 printf 'list: %d lines, %d bytes, %d runs each, %d cores\n\n' "$lines" "$size" "$runs" "$(nproc)"
 printf '%-26s %12s %14s %10s\n' tool "median wall" "peak memory" "/ file"

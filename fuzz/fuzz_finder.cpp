@@ -1,7 +1,10 @@
-// The finder against the literal pairwise scan: same rows in the same order.
+// The finder against the literal pairwise scan: same rows in the same order; and the spill,
+// with a budget so small that partitions split again level after level.
 #include "FuzzInput.h"
 
 #include "find/DuplicateFinder.h"
+#include "find/SpillFile.h"
+#include "find/SpillFinder.h"
 
 #include <QStringList>
 
@@ -49,7 +52,22 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
                 found << rows.text(i);
         },
         [&](qsizetype rows, qsizetype) { announcedRows = rows; });
-    FUZZ_CHECK(found == pairwise(items));
+    const QStringList expected = pairwise(items);
+    FUZZ_CHECK(found == expected);
     FUZZ_CHECK(found.isEmpty() || announcedRows == found.size());
+
+    SpillFinder spill(defaultTemporaryFolder(), qint64(1024 + size % 2048), 0);
+    for (qsizetype i = 0; i < store.size(); i += 7) { // in batches, as lines are read
+        TextStore batch;
+        for (qsizetype k = i; k < std::min(i + 7, store.size()); ++k)
+            batch.appendBytes(store.bytes(k));
+        spill.add(batch);
+    }
+    QStringList spilled;
+    spill.finish([&](const TextStore &rows) {
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            spilled << rows.text(i);
+    });
+    FUZZ_CHECK(spilled == expected);
     return 0;
 }

@@ -2,10 +2,13 @@
 
 #include "list/TextListModel.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStringEncoder>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 const QString Missing = QStringLiteral("<missing>");
@@ -32,11 +35,17 @@ struct Run {
     QByteArray out, err;
 };
 
-Run runFind(const QStringList &args, const QByteArray &input = {}, const QString &outFile = {}) {
+// wrapper: a command that runs quorvel-find, given as its last arguments, after setting up.
+Run runFind(const QStringList &args, const QByteArray &input = {}, const QString &outFile = {},
+            const QStringList &wrapper = {}) {
     QProcess process;
     if (!outFile.isEmpty())
         process.setStandardOutputFile(outFile);
-    process.start(QStringLiteral(QUORVEL_FIND), args);
+    if (wrapper.isEmpty())
+        process.start(QStringLiteral(QUORVEL_FIND), args);
+    else
+        process.start(wrapper[0],
+                      wrapper.mid(1) + QStringList{QStringLiteral(QUORVEL_FIND)} + args);
     process.write(input);
     process.closeWriteChannel();
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
@@ -70,6 +79,8 @@ private slots:
     void usage_data();
     void usage();
     void fullDisk();
+    void spill_data();
+    void spill();
     void pipelines_data();
     void pipelines();
 };
@@ -134,6 +145,9 @@ void CliTest::usage_data() {
     QTest::addColumn<QByteArray>("errStart");
     QTest::newRow("unknown option") << QStringList{"--bogus"} << 2 << QByteArray()
                                     << QByteArray("quorvel-find: unknown option --bogus\nusage: ");
+    QTest::newRow("budget too small")
+        << QStringList{"--memory=1K"} << 2 << QByteArray()
+        << QByteArray("quorvel-find: bad size for --memory: 1K (at least 64K)\nusage: ");
     QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("quorvel-find 1.0\n")
                              << QByteArray();
     QTest::newRow("after --, a name") << QStringList{"--", "--lf"} << 1 << QByteArray()
@@ -164,6 +178,129 @@ void CliTest::fullDisk() {
     QCOMPARE(run.err, QByteArray("quorvel-find: standard output: No space left on device\n"));
 }
 
+// count lines from distinct values, line ends taken in turn.
+QByteArray numbered(int count, int distinct, const QList<QByteArray> &ends,
+                    const char *prefix = "v") {
+    QByteArray list;
+    for (int i = 0; i < count; ++i)
+        list += prefix + QByteArray::number(qint64(i) * 7919 % distinct) + ends[i % ends.size()];
+    return list;
+}
+
+void CliTest::spill_data() {
+    QTest::addColumn<QList<QByteArray>>("lists"); // the first through standard input
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("temp"); // how the temporary folder fails, if it does
+    QTest::addColumn<QByteArray>("err");
+    const QList<QByteArray> lf = {"\n"};
+    const QByteArray anyEnd = numbered(150000, 40000, {"\r\n", "\n", "\r"});
+    QByteArray blanks;
+    for (int i = 0; i < 150000; ++i)
+        blanks += (i % 3 == 0   ? QByteArray()
+                   : i % 3 == 1 ? "  "
+                                : "b" + QByteArray::number(i % 997)) +
+                  "\r\n";
+    const QByteArray huge = QByteArray(3 << 20, 'h') + "\n";
+    const QByteArray none;
+    QTest::newRow("CR, LF, CR LF") << QList{anyEnd} << QStringList{} << QString() << none;
+    QTest::newRow("encodings")
+        << QList{QByteArray("\xEF\xBB\xBF") + numbered(40000, 9000, lf, "\xE2\x82\xAC"),
+                 utf16(QString::fromUtf8(numbered(40000, 9000, {"\r\n"}, "\xC3\xA9"))),
+                 numbered(40000, 9000, {"\r\n"}, "caf\xE9"), numbered(40000, 9000, lf, "\xC3\xA9")}
+        << QStringList{} << QString() << none;
+    QTest::newRow("blank lines") << QList{blanks} << QStringList{"--lf"} << QString() << none;
+    QTest::newRow("one huge line") << QList{numbered(30000, 9000, lf) + huge, huge + huge}
+                                   << QStringList{} << QString() << none;
+    QTest::newRow("all equal") << QList{QByteArray("same\n").repeated(200000)} << QStringList{}
+                               << QString() << none;
+    QTest::newRow("all distinct") << QList{numbered(100000, 100000, lf)} << QStringList{}
+                                  << QString() << none;
+    QTest::newRow("comma") << QList{anyEnd, blanks} << QStringList{"--comma"} << QString() << none;
+    QTest::newRow("temporary folder full")
+        << QList{anyEnd} << QStringList{} << "size=64k" << QByteArray("No space left on device");
+    QTest::newRow("temporary folder read-only")
+        << QList{anyEnd} << QStringList{} << "ro" << QByteArray("Read-only file system");
+    QTest::newRow("temporary folder missing")
+        << QList{anyEnd} << QStringList{} << "missing" << QByteArray("No such file or directory");
+    QTest::newRow("ended mid-spill")
+        << QList{anyEnd + anyEnd} << QStringList{} << "SIGTERM" << none;
+}
+
+// Beyond its memory budget quorvel-find writes what it writes within it, to the byte, and
+// leaves nothing in the temporary folder.
+void CliTest::spill() {
+    QFETCH(QList<QByteArray>, lists);
+    QFETCH(QStringList, options);
+    QFETCH(QString, temp);
+    QFETCH(QByteArray, err);
+    QTemporaryDir dir, tempDir;
+    QStringList args = options << QStringLiteral("-");
+    for (qsizetype i = 1; i < lists.size(); ++i) {
+        QFile file(dir.filePath(QString::number(i)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(lists[i]);
+        args << file.fileName();
+    }
+    const QString folder =
+        temp == QLatin1String("missing") ? tempDir.filePath("gone") : tempDir.path();
+    args << QStringLiteral("--temp-dir") << folder << QStringLiteral("--memory");
+
+    if (temp == QLatin1String("SIGTERM")) {
+        // Killed while its spill files are open: they were never to be seen, nor are they now.
+        QProcess process;
+        process.start(QStringLiteral(QUORVEL_FIND), args << QStringLiteral("64K"));
+        process.write(lists[0]);
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(process.processId());
+        auto spilling = [&] {
+            for (const QString &fd : QDir(fds).entryList(QDir::AllEntries | QDir::System)) {
+                char target[4096];
+                const QByteArray link = QFile::encodeName(fds + '/' + fd);
+                const ssize_t size = readlink(link.constData(), target, sizeof target);
+                if (size > 0 && QFile::decodeName(QByteArray(target, size))
+                                    .startsWith(folder + QLatin1Char('/')))
+                    return true;
+            }
+            return false;
+        };
+        QTRY_VERIFY(spilling());
+        QVERIFY(QDir(folder).isEmpty());
+        process.terminate();
+        QVERIFY(process.waitForFinished());
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+        QVERIFY(QDir(folder).isEmpty());
+        return;
+    }
+    if (!err.isEmpty()) {
+        QStringList wrapper;
+        if (temp != QLatin1String("missing"))
+            wrapper =
+                QStringList{"unshare",
+                            "-rm",
+                            "bash",
+                            "-c",
+                            "mount -t tmpfs -o " + temp + " tmpfs \"$0\" || exit 99; exec \"$@\"",
+                            folder};
+        const Run run = runFind(args << QStringLiteral("64K"), lists[0], {}, wrapper);
+        if (run.status == 99)
+            QSKIP("no tmpfs can be mounted here");
+        QCOMPARE(run.err, "quorvel-find: " + QFile::encodeName(folder) + ": " + err + "\n");
+        QCOMPARE(run.status, 3);
+        QCOMPARE(run.out, QByteArray());
+        return;
+    }
+
+    const Run inMemory = runFind(args.mid(0, args.size() - 3), lists[0]);
+    QCOMPARE(inMemory.status, 0);
+    // Spilled, then split again and again.
+    for (const char *budget : {"1M", "64K"}) {
+        const Run run = runFind(QStringList(args) << QString::fromLatin1(budget), lists[0]);
+        QCOMPARE(run.err, QByteArray());
+        QCOMPARE(run.status, 0);
+        QVERIFY(run.out == inMemory.out);
+        QVERIFY(QDir(folder).isEmpty());
+    }
+}
+
 void CliTest::pipelines_data() {
     QTest::addColumn<QString>("script"); // $F is quorvel-find
     QTest::addColumn<int>("status");
@@ -179,8 +316,10 @@ void CliTest::pipelines_data() {
         << "\"$F\" --help >/dev/full" << 3 << QByteArray() << QByteArray();
     QTest::newRow("--version to a full disk")
         << "\"$F\" --version >/dev/full" << 3 << QByteArray() << QByteArray();
+    // A budget above the address-space limit: reading runs out before it spills.
     QTest::newRow("reading runs out of memory")
-        << "ulimit -v 400000; head -c 600M /dev/zero | tr '\\0' a | fold -w 1000 | \"$F\"; "
+        << "ulimit -v 400000; head -c 600M /dev/zero | tr '\\0' a | fold -w 1000 | "
+           "\"$F\" --memory 2G; "
            "exit ${PIPESTATUS[3]}"
         << 3 << QByteArray() << QByteArray("quorvel-find: -: Out of memory\n");
     // Thread stacks as large as the address space allows.
