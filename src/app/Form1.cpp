@@ -6,13 +6,13 @@
 #include "platform/FileSystem.h"
 #include "platform/FolderSystem.h"
 #include "Shared.h"
+#include "SupportFiles.h"
 #include "ui/CursorFile.h"
 #include "ui/HoverPointer.h"
 #include "ui/ProgressStrip.h"
 #include "ui/Skin.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -167,7 +167,8 @@ void Form1::Form_Load() {
         t.step(100, [&] { ApplySkin(); });
         QString pointerPath;
         if (t.test(104, [&] {
-                pointerPath = QDir(appFolder_).filePath(QStringLiteral("HAND-M.CUR"));
+                pointerPath =
+                    findSupportFile(supportFolders(appFolder_), QStringLiteral("HAND-M.CUR"));
                 return fileSystem_.fileExists(pointerPath);
             }))
             t.step(106, [&] { customPointer_ = loadCursorFile(pointerPath); });
