@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the program's icon (quorvel.png), its hand pointer (HAND-M.CUR) and its drag pointer
-(drag.ico).
+"""Draws the program's icon (quorvel.png, and quorvel-48.png and quorvel-256.png for the
+desktop's icon theme), its hand pointer (HAND-M.CUR) and its drag pointer (drag.ico).
 
 Standard library only. Run from this folder; the outputs are checked in.
 """
@@ -151,7 +151,27 @@ def icon_pixels(size=64):
     return pixels
 
 
+def resampled(pixels, size):
+    """The picture at size x size: each output pixel averages the source pixels it covers
+    (sampled 4 x 4, colours weighted by alpha), so pixel edges stay crisp at whole multiples."""
+    source = len(pixels)
+    out = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            r = g = b = a = 0
+            for sy in range(4):
+                for sx in range(4):
+                    pr, pg, pb, pa = pixels[(y * 4 + sy) * source // (size * 4)][(x * 4 + sx) * source // (size * 4)]
+                    r, g, b, a = r + pr * pa, g + pg * pa, b + pb * pa, a + pa
+            row.append((r // a, g // a, b // a, a // 16) if a else (0, 0, 0, 0))
+        out.append(row)
+    return out
+
+
 if __name__ == "__main__":
     write_cur("HAND-M.CUR", hand_pixels(), HOT_SPOT)
     write_png("quorvel.png", icon_pixels())
+    for size in (48, 256):
+        write_png(f"quorvel-{size}.png", resampled(icon_pixels(), size))
     write_cur("drag.ico", drag_pixels(), (1, 32), kind=1)

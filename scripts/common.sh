@@ -1,7 +1,11 @@
-# Shared by ./run and ./test.
+# Shared by ./run, ./test and ./package.
 
 # What building and testing need.
 BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev libxxhash-dev fonts-liberation)
+# What the tests need besides: validators of the desktop entry, AppStream data and manual pages.
+TEST_PACKAGES=(desktop-file-utils appstream man-db groff-base)
+# What ./package needs besides: dpkg-shlibdeps, the file type check CPack's use of it makes, lintian.
+PACKAGE_PACKAGES=(dpkg-dev file lintian)
 
 # Installs the Debian packages that are not installed yet.
 install_missing() {

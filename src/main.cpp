@@ -7,6 +7,10 @@
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
+    // The user's configuration folder is named after the program, whatever the file's name;
+    // the desktop entry's name lets the desktop match the window to its entry and icon.
+    QApplication::setApplicationName(QStringLiteral("quorvel"));
+    QApplication::setDesktopFileName(QStringLiteral(QUORVEL_APP_ID));
     QtDialogs dialogs;
     QtClipboard clipboard;
     FileSystem fileSystem;

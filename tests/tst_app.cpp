@@ -3,13 +3,17 @@
 #include "core/ErrorReport.h"
 #include "core/Shared.h"
 #include "list/TextListModel.h"
+#include "platform/SupportFiles.h"
+#include "ui/SkinEngine.h"
 
 #include "platform/QtDialogs.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
@@ -32,6 +36,8 @@ private slots:
     void applicationTitle();
     void displayLineBreaks();
     void help();
+    void supportFiles_data();
+    void supportFiles();
     void startUpPointerFile_data();
     void startUpPointerFile();
     void pointerValues();
@@ -231,6 +237,55 @@ void AppTest::help() {
     QCOMPARE(box.title, QStringLiteral("Quorvel"));
     QCOMPARE(box.buttons, Dialogs::Buttons::Ok);
     QCOMPARE(box.icon, Dialogs::Icon::None);
+}
+
+void AppTest::supportFiles_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("holders"); // which of bin, config and share hold the file
+    QTest::addColumn<QString>("used");        // whose copy is used
+    const QString hand = QStringLiteral("HAND-M.CUR");
+    const QString skin = QStringLiteral("x/o.cjs");
+    QTest::newRow("beside the executable") << hand << QStringList{"bin"} << "bin";
+    QTest::newRow("installed") << hand << QStringList{"share"} << "share";
+    QTest::newRow("beside comes first") << hand << QStringList{"bin", "share"} << "bin";
+    QTest::newRow("nowhere") << hand << QStringList{} << "bin";
+    QTest::newRow("pointer in config")
+        << QStringLiteral("drag.ico") << QStringList{"config"} << "bin";
+    QTest::newRow("skin in config") << skin << QStringList{"config"} << "config";
+    QTest::newRow("config skin before installed")
+        << skin << QStringList{"config", "share"} << "config";
+    QTest::newRow("skin beside comes first") << skin << QStringList{"bin", "config"} << "bin";
+    QTest::newRow("skin installed") << skin << QStringList{"share"} << "share";
+}
+
+// Where the window looks for each support file, with the executable in root/bin.
+void AppTest::supportFiles() {
+    QFETCH(QString, name);
+    QFETCH(QStringList, holders);
+    QFETCH(QString, used);
+    QTemporaryDir root;
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root.filePath(QStringLiteral("config"))));
+    const QMap<QString, QString> folders{
+        {"bin", root.filePath(QStringLiteral("bin"))},
+        {"share", root.filePath(QStringLiteral("share/quorvel"))},
+        {"config", root.filePath(QStringLiteral("config/") + QCoreApplication::applicationName())}};
+    for (const QString &holder : holders) {
+        const QString path = QDir(folders[holder]).filePath(name);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QString bin = folders["bin"];
+    const QString found = name == QLatin1String("x/o.cjs")
+                              ? listedSkinFile(bin).value_or(QString())
+                              : findSupportFile(supportFolders(bin), name);
+    if (oldConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+    QCOMPARE(found,
+             holders.isEmpty() ? QDir(bin).filePath(name) : QDir(folders[used]).filePath(name));
 }
 
 void AppTest::startUpPointerFile_data() {

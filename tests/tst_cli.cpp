@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStringEncoder>
 #include <QTest>
 
@@ -83,6 +84,7 @@ private slots:
     void spill();
     void pipelines_data();
     void pipelines();
+    void manualPageOptions();
 };
 
 void CliTest::sameBytesAsWindow_data() {
@@ -354,6 +356,28 @@ void CliTest::pipelines() {
     QCOMPARE(shell.readAllStandardError(), err);
     QCOMPARE(shell.readAllStandardOutput(), out);
     QCOMPARE(shell.exitCode(), status);
+}
+
+// The manual page names the options --help names, no more and no fewer.
+void CliTest::manualPageOptions() {
+    const auto options = [](const QString &text) {
+        static const QRegularExpression option(QStringLiteral("(?<![\\w-])--[a-z][a-z-]*"));
+        QStringList found;
+        for (const QRegularExpressionMatch &match : option.globalMatch(text))
+            found << match.captured();
+        found.removeDuplicates();
+        found.sort();
+        return found;
+    };
+    const Run help = runFind({QStringLiteral("--help")});
+    QFile page(QStringLiteral(QUORVEL_SOURCE_DIR "/data/quorvel-find.1.in"));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QStringList helpOptions = options(QString::fromUtf8(help.out));
+    QVERIFY(helpOptions.contains(QStringLiteral("--version")));
+    QCOMPARE(
+        options(
+            QString::fromUtf8(page.readAll()).replace(QLatin1String("\\-"), QLatin1String("-"))),
+        helpOptions);
 }
 
 QTEST_MAIN(CliTest)

@@ -9,6 +9,7 @@
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
 #include "platform/FolderSystem.h"
+#include "platform/SupportFiles.h"
 #include "results/ResultCommands.h"
 #include "ui/CursorFile.h"
 #include "ui/HoverPointer.h"
@@ -16,7 +17,6 @@
 #include "ui/Skin.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QScreen>
@@ -173,7 +173,8 @@ void Form1::Form_Load() {
         t.step(100, [&] { ApplySkin(); });
         QString pointerPath;
         if (t.test(104, [&] {
-                pointerPath = QDir(appFolder_).filePath(QStringLiteral("HAND-M.CUR"));
+                pointerPath =
+                    findSupportFile(supportFolders(appFolder_), QStringLiteral("HAND-M.CUR"));
                 return fileSystem_.fileExists(pointerPath);
             }))
             t.step(106, [&] { customPointer_ = loadCursorFile(pointerPath); });

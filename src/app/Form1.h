@@ -30,8 +30,9 @@ class TextListModel;
 class Form1 : public QWidget, public PointerOwner, public CommandServices {
     Q_OBJECT
 public:
-    // appFolder is where the optional support files are looked for. Without a skin engine
-    // the window uses its own, which reads the skin file as a style sheet.
+    // appFolder is the executable's folder, where the search for the optional support files
+    // begins (see supportFolders). Without a skin engine the window uses its own, which reads
+    // the skin file as a style sheet.
     Form1(Dialogs &dialogs, Clipboard &clipboard, FileSystem &fileSystem, QString appFolder,
           QWidget *parent = nullptr, SkinEngine *skinEngine = nullptr);
     ~Form1() override;

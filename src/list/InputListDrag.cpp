@@ -1,9 +1,9 @@
 #include "InputListDrag.h"
 
+#include "platform/SupportFiles.h"
 #include "TextListModel.h"
 #include "ui/CursorFile.h"
 
-#include <QDir>
 #include <QMouseEvent>
 #include <QTableView>
 
@@ -106,7 +106,8 @@ void InputListDrag::setListPointer(int value) {
     }
     // Read anew on every click; without a usable picture the list shows the arrow.
     try {
-        viewport_->setCursor(loadCursorFile(QDir(appFolder_).filePath(QStringLiteral("drag.ico"))));
+        viewport_->setCursor(loadCursorFile(
+            findSupportFile(supportFolders(appFolder_), QStringLiteral("drag.ico"))));
     } catch (const std::exception &) {
         viewport_->setCursor(Qt::ArrowCursor);
     }

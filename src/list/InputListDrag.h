@@ -22,7 +22,7 @@ public:
     static constexpr int ScrollDownAboveY = 364;
 
     // currentItem gives the position (from 1) of the list's selected item, 0 for none;
-    // drag.ico in appFolder is the list's pointer while dragging.
+    // drag.ico, found from appFolder (see supportFolders), is the list's pointer while dragging.
     InputListDrag(QTableView *view, TextListModel &list, PointerOwner &window,
                   std::function<int()> currentItem, QString appFolder, QObject *parent);
 

@@ -2,8 +2,8 @@
 
 #include "core/ErrorReport.h"
 #include "platform/FileSystem.h"
+#include "platform/SupportFiles.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QStringDecoder>
 
@@ -13,7 +13,7 @@ constexpr qint64 MaxStyleSheetBytes = 1 << 20;
 } // namespace
 
 std::optional<QString> listedSkinFile(const QString &appFolder) {
-    const QString path = QDir(appFolder).filePath(QStringLiteral("x/o.cjs"));
+    const QString path = findSupportFile(skinFolders(appFolder), QStringLiteral("x/o.cjs"));
     // isFile() holds for regular files only (and links to them).
     const QFileInfo info(path);
     if (!info.isFile() || info.isHidden())

@@ -23,8 +23,8 @@ public:
     virtual void applyWindow(quintptr windowHandle) = 0;
 };
 
-// The skin file's path when it lists as an ordinary file in appFolder: not a folder, not a
-// hidden file, not a device, pipe or socket.
+// The skin file's path when the first one found from appFolder (see skinFolders) lists as an
+// ordinary file: not a folder, not a hidden file, not a device, pipe or socket.
 std::optional<QString> listedSkinFile(const QString &appFolder);
 
 // The style sheet of a skin file, or nothing when the file cannot be read, is too large to
