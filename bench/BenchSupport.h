@@ -8,6 +8,7 @@
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "ui/ReportView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,7 +21,6 @@
 #include <QPushButton>
 #include <QQueue>
 #include <QScrollBar>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>

@@ -39,7 +39,7 @@ bool benchEdits(Bench &bench) {
         ++row;
     const QString upper = input.itemText(row + 1);
     const QString lower = input.itemText(row + 2);
-    QTableView *view = w.listView1();
+    ReportView *view = w.listView1();
     view->scrollTo(input.index(row), QAbstractItemView::PositionAtCenter);
     drainEvents();
     QWidget *viewport = view->viewport();
@@ -271,7 +271,7 @@ bool benchBigItemDrag(long long mb) {
     w.inputList().appendItems(items);
     items.clear();
     drainEvents();
-    QTableView *view = w.listView1();
+    ReportView *view = w.listView1();
     QWidget *viewport = view->viewport();
     const QPoint from = view->visualRect(w.inputList().index(0)).center();
     const QPoint to = view->visualRect(w.inputList().index(1)).center();

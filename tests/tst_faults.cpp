@@ -15,7 +15,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTableView>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -168,7 +167,7 @@ void FaultsTest::storm() {
     QFETCH(Command, command);
     LongCommand run(command);
     Form1 &w = run.h.w();
-    QTableView *view = w.listView1();
+    ReportView *view = w.listView1();
     const char *buttons[] = {"PushButton1",  "PushButton2", "PushButton4", "PushButton5",
                              "PushButton6",  "PushButton7", "PushButton9", "PushButton10",
                              "PushButton11", "PushButton12"};
