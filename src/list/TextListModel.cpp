@@ -1,6 +1,7 @@
 #include "TextListModel.h"
 
 #include "core/ErrorReport.h"
+#include "core/MemoryLimits.h"
 
 #include <limits>
 
@@ -46,6 +47,7 @@ void TextListModel::appendItems(const TextStore &batch) {
         throw Failure(QStringLiteral("Out of memory"));
     // Room first: running out of memory then leaves the list as it was, never half told of
     // rows that did not arrive.
+    ensureRoomForRows(batch.size(), store_.growthCost(batch));
     store_.reserveFor(batch);
     if (checkable_)
         checks_.reserve(size_t(store_.size() + batch.size()));
@@ -55,6 +57,18 @@ void TextListModel::appendItems(const TextStore &batch) {
     if (checkable_)
         checks_.resize(size_t(store_.size()), newRowsChecked_);
     endInsertRows();
+}
+
+void TextListModel::reserveMore(qsizetype items, qsizetype bytes) {
+    ensureRoomForRows(items, store_.growthCost(items, bytes));
+    store_.reserveMore(items, bytes);
+}
+
+void TextListModel::ensureRoomForRows(qsizetype rows, qint64 storeBytes) const {
+    const qint64 checks = checkable_ && size_t(store_.size() + rows) > checks_.capacity()
+                              ? (store_.size() + rows) / 8
+                              : 0;
+    memory::ensureRoomFor(storeBytes + checks + rows * ViewBytesPerRow);
 }
 
 void TextListModel::clearItems() {
