@@ -118,8 +118,8 @@ qint64 left() {
     return std::min(addressSpaceLeft(), systemLeft());
 }
 
-void ensureRoomFor(qint64 bytes) {
-    if (bytes > 0 && bytes > left() - Headroom)
+void ensureRoomFor(qint64 bytes, qint64 booked) {
+    if (bytes > 0 && bytes > left() - (bytes > booked ? Headroom : 0))
         throw std::bad_alloc();
 }
 } // namespace memory

@@ -53,12 +53,15 @@ public:
 private:
     void checkPosition(int position) const;
     // Fails before anything of the rows is allocated: the view cannot recover from running
-    // out of memory half way through adding them.
-    void ensureRoomForRows(qsizetype rows, qint64 storeBytes) const;
+    // out of memory half way through adding them. booked: rows reserveMore found room for.
+    void ensureRoomForRows(qsizetype rows, qint64 storeBytes, qsizetype booked = 0) const;
 
     QString header_;
     bool checkable_;
     bool newRowsChecked_ = false;
     TextStore store_;
     std::vector<bool> checks_; // only for a checkable list
+    // Rows reserveMore made room for that have not arrived yet: the view's share of them was
+    // counted then, headroom included, so their batches need not leave the headroom again.
+    qsizetype bookedRows_ = 0;
 };
