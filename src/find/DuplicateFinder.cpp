@@ -300,7 +300,22 @@ int threadsFor(std::uint32_t items, int wanted) {
     return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
+// The address space each thread reserves for its stack (the usual 8 MB stack limit).
+constexpr qint64 ThreadStackBytes = qint64(8) << 20;
 } // namespace
+
+qint64 findIndexBytes(qsizetype items) {
+    const auto n = qint64(items);
+    const qint64 count =
+        threadsFor(std::uint32_t(std::min<qint64>(n, std::numeric_limits<std::int32_t>::max())), 0);
+    // The parts' slots as their constructors size them, for every item at most; each part
+    // keeps a mark per item.
+    const qint64 slotCount = n / 3 * 4 + count * (1024 + 64);
+    const qint64 marks = count * (n / 64 + 1);
+    const qint64 hashes = count > 1 ? n : 0;
+    return (slotCount + marks + hashes) * qint64(sizeof(std::uint64_t)) +
+           (count > 1 ? count * ThreadStackBytes : 0);
+}
 
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space, const FindTuning &tuning) {

@@ -27,3 +27,7 @@ struct FindTuning {
 };
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space = {}, const FindTuning &tuning = {});
+
+// The most findDuplicates holds at once for its index of this many items (hashes, slots,
+// marks and its threads' stacks), besides the items and the rows.
+qint64 findIndexBytes(qsizetype items);

@@ -145,7 +145,7 @@ void read8Bit(QIODevice &device, bool keepUtf8Marked, TimeSlice *slice, LineSpli
     const qint64 start = sequential ? 0 : device.pos();
     const Survey found = survey(device, slice, sequential ? &kept : nullptr);
     if (space)
-        space(found.utf8 ? found.lines : 0, found.utf8 ? found.textBytes : qsizetype(found.bytes));
+        space(found.lines, found.utf8 ? found.textBytes : qsizetype(found.bytes));
     if (!sequential && !device.seek(start))
         throw Failure(device.errorString());
 
