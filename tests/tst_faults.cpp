@@ -275,13 +275,13 @@ void FaultsTest::closeDuringCommand() {
 void FaultsTest::outOfMemory_data() {
     // What the child does, the lines of its list and the limit on its address space (tight:
     // just above what it holds before the command; store: room for the list's store and half
-    // its view's rows; or bytes from the start, where the commands may also succeed).
+    // of what its view keeps per row; or bytes from the start, where the commands may also succeed).
     QTest::addColumn<QString>("commands");
     QTest::addColumn<int>("lines");
     QTest::addColumn<QString>("limit");
     QTest::newRow("load") << "load" << 0 << "tight";
     QTest::newRow("find") << "find" << 3000000 << "tight";
-    QTest::newRow("load, no room for the view's rows") << "load" << 4000000 << "store";
+    QTest::newRow("load, room for its store alone") << "load" << 4000000 << "store";
     QTest::newRow("load and find in 0.8 GB") << "load+find" << 10000000 << "838860800";
     QTest::newRow("load and find in 1.2 GB") << "load+find" << 10000000 << "1258291200";
 }

@@ -12,9 +12,9 @@
 class TextListModel : public QAbstractListModel {
     Q_OBJECT
 public:
-    // What the list's view keeps for each row besides the model: a QTableView's vertical
-    // header keeps a section per row, hidden or not (about 14 bytes a row at 10 M rows).
-    static constexpr qint64 ViewBytesPerRow = 16;
+    // What the list's view keeps for each row besides the model. The report view keeps
+    // nothing per row; a QTableView's vertical header would keep about 14 bytes a row.
+    static constexpr qint64 ViewBytesPerRow = 0;
 
     explicit TextListModel(bool checkable, QObject *parent = nullptr);
 
