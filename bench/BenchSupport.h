@@ -14,6 +14,7 @@
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -185,16 +186,41 @@ private:
     std::vector<qint64> gaps_;
 };
 
-long peakRssKiB() {
+// A field of /proc/self/status in KiB ("VmHWM:", "VmRSS:").
+long statusKiB(const char *field) {
 #ifdef __linux__
     // Read whole: /proc files report size 0, so QFile::atEnd() holds from the start.
     QFile status(QStringLiteral("/proc/self/status"));
+    const QByteArray name(field);
     if (status.open(QIODevice::ReadOnly))
         for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).simplified().split(' ').constFirst().toLong();
+            if (line.startsWith(name))
+                return line.mid(name.size()).simplified().split(' ').constFirst().toLong();
+#else
+    Q_UNUSED(field);
 #endif
     return 0;
+}
+
+long peakBeforeReset = 0;
+
+// The peak since the last reset.
+long peakRssKiB() {
+    return statusKiB("VmHWM:");
+}
+
+// Starts counting the peak afresh, so each part of the run reports its own.
+void resetPeakRss() {
+    peakBeforeReset = std::max(peakBeforeReset, peakRssKiB());
+#ifdef __linux__
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+#endif
+}
+
+long wholeRunPeakRssKiB() {
+    return std::max(peakBeforeReset, peakRssKiB());
 }
 
 // A window with instant dialogs around it, shown and settled.
@@ -281,6 +307,7 @@ struct Options {
     long long items = 1'000'000;
     long long fileLines = 1'000'000;
     QString writeList;
+    QString loadFind;
     QList<long long> deepLevels;
     long long bigItemMB = 0;
 };
@@ -301,6 +328,10 @@ bool parseOptions(const QStringList &args, Options &options) {
             if (++i == args.size() || args[i].isEmpty())
                 return false;
             options.writeList = args[i];
+        } else if (args[i] == QLatin1String("--load-find")) {
+            if (++i == args.size() || args[i].isEmpty())
+                return false;
+            options.loadFind = args[i];
         } else if (args[i] == QLatin1String("--deep")) {
             if (++i == args.size() || !parseCount(args[i], options.deepLevels.emplaceBack()))
                 return false;
