@@ -308,6 +308,7 @@ struct Options {
     long long fileLines = 1'000'000;
     QString writeList;
     QString loadFind;
+    bool noViews = false;
     QList<long long> deepLevels;
     long long bigItemMB = 0;
 };
@@ -332,6 +333,8 @@ bool parseOptions(const QStringList &args, Options &options) {
             if (++i == args.size() || args[i].isEmpty())
                 return false;
             options.loadFind = args[i];
+        } else if (args[i] == QLatin1String("--no-views")) {
+            options.noViews = true;
         } else if (args[i] == QLatin1String("--deep")) {
             if (++i == args.size() || !parseCount(args[i], options.deepLevels.emplaceBack()))
                 return false;

@@ -4,13 +4,14 @@
 //
 // usage: quorvel_bench [N] [--file-lines M]
 //        quorvel_bench --write-list PATH [--file-lines M]
-//        quorvel_bench --load-find PATH
+//        quorvel_bench --load-find PATH [--no-views]
 //        quorvel_bench [--deep LEVELS]... [--big-item MB]
 // Prints one figure a line as "name value unit". Exits with 1 when a command gave a wrong
 // result or showed an unexpected message. --write-list only writes the list file the load is
 // timed on (M lines, CR LF), for comparisons with other tools; --load-find only loads a list
-// file into an empty window and finds on it, as a user would. --deep times only the drop of
-// a chain of LEVELS folders, --big-item only a drag step past an item of MB megabytes.
+// file into an empty window and finds on it, as a user would; with --no-views, the lists
+// are shown by no view, so the figures leave out what views keep per row. --deep times only the
+// drop of a chain of LEVELS folders, --big-item only a drag step past an item of MB megabytes.
 #include "BenchSupport.h"
 
 #include <cstring>
@@ -123,9 +124,16 @@ bool benchFind(const Options &options) {
 
 // "Load Data From File" of a list file into an empty window, then "Start Finding" on it: the
 // two commands a user gives, each with its own peak memory. lines < 0: any number of lines.
-bool loadAndFind(const QString &path, long long lines) {
+bool loadAndFind(const QString &path, long long lines, bool views = true) {
     resetPeakRss();
     Bench bench;
+    if (!views) {
+        // What the lists cost without any view state per row.
+        bench.window->listView1()->setModel(nullptr);
+        bench.window->listView2()->setModel(nullptr);
+        drainEvents();
+        figure("empty_window_rss", double(statusKiB("VmRSS:")) / 1024.0, "MB", 0);
+    }
     bench.dialogs.openAnswers.enqueue({path});
     StallProbe probe;
     const double load = bench.click("PushButton5", probe);
@@ -330,12 +338,12 @@ int main(int argc, char *argv[]) {
 
     Options options;
     if (!parseOptions(QCoreApplication::arguments(), options)) {
-        std::fprintf(
-            stderr,
-            "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH] [--load-find PATH]"
-            " [--deep LEVELS] [--big-item MB]"
-            "  (0 <= N, M <= %lld)\n",
-            MaxItems);
+        std::fprintf(stderr,
+                     "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH] [--load-find "
+                     "PATH [--no-views]]"
+                     " [--deep LEVELS] [--big-item MB]"
+                     "  (0 <= N, M <= %lld)\n",
+                     MaxItems);
         return 2;
     }
     if (!options.writeList.isEmpty()) {
@@ -354,7 +362,7 @@ int main(int argc, char *argv[]) {
         return sound ? 0 : 1;
     }
     if (!options.loadFind.isEmpty())
-        return loadAndFind(options.loadFind, -1) ? 0 : 1;
+        return loadAndFind(options.loadFind, -1, !options.noViews) ? 0 : 1;
     resetPeakRss();
     bool sound = benchFind(options);
     figure("find_peak_rss", double(peakRssKiB()) / 1024.0, "MB", 0);
