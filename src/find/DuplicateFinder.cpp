@@ -373,6 +373,8 @@ void reportRows(const TextStore &items, const std::vector<std::unique_ptr<Part>>
     qsizetype heldRows = 1 << 15;
 
     const size_t chunks = (words + ChunkWords - 1) / ChunkWords;
+    // Workers may run several chunks ahead of the one the batch waits for, so one that the
+    // system holds up does not hold up the others.
     size_t claimed = 0;                // chunks given to a worker
     size_t joined = 0;                 // chunks in the batch or handed over
     std::map<size_t, TextStore> early; // built before a chunk ahead of them
@@ -383,7 +385,7 @@ void reportRows(const TextStore &items, const std::vector<std::unique_ptr<Part>>
         for (;;) {
             auto lock = crew.lock();
             crew.waitUntil(lock, [&] {
-                return claimed == chunks || (claimed < joined + 2 * threads && !full());
+                return claimed == chunks || (claimed < joined + 8 * threads && !full());
             });
             if (claimed == chunks)
                 return;
