@@ -422,8 +422,9 @@ void reportRows(const TextStore &items, const std::vector<std::unique_ptr<Part>>
                 std::clamp<qsizetype>(count * HandOverTime / took, 4096, heldRows + heldRows / 2);
     };
     auto turn = [&] {
+        const auto done = qint64(n + std::min(n, joined * ChunkWords * 64));
         lock.unlock();
-        slice->setStepDone(qint64(n + std::min(n, joined * ChunkWords * 64)));
+        slice->setStepDone(done);
         slice->yield();
         lock.lock();
     };
