@@ -30,14 +30,10 @@ public:
         task_ = std::move(task);
         left_ = count;
         failures_.resize(count);
+        // Should a thread fail to start, the destructor calls off those that did.
         threads_.reserve(count);
-        try {
-            for (size_t p = 0; p < count; ++p)
-                threads_.emplace_back([this, p] { run(p); });
-        } catch (...) {
-            callOff();
-            throw;
-        }
+        for (size_t p = 0; p < count; ++p)
+            threads_.emplace_back([this, p] { run(p); });
     }
 
     // For a task, now and then: throws Stopped once the crew is called off.
