@@ -30,6 +30,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <random>
 #include <string>
@@ -145,8 +146,17 @@ double drainEvents() {
     return secondsOf(clock);
 }
 
+// The processor time the calling thread has used.
+qint64 threadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
 // The gaps between turns of the event loop while a command runs, from the start of the
-// command to its return: a zero timer fires once in every turn.
+// command to its return: a zero timer fires once in every turn. busyMaxMs() is the longest
+// of them in the interface thread's own processor time: what the command's code held it
+// for, without the time other processes of a busy machine had the processor.
 class StallProbe {
 public:
     StallProbe() {
@@ -155,8 +165,10 @@ public:
     }
     void start() {
         gaps_.clear();
+        busyMax_ = 0;
         clock_.start();
         last_ = 0;
+        lastCpu_ = threadCpuNs();
         timer_.start();
     }
     void stop() {
@@ -164,6 +176,7 @@ public:
         tick();
     }
     double maxMs() const { return percentileMs(1.0); }
+    double busyMaxMs() const { return double(busyMax_) / 1e6; }
     double percentileMs(double p) const {
         if (gaps_.empty())
             return 0;
@@ -178,11 +191,16 @@ private:
         const qint64 now = clock_.nsecsElapsed();
         gaps_.push_back(now - last_);
         last_ = now;
+        const qint64 cpu = threadCpuNs();
+        busyMax_ = std::max(busyMax_, cpu - lastCpu_);
+        lastCpu_ = cpu;
     }
 
     QTimer timer_;
     QElapsedTimer clock_;
     qint64 last_ = 0;
+    qint64 lastCpu_ = 0;
+    qint64 busyMax_ = 0;
     std::vector<qint64> gaps_;
 };
 

@@ -109,6 +109,7 @@ bool benchFind(const Options &options) {
     const int rows = bench.window->resultsList().itemCount();
     figure("rows", rows, "count", 0);
     figure("stall_max", probe.maxMs(), "ms", 1);
+    figure("busy_max", probe.busyMaxMs(), "ms", 1);
     figure("stall_p99", probe.percentileMs(0.99), "ms", 1);
     figure("find_settle", drainEvents(), "s", 3);
     sound &= expectMessages(
@@ -142,6 +143,7 @@ bool loadAndFind(const QString &path, long long lines, bool views = true) {
     const int items = bench.window->inputList().itemCount();
     figure("load_items", items, "count", 0);
     figure("load_stall_max", loadStall, "ms", 1);
+    figure("load_busy_max", probe.busyMaxMs(), "ms", 1);
     const double loadSettle = drainEvents();
     figure("load_settle", loadSettle, "s", 3);
     bool sound = expectMessages("load", bench.dialogs.messages, {});
@@ -160,6 +162,7 @@ bool loadAndFind(const QString &path, long long lines, bool views = true) {
     figure("load_find", find, "s", 3);
     figure("load_find_rows", bench.window->resultsList().itemCount(), "count", 0);
     figure("load_find_stall_max", probe.maxMs(), "ms", 1);
+    figure("load_find_busy_max", probe.busyMaxMs(), "ms", 1);
     const double findSettle = drainEvents();
     figure("load_find_settle", findSettle, "s", 3);
     figure("load_find_rows_bytes",
