@@ -350,9 +350,9 @@ void appendMarked(const TextStore &items, const std::vector<std::unique_ptr<Part
 
 // Hands the marked items to sink in list order. Workers build the rows a chunk of the list
 // at a time; each chunk joins the batch once the chunks before it have, and the caller only
-// hands the batch over. With turns, that is right after a turn, once the batch is full or
-// HandOverMs have passed; without, a megabyte at a time. The workers wait while the batch
-// is full, so the rows are never all held twice.
+// hands the batch over: with turns, once it is full (within half a slice of the last turn)
+// or HandOverMs have passed, then a turn follows; without, a megabyte at a time. The
+// workers wait while the batch is full, so the rows are never all held twice.
 void reportRows(const TextStore &items, const std::vector<std::unique_ptr<Part>> &parts,
                 size_t threads, TimeSlice *slice, const RowSink &sink) {
     const auto n = size_t(items.size());
@@ -435,7 +435,8 @@ void reportRows(const TextStore &items, const std::vector<std::unique_ptr<Part>>
             else
                 crew.waitFor(lock, std::chrono::milliseconds(100));
         } else if (full() || slice->idleDue()) {
-            turn();
+            if (slice->idleDue())
+                turn();
             // The results take their rows in a turn of their own.
             if (!batch.isEmpty() && (full() || slice->handOver())) {
                 handOver();
