@@ -34,8 +34,8 @@ public:
     void yield();
 
     // Whether to hand what a command produced so far to a list before this turn: at most every
-    // HandOverMs, since a list view pays for each insertion with a pass over all its rows.
-    // Restarts the wait when it answers yes.
+    // HandOverMs, so rows built by other threads arrive in few batches. Restarts the wait when
+    // it answers yes.
     static constexpr int HandOverMs = 25;
     bool handOver();
 
