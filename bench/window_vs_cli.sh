@@ -30,8 +30,8 @@ window=$(figure load_and_find)
 cli=$(cat "$work"/cli.* | awk '{print $1}' | median)
 cli_kib=$(cat "$work"/cli.* | awk '{print $2}' | median)
 bytes=$(stat -c %s "$list")
-echo "window load+find $window s, quorvel-find $cli s: $(awk -v a="$window" -v b="$cli" \
-    'BEGIN {printf "%.2f", a / b}') x"
+echo "window load+find $window s (load $(figure load_file), find $(figure load_find))," \
+    "quorvel-find $cli s: $(awk -v a="$window" -v b="$cli" 'BEGIN {printf "%.2f", a / b}') x"
 echo "window longest stall $(figure load_and_find_stall_max) ms (load $(figure load_stall_max)," \
     "find $(figure load_find_stall_max))"
 echo "window peak $(figure load_and_find_peak_per_file) x the file; quorvel-find" \
