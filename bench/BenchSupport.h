@@ -8,19 +8,20 @@
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "ui/ReportView.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QQueue>
 #include <QScrollBar>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
@@ -29,6 +30,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <random>
 #include <string>
@@ -144,8 +146,17 @@ double drainEvents() {
     return secondsOf(clock);
 }
 
+// The processor time the calling thread has used.
+qint64 threadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
 // The gaps between turns of the event loop while a command runs, from the start of the
-// command to its return: a zero timer fires once in every turn.
+// command to its return: a zero timer fires once in every turn. busyMaxMs() is the longest
+// of them in the interface thread's own processor time: what the command's code held it
+// for, without the time other processes of a busy machine had the processor.
 class StallProbe {
 public:
     StallProbe() {
@@ -154,8 +165,10 @@ public:
     }
     void start() {
         gaps_.clear();
+        busyMax_ = 0;
         clock_.start();
         last_ = 0;
+        lastCpu_ = threadCpuNs();
         timer_.start();
     }
     void stop() {
@@ -163,6 +176,7 @@ public:
         tick();
     }
     double maxMs() const { return percentileMs(1.0); }
+    double busyMaxMs() const { return double(busyMax_) / 1e6; }
     double percentileMs(double p) const {
         if (gaps_.empty())
             return 0;
@@ -177,24 +191,54 @@ private:
         const qint64 now = clock_.nsecsElapsed();
         gaps_.push_back(now - last_);
         last_ = now;
+        const qint64 cpu = threadCpuNs();
+        busyMax_ = std::max(busyMax_, cpu - lastCpu_);
+        lastCpu_ = cpu;
     }
 
     QTimer timer_;
     QElapsedTimer clock_;
     qint64 last_ = 0;
+    qint64 lastCpu_ = 0;
+    qint64 busyMax_ = 0;
     std::vector<qint64> gaps_;
 };
 
-long peakRssKiB() {
+// A field of /proc/self/status in KiB ("VmHWM:", "VmRSS:").
+long statusKiB(const char *field) {
 #ifdef __linux__
     // Read whole: /proc files report size 0, so QFile::atEnd() holds from the start.
     QFile status(QStringLiteral("/proc/self/status"));
+    const QByteArray name(field);
     if (status.open(QIODevice::ReadOnly))
         for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).simplified().split(' ').constFirst().toLong();
+            if (line.startsWith(name))
+                return line.mid(name.size()).simplified().split(' ').constFirst().toLong();
+#else
+    Q_UNUSED(field);
 #endif
     return 0;
+}
+
+long peakBeforeReset = 0;
+
+// The peak since the last reset.
+long peakRssKiB() {
+    return statusKiB("VmHWM:");
+}
+
+// Starts counting the peak afresh, so each part of the run reports its own.
+void resetPeakRss() {
+    peakBeforeReset = std::max(peakBeforeReset, peakRssKiB());
+#ifdef __linux__
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+#endif
+}
+
+long wholeRunPeakRssKiB() {
+    return std::max(peakBeforeReset, peakRssKiB());
 }
 
 // A window with instant dialogs around it, shown and settled.
@@ -281,6 +325,8 @@ struct Options {
     long long items = 1'000'000;
     long long fileLines = 1'000'000;
     QString writeList;
+    QString loadFind;
+    bool noViews = false;
     QList<long long> deepLevels;
     long long bigItemMB = 0;
 };
@@ -301,6 +347,12 @@ bool parseOptions(const QStringList &args, Options &options) {
             if (++i == args.size() || args[i].isEmpty())
                 return false;
             options.writeList = args[i];
+        } else if (args[i] == QLatin1String("--load-find")) {
+            if (++i == args.size() || args[i].isEmpty())
+                return false;
+            options.loadFind = args[i];
+        } else if (args[i] == QLatin1String("--no-views")) {
+            options.noViews = true;
         } else if (args[i] == QLatin1String("--deep")) {
             if (++i == args.size() || !parseCount(args[i], options.deepLevels.emplaceBack()))
                 return false;

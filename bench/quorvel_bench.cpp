@@ -4,11 +4,14 @@
 //
 // usage: quorvel_bench [N] [--file-lines M]
 //        quorvel_bench --write-list PATH [--file-lines M]
+//        quorvel_bench --load-find PATH [--no-views]
 //        quorvel_bench [--deep LEVELS]... [--big-item MB]
 // Prints one figure a line as "name value unit". Exits with 1 when a command gave a wrong
 // result or showed an unexpected message. --write-list only writes the list file the load is
-// timed on (M lines, CR LF), for comparisons with other tools. --deep times only the drop of
-// a chain of LEVELS folders, --big-item only a drag step past an item of MB megabytes.
+// timed on (M lines, CR LF), for comparisons with other tools; --load-find only loads a list
+// file into an empty window and finds on it, as a user would; with --no-views, the lists
+// are shown by no view, so the figures leave out what views keep per row. --deep times only the
+// drop of a chain of LEVELS folders, --big-item only a drag step past an item of MB megabytes.
 #include "BenchSupport.h"
 
 #include <cstring>
@@ -39,7 +42,7 @@ bool benchEdits(Bench &bench) {
         ++row;
     const QString upper = input.itemText(row + 1);
     const QString lower = input.itemText(row + 2);
-    QTableView *view = w.listView1();
+    ReportView *view = w.listView1();
     view->scrollTo(input.index(row), QAbstractItemView::PositionAtCenter);
     drainEvents();
     QWidget *viewport = view->viewport();
@@ -106,6 +109,7 @@ bool benchFind(const Options &options) {
     const int rows = bench.window->resultsList().itemCount();
     figure("rows", rows, "count", 0);
     figure("stall_max", probe.maxMs(), "ms", 1);
+    figure("busy_max", probe.busyMaxMs(), "ms", 1);
     figure("stall_p99", probe.percentileMs(0.99), "ms", 1);
     figure("find_settle", drainEvents(), "s", 3);
     sound &= expectMessages(
@@ -119,7 +123,76 @@ bool benchFind(const Options &options) {
     return sound;
 }
 
-// "Load Data From File" of a file of options.fileLines lines into an empty window.
+// "Load Data From File" of a list file into an empty window, then "Start Finding" on it: the
+// two commands a user gives, each with its own peak memory. lines < 0: any number of lines.
+bool loadAndFind(const QString &path, long long lines, bool views = true) {
+    resetPeakRss();
+    Bench bench;
+    if (!views) {
+        // What the lists cost without any view state per row.
+        bench.window->listView1()->setModel(nullptr);
+        bench.window->listView2()->setModel(nullptr);
+        drainEvents();
+        figure("empty_window_rss", double(statusKiB("VmRSS:")) / 1024.0, "MB", 0);
+    }
+    bench.dialogs.openAnswers.enqueue({path});
+    StallProbe probe;
+    const double load = bench.click("PushButton5", probe);
+    const double loadStall = probe.maxMs();
+    figure("load_file", load, "s", 3);
+    const int items = bench.window->inputList().itemCount();
+    figure("load_items", items, "count", 0);
+    figure("load_stall_max", loadStall, "ms", 1);
+    figure("load_busy_max", probe.busyMaxMs(), "ms", 1);
+    const double loadSettle = drainEvents();
+    figure("load_settle", loadSettle, "s", 3);
+    bool sound = expectMessages("load", bench.dialogs.messages, {});
+    if (lines >= 0 && items != lines) {
+        std::fprintf(stderr, "loaded %d items from %lld lines\n", items, lines);
+        sound = false;
+    }
+    const long loadPeak = peakRssKiB();
+    figure("load_peak_rss", double(loadPeak) / 1024.0, "MB", 0);
+    figure("load_rss", double(statusKiB("VmRSS:")) / 1024.0, "MB", 0);
+    figure("load_store_bytes", double(bench.window->inputList().store().bytesAllocated()) / 1e6,
+           "MB", 0);
+    resetPeakRss();
+
+    // The search's peak before its first row (the index) and from then on (the rows).
+    long pairingPeak = -1;
+    const QMetaObject::Connection firstRow = QObject::connect(
+        &bench.window->resultsList(), &QAbstractItemModel::rowsAboutToBeInserted, [&] {
+            if (pairingPeak < 0) {
+                pairingPeak = peakRssKiB();
+                resetPeakRss();
+            }
+        });
+    const double find = bench.click("PushButton4", probe);
+    QObject::disconnect(firstRow);
+    figure("load_find", find, "s", 3);
+    figure("load_find_rows", bench.window->resultsList().itemCount(), "count", 0);
+    figure("load_find_stall_max", probe.maxMs(), "ms", 1);
+    figure("load_find_busy_max", probe.busyMaxMs(), "ms", 1);
+    const double findSettle = drainEvents();
+    figure("load_find_settle", findSettle, "s", 3);
+    figure("load_find_rows_bytes",
+           double(bench.window->resultsList().store().bytesAllocated()) / 1e6, "MB", 0);
+    const long rowsPeak = peakRssKiB();
+    const long findPeak = std::max(pairingPeak, rowsPeak);
+    figure("load_find_pairing_peak_rss", double(pairingPeak) / 1024.0, "MB", 0);
+    figure("load_find_rows_peak_rss", double(rowsPeak) / 1024.0, "MB", 0);
+    figure("load_find_peak_rss", double(findPeak) / 1024.0, "MB", 0);
+    figure("load_and_find", load + loadSettle + find + findSettle, "s", 3);
+    figure("load_and_find_stall_max", std::max(loadStall, probe.maxMs()), "ms", 1);
+    sound &= expectMessages("find", bench.dialogs.messages, {QStringLiteral("Done.")});
+    const double fileBytes = double(QFileInfo(path).size());
+    const long peak = std::max(loadPeak, findPeak);
+    figure("load_and_find_peak_rss", double(peak) / 1024.0, "MB", 0);
+    figure("load_and_find_peak_per_file", fileBytes > 0 ? double(peak) * 1024.0 / fileBytes : 0,
+           "x", 2);
+    return sound;
+}
+
 bool benchLoad(const Options &options) {
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("list.txt"));
@@ -128,20 +201,7 @@ bool benchLoad(const Options &options) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
     }
-    Bench bench;
-    bench.dialogs.openAnswers.enqueue({path});
-    StallProbe probe;
-    figure("load_file", bench.click("PushButton5", probe), "s", 3);
-    const int items = bench.window->inputList().itemCount();
-    figure("load_items", items, "count", 0);
-    figure("load_stall_max", probe.maxMs(), "ms", 1);
-    figure("load_settle", drainEvents(), "s", 3);
-    bool sound = expectMessages("load", bench.dialogs.messages, {});
-    if (items != options.fileLines) {
-        std::fprintf(stderr, "loaded %d items from %lld lines\n", items, options.fileLines);
-        sound = false;
-    }
-    return sound;
+    return loadAndFind(path, options.fileLines);
 }
 
 // A tree of DropFolders folders (DropBranches at the top, the rest one level below them)
@@ -249,17 +309,6 @@ bool benchDeepDrop(int levels) {
     return expectItems("the deep drop", bench.window->inputList().itemCount(), levels + 1);
 }
 
-long rssKiB(const char *field) {
-#ifdef __linux__
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith(field))
-                return line.mid(qsizetype(std::strlen(field))).simplified().split(' ')[0].toLong();
-#endif
-    return 0;
-}
-
 // One drag step that takes a small text past an item of mb megabytes.
 bool benchBigItemDrag(long long mb) {
     Bench bench;
@@ -271,26 +320,20 @@ bool benchBigItemDrag(long long mb) {
     w.inputList().appendItems(items);
     items.clear();
     drainEvents();
-    QTableView *view = w.listView1();
+    ReportView *view = w.listView1();
     QWidget *viewport = view->viewport();
     const QPoint from = view->visualRect(w.inputList().index(0)).center();
     const QPoint to = view->visualRect(w.inputList().index(1)).center();
     sendMouse(viewport, QEvent::MouseButtonPress, from, Qt::LeftButton);
     drainEvents();
-#ifdef __linux__
-    QFile peak(QStringLiteral("/proc/self/clear_refs")); // starts the peak afresh
-    if (peak.open(QIODevice::WriteOnly)) {
-        peak.write("5");
-        peak.close();
-    }
-#endif
-    const long before = rssKiB("VmRSS:");
+    resetPeakRss();
+    const long before = statusKiB("VmRSS:");
     QElapsedTimer clock;
     clock.start();
     sendMouse(viewport, QEvent::MouseMove, to, Qt::LeftButton);
     const double step = secondsOf(clock);
     const double settle = drainEvents();
-    const long grown = rssKiB("VmHWM:") - before;
+    const long grown = peakRssKiB() - before;
     sendMouse(viewport, QEvent::MouseButtonRelease, to, Qt::NoButton);
     figure("big_item_drag_step", step * 1e3, "ms", 1);
     figure("big_item_drag_settle", settle * 1e3, "ms", 1);
@@ -312,8 +355,9 @@ int main(int argc, char *argv[]) {
     Options options;
     if (!parseOptions(QCoreApplication::arguments(), options)) {
         std::fprintf(stderr,
-                     "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH] [--deep LEVELS]"
-                     " [--big-item MB]"
+                     "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH] [--load-find "
+                     "PATH [--no-views]]"
+                     " [--deep LEVELS] [--big-item MB]"
                      "  (0 <= N, M <= %lld)\n",
                      MaxItems);
         return 2;
@@ -333,11 +377,15 @@ int main(int argc, char *argv[]) {
             sound &= benchBigItemDrag(options.bigItemMB);
         return sound ? 0 : 1;
     }
+    if (!options.loadFind.isEmpty())
+        return loadAndFind(options.loadFind, -1, !options.noViews) ? 0 : 1;
+    resetPeakRss();
     bool sound = benchFind(options);
+    figure("find_peak_rss", double(peakRssKiB()) / 1024.0, "MB", 0);
     sound &= benchLoad(options);
     sound &= benchDrop();
     sound &= benchDeepDrop(300);
     sound &= benchDeepDrop(2000);
-    figure("peak_rss", double(peakRssKiB()) / 1024.0, "MB", 0);
+    figure("peak_rss", double(wholeRunPeakRssKiB()) / 1024.0, "MB", 0);
     return sound ? 0 : 1;
 }

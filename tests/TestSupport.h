@@ -6,13 +6,13 @@
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "ui/ReportView.h"
 
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
 #include <QQueue>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QWindow>

@@ -15,7 +15,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QTableView>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -168,7 +167,7 @@ void FaultsTest::storm() {
     QFETCH(Command, command);
     LongCommand run(command);
     Form1 &w = run.h.w();
-    QTableView *view = w.listView1();
+    ReportView *view = w.listView1();
     const char *buttons[] = {"PushButton1",  "PushButton2", "PushButton4", "PushButton5",
                              "PushButton6",  "PushButton7", "PushButton9", "PushButton10",
                              "PushButton11", "PushButton12"};
@@ -274,9 +273,17 @@ void FaultsTest::closeDuringCommand() {
 }
 
 void FaultsTest::outOfMemory_data() {
-    QTest::addColumn<QString>("command");
-    QTest::newRow("load") << QStringLiteral("load");
-    QTest::newRow("find") << QStringLiteral("find");
+    // What the child does, the lines of its list and the limit on its address space (tight:
+    // just above what it holds before the command; store: room for the list's store and half
+    // of what its view keeps per row; or bytes from the start, where the commands may also succeed).
+    QTest::addColumn<QString>("commands");
+    QTest::addColumn<int>("lines");
+    QTest::addColumn<QString>("limit");
+    QTest::newRow("load") << "load" << 0 << "tight";
+    QTest::newRow("find") << "find" << 3000000 << "tight";
+    QTest::newRow("load, room for its store alone") << "load" << 4000000 << "store";
+    QTest::newRow("load and find in 0.8 GB") << "load+find" << 10000000 << "838860800";
+    QTest::newRow("load and find in 1.2 GB") << "load+find" << 10000000 << "1258291200";
 }
 
 // Runs in a child process of this program under a limit on its address space.
@@ -284,64 +291,129 @@ void FaultsTest::outOfMemory() {
 #if defined(__SANITIZE_ADDRESS__)
     QSKIP("the address sanitizer needs more address space than the limit leaves");
 #endif
-    QFETCH(QString, command);
+    QFETCH(QString, commands);
+    QFETCH(int, lines);
+    QFETCH(QString, limit);
     QProcess child;
     child.setProgram(QCoreApplication::applicationFilePath());
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QUORVEL_OUT_OF_MEMORY"), command);
+    env.insert(QStringLiteral("QUORVEL_OUT_OF_MEMORY"),
+               QStringList{commands, limit, QString::number(lines)}.join(QLatin1Char(' ')));
     child.setProcessEnvironment(env);
     child.start();
     QVERIFY(child.waitForFinished(120000));
     const QString output = QString::fromUtf8(child.readAllStandardOutput());
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit); // never a signal
     QCOMPARE(child.exitCode(), 0);
-    QVERIFY2(output.contains(QStringLiteral("report: Out of memory")), qPrintable(output));
+    const bool mayFit = limit.toLongLong() > 0;
+    for (const QString &command : commands.split(QLatin1Char('+')))
+        QVERIFY2(output.contains(command + QStringLiteral(": refused\n")) ||
+                     (mayFit && output.contains(command + QStringLiteral(": done\n"))),
+                 qPrintable(output));
     QVERIFY2(output.contains(QStringLiteral("usable afterwards")), qPrintable(output));
 }
 
-// The child's side: one command that runs out of memory, then the same window again.
-static int outOfMemoryChild(const QString &command) {
+// A figure of /proc/self/status in bytes.
+static qint64 statusBytes(QByteArrayView name) {
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(name))
+            return line.mid(name.size()).trimmed().split(' ').value(0).toLongLong() << 10;
+    return 0;
+}
+
+// The child's side: commands that may run out of memory, then the same window again.
+// QUORVEL_OUT_OF_MEMORY holds the commands, the limit and the lines; a fourth word names a
+// list file to load instead of the one written here.
+static int outOfMemoryChild(const QStringList &args) {
+    const QString commands = args.value(0), limitKind = args.value(1);
+    const int lines = args.value(2).toInt();
     QTemporaryDir dir;
     Harness h;
     Form1 &w = h.w();
+    w.show();
+    QCoreApplication::processEvents();
     w.inputList().appendItem(QStringLiteral("kept"));
+    QString path = args.value(3);
+    qint64 storeBytes = 0;
+    if (path.isEmpty() && commands.startsWith(QLatin1String("load"))) {
+        path = dir.filePath(QStringLiteral("list.txt"));
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        if (limitKind == QLatin1String("tight")) {
+            // Larger than what is left, sparse so that it costs no disk.
+            file.resize(statusBytes("VmSize:") + (qint64(1) << 30));
+        } else {
+            // Every text twice.
+            QByteArray bytes;
+            for (int i = 0; i < lines; ++i)
+                bytes += "item " + QByteArray::number(i % std::max(1, lines / 2)) + "\r\n";
+            file.write(bytes);
+            storeBytes = bytes.size() - 2 * qint64(lines) + 8 * qint64(lines);
+        }
+    } else if (commands == QLatin1String("find")) {
+        TextStore items;
+        for (int i = 0; i < lines; ++i)
+            items.append(QStringLiteral("item %1").arg(i % std::max(1, lines / 2)));
+        w.inputList().appendItems(items);
+    }
+    h.dialogs.openAnswers << QStringList{path};
+
     rlimit limit{};
     getrlimit(RLIMIT_AS, &limit);
     const rlim_t unlimited = limit.rlim_cur;
-    QFile status(QStringLiteral("/proc/self/statm"));
-    status.open(QIODevice::ReadOnly);
-    const rlim_t used = status.readAll().split(' ').value(0).toULongLong() * 4096;
-    if (command == QLatin1String("load")) {
-        // A file larger than what is left, sparse so that it costs no disk.
-        QFile big(dir.filePath(QStringLiteral("big.txt")));
-        big.open(QIODevice::WriteOnly);
-        big.resize(qint64(used) + (qint64(1) << 30));
-        big.close();
-        h.dialogs.openAnswers << QStringList{big.fileName()};
-    } else {
-        TextStore items;
-        for (int i = 0; i < 3000000; ++i)
-            items.append(QStringLiteral("item %1").arg(i));
-        w.inputList().appendItems(items);
-    }
-    status.seek(0);
-    // Room for the window's own turns, not for the command's work.
-    const rlim_t room = command == QLatin1String("load") ? 256 << 20 : 8 << 20;
-    limit.rlim_cur = status.readAll().split(' ').value(0).toULongLong() * 4096 + room;
-    setrlimit(RLIMIT_AS, &limit);
-    h.button(command == QLatin1String("load") ? "PushButton5" : "PushButton4")->click();
-    limit.rlim_cur = unlimited;
+    // Tight: room for the window's own turns, not for the command's work.
+    const qint64 room = limitKind == QLatin1String("store")
+                            ? storeBytes + lines * TextListModel::ViewBytesPerRow / 2
+                        : commands == QLatin1String("load") ? 256 << 20
+                                                            : 8 << 20;
+    const bool fixed = limitKind.toLongLong() > 0;
+    limit.rlim_cur = rlim_t(fixed ? limitKind.toLongLong() : statusBytes("VmSize:") + room);
     setrlimit(RLIMIT_AS, &limit);
 
-    for (const QString &report : errorReports(h.dialogs))
-        printf("report: %s\n", qPrintable(report));
-    // Usable: what was there stays, and the next commands work.
+    const TextListModel &input = w.inputList();
+    const TextListModel &results = w.resultsList();
+    // Refused: the report, and the list as it was. Done: no report, and every item or row.
+    const bool ownList = args.value(3).isEmpty();
+    auto outcome = [&](const char *command, int count, int unchanged, int whole) {
+        const QStringList reports = errorReports(h.dialogs);
+        const char *verdict = !reports.isEmpty() ? (count == unchanged ? "refused" : "changed")
+                              : (!ownList || count == whole) ? "done"
+                                                             : "wrong";
+        printf("%s: %s\n", command, verdict);
+        for (const QString &report : reports)
+            printf("report: %s\n", qPrintable(report));
+        h.dialogs.shown.clear();
+        printf("input %d, results %d, address space %lld MB, peak %lld MB\n", input.itemCount(),
+               results.itemCount(), statusBytes("VmSize:") >> 20, statusBytes("VmPeak:") >> 20);
+        fflush(stdout);
+    };
+    if (commands.startsWith(QLatin1String("load"))) {
+        h.button("PushButton5")->click();
+        outcome("load", input.itemCount(), 1, 1 + lines);
+    }
+    if (commands.endsWith(QLatin1String("find"))) {
+        // Every text but the kept one twice: one row each.
+        const int rows = (input.itemCount() - 1) / 2;
+        h.button("PushButton4")->click();
+        outcome("find", results.itemCount(), 0, rows);
+    }
+    if (!fixed) {
+        limit.rlim_cur = unlimited;
+        setrlimit(RLIMIT_AS, &limit);
+    }
+
+    // Usable: the next commands work.
     w.resultsList().clearItems();
     w.inputList().clearItems();
-    for (const char *text : {"kept", "x", "kept"})
+    for (const char *text : {"kept", "x"})
         w.inputList().appendItem(QString::fromLatin1(text));
+    h.dialogs.inputs << QStringLiteral("kept");
+    h.button("PushButton1")->click();
     h.button("PushButton4")->click();
     if (!w.busyFlag() && w.mousePointer() == Form1::PointerDefault &&
-        itemsOf(w.resultsList()) == QStringList{"kept"})
+        itemsOf(w.resultsList()) == QStringList{"kept"} && errorReports(h.dialogs).isEmpty())
         printf("usable afterwards\n");
     return 0;
 }
@@ -368,7 +440,7 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     const QString child = qEnvironmentVariable("QUORVEL_OUT_OF_MEMORY");
     if (!child.isEmpty())
-        return outOfMemoryChild(child);
+        return outOfMemoryChild(child.split(QLatin1Char(' ')));
     FaultsTest test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -19,7 +19,7 @@ void fill(Form1 &w, const QStringList &texts) {
 }
 
 void select(Form1 &w, int position) {
-    QTableView *view = w.listView1();
+    ReportView *view = w.listView1();
     view->selectionModel()->select(view->model()->index(position - 1, 0),
                                    QItemSelectionModel::ClearAndSelect);
 }
@@ -27,7 +27,7 @@ void select(Form1 &w, int position) {
 enum class Trigger { Delete, ShiftDelete, CtrlDelete, DoubleClick, Backspace };
 
 void trigger(Form1 &w, Trigger how) {
-    QTableView *view = w.listView1();
+    ReportView *view = w.listView1();
     switch (how) {
     case Trigger::Delete:
         QTest::keyClick(view, Qt::Key_Delete);

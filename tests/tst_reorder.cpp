@@ -25,7 +25,7 @@ struct DragHarness : Harness {
             all << store.text(i);
         return all;
     }
-    QTableView *view() { return w().listView1(); }
+    ReportView *view() { return w().listView1(); }
     QWidget *viewport() { return view()->viewport(); }
     InputListDrag *drag() { return w().findChild<InputListDrag *>(); }
     // The middle of the item at a position; 0 is the empty area below the last item.

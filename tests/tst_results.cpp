@@ -54,6 +54,7 @@ private:
 class ResultsTest : public QObject {
     Q_OBJECT
 private slots:
+    void tickByHand();
     void clearResults();
     void copyLayout_data();
     void copyLayout();
@@ -104,6 +105,26 @@ void ResultsTest::copyLayout() {
     QFETCH(QList<bool>, ticks);
     QFETCH(QString, text);
     QCOMPARE(layoutCheckedRows(Table(rows, ticks), nullptr), text);
+}
+
+// A box answers the mouse in a row scrolled to, and only its own row changes.
+void ResultsTest::tickByHand() {
+    Harness h;
+    h.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    QStringList values;
+    for (int i = 0; i < 100; ++i)
+        values << QString::number(i);
+    addResults(h.w(), values);
+    ReportView *view = h.w().listView2();
+    TextListModel &list = h.w().resultsList();
+    const bool ticked = list.isChecked(99);
+    view->scrollTo(list.index(99));
+    const QRect row = view->visualRect(list.index(98));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                      QPoint(row.left() + 10, row.center().y()));
+    QCOMPARE(list.isChecked(99), !ticked);
+    QCOMPARE(list.isChecked(100), ticked);
 }
 
 void ResultsTest::copyCommand_data() {

@@ -14,6 +14,7 @@
 #include "ui/CursorFile.h"
 #include "ui/HoverPointer.h"
 #include "ui/ProgressStrip.h"
+#include "ui/ReportView.h"
 #include "ui/Skin.h"
 
 #include <QCloseEvent>
@@ -83,25 +84,19 @@ void Form1::createControls() {
         b->setGeometry(rect);
         b->setAutoDefault(false);
     };
-    auto list = [&](QTableView *&view, TextListModel *&model, const char *name, bool checkable,
+    auto list = [&](ReportView *&view, TextListModel *&model, const char *name, bool checkable,
                     const char *hint, QRect rect) {
         model = new TextListModel(checkable, this);
-        view = new QTableView(this);
+        view = new ReportView(this);
         view->setObjectName(QString::fromLatin1(name));
         view->setModel(model);
         view->setGeometry(rect);
         view->setFont(windowFont);
-        // Report style: one titled column, whole rows selected. A table view, because it
-        // keeps no per-row state: the lists hold millions of rows.
-        view->verticalHeader()->hide();
-        view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-        view->verticalHeader()->setDefaultSectionSize(QFontMetrics(windowFont).height() + 2);
+        // Report style: one titled column, whole rows selected.
+        view->setRowHeight(QFontMetrics(windowFont).height() + 2);
         view->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         view->horizontalHeader()->setHighlightSections(false);
         view->horizontalHeader()->setStretchLastSection(false);
-        view->setShowGrid(false);
-        view->setWordWrap(false);
-        view->setCornerButtonEnabled(false);
         view->setTabKeyNavigation(false);
         view->setSelectionBehavior(QAbstractItemView::SelectRows);
         view->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -5,7 +5,6 @@
 #include "ui/ProgressTracker.h"
 
 #include <QPushButton>
-#include <QTableView>
 #include <QWidget>
 
 #include <memory>
@@ -21,6 +20,7 @@ class ListCommands;
 class ProgressStrip;
 class ResultCommands;
 class SkinEngine;
+class ReportView;
 class TextListModel;
 
 // The main window: the controls, their layout and the wiring to each subsystem's command
@@ -39,8 +39,8 @@ public:
 
     TextListModel &inputList() const { return *inputModel_; }
     TextListModel &resultsList() const { return *resultsModel_; }
-    QTableView *listView1() const { return ListView1; }
-    QTableView *listView2() const { return ListView2; }
+    ReportView *listView1() const { return ListView1; }
+    ReportView *listView2() const { return ListView2; }
     // How far a long command on each list has come.
     ProgressStrip *listView1Progress() const { return listView1Progress_; }
     ProgressStrip *listView2Progress() const { return listView2Progress_; }
@@ -100,8 +100,8 @@ private:
     ProgressTracker progress_;
     TextListModel *inputModel_ = nullptr;
     TextListModel *resultsModel_ = nullptr;
-    QTableView *ListView1 = nullptr;
-    QTableView *ListView2 = nullptr;
+    ReportView *ListView1 = nullptr;
+    ReportView *ListView2 = nullptr;
     ProgressStrip *listView1Progress_ = nullptr;
     ProgressStrip *listView2Progress_ = nullptr;
     QPushButton *PushButton1 = nullptr;

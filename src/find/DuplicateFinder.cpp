@@ -7,15 +7,18 @@
 #include <xxhash.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -86,18 +89,48 @@ std::uint32_t partOfHash(std::uint64_t h, std::uint32_t parts) {
 // Below this many items a second thread costs more than it saves.
 constexpr std::uint32_t ThreadedFrom = 100'000;
 
+// Counts the distinct hashes of a part roughly (HyperLogLog, about 2 % off), so its index is
+// sized for the values it will hold rather than for every item.
+class DistinctCount {
+public:
+    void add(std::uint64_t h) {
+        const auto low = std::uint32_t(h); // the upper half chose the part
+        std::uint8_t &r = registers_[low & (Registers - 1)];
+        r = std::max(r, std::uint8_t(std::countl_zero(low | std::uint32_t(Registers - 1)) + 1));
+    }
+    void merge(const DistinctCount &other) {
+        for (size_t k = 0; k < Registers; ++k)
+            registers_[k] = std::max(registers_[k], other.registers_[k]);
+    }
+    double estimate() const {
+        double sum = 0;
+        size_t zeros = 0;
+        for (const std::uint8_t r : registers_) {
+            sum += std::ldexp(1.0, -r);
+            zeros += r == 0;
+        }
+        constexpr double m = Registers;
+        const double raw = 0.7213 / (1 + 1.079 / m) * m * m / sum;
+        return raw <= 2.5 * m && zeros > 0 ? m * std::log(m / double(zeros)) : raw;
+    }
+
+private:
+    static constexpr size_t Registers = 4096;
+    std::array<std::uint8_t, Registers> registers_{};
+};
+
 // One part of the hash space: the values whose hashes fall in it, each with the position of
 // its latest copy and whether that copy still waits for a partner. A copy that finds its
 // partner waiting marks the partner's bit: the earlier copy of a pair is what is reported.
 class Part {
 public:
-    // expected: how many items may fall into this part.
+    // values: how many distinct values may fall into this part.
     Part(const TextStore &items, std::uint32_t part, std::uint32_t parts, FindHash hash,
-         size_t expected)
+         size_t values)
         : items_(items), part_(part), parts_(parts), hash_(hash),
           marks_(zeroed<std::uint64_t>(size_t(items.size()) / 64 + 1)) {
-        // Never more than three quarters full, even when every item is a value of its own.
-        resize(std::max<size_t>(1024, expected / 3 * 4 + 64));
+        // Never more than three quarters full.
+        resize(std::max<size_t>(1024, values / 3 * 4 + 64));
     }
 
     const std::uint64_t *marks() const { return marks_.get(); }
@@ -109,6 +142,7 @@ public:
     // Calls pause() between blocks of items. Equal hash tags are taken for equal texts at
     // first, and the texts compared a little later, when they have been fetched; should two
     // texts ever differ, the part is done again comparing each text at once.
+    // The index goes as soon as the pairs are known; only the marks stay.
     template <class Pause> void run(Pause &&pause) {
         pass(pause);
         if (!checks_.finish(items_)) {
@@ -116,6 +150,8 @@ public:
             compareAtOnce_ = true;
             pass(pause);
         }
+        slots_.reset();
+        size_ = used_ = limit_ = 0;
     }
 
 private:
@@ -300,7 +336,138 @@ int threadsFor(std::uint32_t items, int wanted) {
     return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
+// The marked items of words [first, end) of the marks, in list order, appended to rows.
+void appendMarked(const TextStore &items, const std::vector<std::unique_ptr<Part>> &parts,
+                  size_t first, size_t end, TextStore &rows) {
+    for (size_t w = first; w < end; ++w) {
+        std::uint64_t marked = 0;
+        for (const auto &part : parts)
+            marked |= part->marks()[w];
+        for (; marked != 0; marked &= marked - 1)
+            rows.appendBytes(items.bytes(qsizetype(w * 64 + size_t(std::countr_zero(marked)))));
+    }
+}
+
+// Hands the marked items to sink in list order. Workers build the rows a chunk of the list
+// at a time; each chunk joins the batch once the chunks before it have, and the caller only
+// hands the batch over: with turns, once it is full (within half a slice of the last turn)
+// or HandOverMs have passed, then a turn follows; without, a megabyte at a time. The
+// workers wait while the batch is full, so the rows are never all held twice.
+void reportRows(const TextStore &items, const std::vector<std::unique_ptr<Part>> &parts,
+                size_t threads, TimeSlice *slice, const RowSink &sink) {
+    const auto n = size_t(items.size());
+    const size_t words = n / 64 + 1;
+    if (n < ThreadedFrom) {
+        TextStore rows;
+        appendMarked(items, parts, 0, words, rows);
+        handOverBatch(rows, sink);
+        return;
+    }
+    constexpr size_t ChunkWords = 256;
+    constexpr size_t HeldBytes = 8 << 20;
+    constexpr size_t ReadyBytes = 1 << 20;
+    // A list view may pay per row it is told of: a batch holds no more rows than the sink
+    // took in about this long, as measured on the batches before (growing by half at most,
+    // since one quick measure may be luck).
+    constexpr std::chrono::nanoseconds HandOverTime = std::chrono::milliseconds(6);
+    qsizetype heldRows = 1 << 15;
+
+    const size_t chunks = (words + ChunkWords - 1) / ChunkWords;
+    // Workers may run several chunks ahead of the one the batch waits for, so one that the
+    // system holds up does not hold up the others.
+    size_t claimed = 0;                // chunks given to a worker
+    size_t joined = 0;                 // chunks in the batch or handed over
+    std::map<size_t, TextStore> early; // built before a chunk ahead of them
+    TextStore batch;
+    auto full = [&] { return batch.textBytes() >= HeldBytes || batch.size() >= heldRows; };
+    workers::Crew crew;
+    crew.start(threads, [&](size_t) {
+        for (;;) {
+            auto lock = crew.lock();
+            crew.waitUntil(lock, [&] {
+                return claimed == chunks || (claimed < joined + 8 * threads && !full());
+            });
+            if (claimed == chunks)
+                return;
+            const size_t chunk = claimed++;
+            lock.unlock();
+            TextStore rows;
+            appendMarked(items, parts, chunk * ChunkWords,
+                         std::min(words, (chunk + 1) * ChunkWords), rows);
+            lock.lock();
+            early.emplace(chunk, std::move(rows));
+            for (auto next = early.begin(); next != early.end() && next->first == joined;
+                 next = early.erase(next), ++joined)
+                batch.append(next->second);
+            crew.notify();
+        }
+    });
+
+    auto lock = crew.lock();
+    auto handOver = [&] {
+        TextStore rows = batch;
+        batch.clear();
+        batch.reserveMore(rows.size() + rows.size() / 8,
+                          qsizetype(rows.textBytes() + rows.textBytes() / 8));
+        crew.notify();
+        lock.unlock();
+        const auto start = std::chrono::steady_clock::now();
+        sink(rows);
+        const auto took = std::chrono::steady_clock::now() - start;
+        const qsizetype count = rows.size();
+        rows.clear(); // freed before the lock is taken again
+        lock.lock();
+        if (slice && count >= 4096 && took.count() > 0)
+            heldRows =
+                std::clamp<qsizetype>(count * HandOverTime / took, 4096, heldRows + heldRows / 2);
+    };
+    auto turn = [&] {
+        const auto done = qint64(n + std::min(n, joined * ChunkWords * 64));
+        lock.unlock();
+        slice->setStepDone(done);
+        slice->yield();
+        lock.lock();
+    };
+    while (!crew.finished()) {
+        if (!slice) {
+            if (full() || batch.textBytes() >= ReadyBytes)
+                handOver();
+            else
+                crew.waitFor(lock, std::chrono::milliseconds(100));
+        } else if (full() || slice->idleDue()) {
+            if (slice->idleDue())
+                turn();
+            // The results take their rows in a turn of their own.
+            if (!batch.isEmpty() && (full() || slice->handOver())) {
+                handOver();
+                turn();
+            }
+        } else {
+            crew.waitFor(lock, std::chrono::milliseconds(2));
+        }
+    }
+    lock.unlock();
+    crew.rethrowFailure();
+    if (!batch.isEmpty())
+        sink(batch);
+}
+
+// The address space each thread reserves for its stack (the usual 8 MB stack limit).
+constexpr qint64 ThreadStackBytes = qint64(8) << 20;
 } // namespace
+
+qint64 findIndexBytes(qsizetype items) {
+    const auto n = qint64(items);
+    const qint64 count =
+        threadsFor(std::uint32_t(std::min<qint64>(n, std::numeric_limits<std::int32_t>::max())), 0);
+    // The parts' slots as their constructors size them, for every item at most; each part
+    // keeps a mark per item.
+    const qint64 slotCount = n / 3 * 4 + count * (1024 + 64);
+    const qint64 marks = count * (n / 64 + 1);
+    const qint64 hashes = count > 1 ? n : 0;
+    return (slotCount + marks + hashes) * qint64(sizeof(std::uint64_t)) +
+           (count > 1 ? count * ThreadStackBytes : 0);
+}
 
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space, const FindTuning &tuning) {
@@ -333,6 +500,7 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
         // the ranges also count what falls into each part, so each index is sized to fit.
         auto hashes = zeroed<std::uint64_t>(n);
         std::vector<std::vector<size_t>> counts(count, std::vector<size_t>(count));
+        std::vector<std::vector<DistinctCount>> distinct(count, std::vector<DistinctCount>(count));
         workers::runThreaded(count, slice, pairedUpTo, [&](size_t range, const auto &pause) {
             const size_t first = size_t(n) * range / count;
             const size_t end = size_t(n) * (range + 1) / count;
@@ -343,15 +511,24 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
                 }
                 const std::uint64_t h = hashOf(items.bytes(qsizetype(i)), hash);
                 hashes[i] = h;
-                if (h != BlankHash)
-                    ++counts[range][partOfHash(h, count)];
+                if (h != BlankHash) {
+                    const std::uint32_t p = partOfHash(h, count);
+                    ++counts[range][p];
+                    distinct[range][p].add(h);
+                }
             }
         });
         for (std::uint32_t p = 0; p < count; ++p) {
             size_t expected = 0;
-            for (const auto &rangeCounts : counts)
-                expected += rangeCounts[p];
-            parts.push_back(std::make_unique<Part>(items, p, count, hash, expected));
+            for (std::uint32_t range = 0; range < count; ++range) {
+                expected += counts[range][p];
+                if (range > 0)
+                    distinct[0][p].merge(distinct[range][p]);
+            }
+            // A quarter more than the estimate: the index is then seldom rebuilt larger.
+            const auto values = size_t(distinct[0][p].estimate() * 1.25);
+            parts.push_back(
+                std::make_unique<Part>(items, p, count, hash, std::min(expected, values)));
             parts.back()->useHashes(hashes.get());
         }
         workers::runThreaded(count, slice, pairedUpTo, [&](size_t p, const auto &pause) {
@@ -370,29 +547,5 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
         }
         space(rows, bytes);
     }
-
-    // Rows in the order of the earlier copy of each pair.
-    TextStore rows;
-    auto flush = [&] { handOverBatch(rows, sink); };
-    const size_t words = size_t(n) / 64 + 1;
-    for (size_t w = 0; w < words; ++w) {
-        if ((w & 63) == 0 && slice && slice->due()) {
-            slice->setStepDone(n + qint64(w) * 64);
-            slice->yield();
-            // The results take their rows in a turn of their own.
-            if (slice->handOver()) {
-                flush();
-                slice->yield();
-            }
-        }
-        std::uint64_t marked = 0;
-        for (const auto &part : parts)
-            marked |= part->marks()[w];
-        for (; marked != 0; marked &= marked - 1)
-            rows.appendBytes(items.bytes(qsizetype(w * 64 + size_t(std::countr_zero(marked)))));
-        // Without turns, rows go out a megabyte at a time rather than piling up.
-        if (!slice && rows.textBytes() >= (1u << 20))
-            flush();
-    }
-    flush();
+    reportRows(items, parts, count, slice, sink);
 }

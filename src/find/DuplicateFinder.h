@@ -12,12 +12,13 @@ class TimeSlice;
 // earlier copy of each pair. Blank texts (empty, or only U+0020) are never reported.
 //
 // Linear in the number of items: one pass that pairs the copies of each value in a hash
-// index, one reporting pass. On large lists the first pass runs on several threads, each
-// taking the values of one part of the hash space, while the caller keeps taking its turns;
-// the threads only read items. Rows found so far reach sink in batches, on the caller's
-// thread, between turns of the event loop and at the end. Before the first row, space learns
-// how many rows and bytes of text are coming, so the receiver can make room once instead of
-// growing as they arrive. Its progress counts 2 x items steps.
+// index, one reporting pass. On large lists both run on several threads while the caller
+// keeps taking its turns: the first with each thread taking the values of one part of the
+// hash space, the second with each building the rows of a stretch of the list; the threads
+// only read items. The index is gone before the first row is built. Rows reach sink in
+// batches, on the caller's thread, between turns of the event loop and at the end. Before
+// the first row, space learns how many rows and bytes of text are coming, so the receiver
+// can make room once instead of growing as they arrive. Its progress counts 2 x items steps.
 using RowSink = std::function<void(const TextStore &rows)>;
 using RowSpace = std::function<void(qsizetype rows, qsizetype bytes)>;
 using FindHash = std::uint64_t (*)(QByteArrayView text);
@@ -27,3 +28,7 @@ struct FindTuning {
 };
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space = {}, const FindTuning &tuning = {});
+
+// The most findDuplicates holds at once for its index of this many items (hashes, slots,
+// marks and its threads' stacks), besides the items and the rows.
+qint64 findIndexBytes(qsizetype items);

@@ -2,6 +2,7 @@
 #include "FindCommand.h"
 
 #include "core/CommandServices.h"
+#include "core/MemoryLimits.h"
 #include "core/TimeSlice.h"
 #include "DuplicateFinder.h"
 #include "list/TextListModel.h"
@@ -22,6 +23,8 @@ void FindCommand::PushButton4_Click() {
             // as they are found, so clearing the results meanwhile works as expected.
             t.step(110, [&] {
                 const TextStore items = inputModel_->store();
+                // The results make their own room once the number of rows is known.
+                memory::ensureRoomFor(findIndexBytes(items.size()));
                 const auto progress = services_.beginProgress(*progressStrip_);
                 progress->total = 2 * items.size();
                 TimeSlice slice(services_.closing(), progress.get());

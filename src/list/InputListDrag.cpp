@@ -2,12 +2,12 @@
 
 #include "platform/SupportFiles.h"
 #include "TextListModel.h"
+#include "ui/ReportView.h"
 #include "ui/CursorFile.h"
 
 #include <QMouseEvent>
-#include <QTableView>
 
-InputListDrag::InputListDrag(QTableView *view, TextListModel &list, PointerOwner &window,
+InputListDrag::InputListDrag(ReportView *view, TextListModel &list, PointerOwner &window,
                              std::function<int()> currentItem, QString appFolder, QObject *parent)
     : QObject(parent), view_(view), viewport_(view->viewport()), list_(list), window_(window),
       currentItem_(std::move(currentItem)), appFolder_(std::move(appFolder)) {

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-class QTableView;
+class ReportView;
 class TextListModel;
 
 // Moves a text up and down the input list while a mouse button is held: every move over
@@ -23,7 +23,7 @@ public:
 
     // currentItem gives the position (from 1) of the list's selected item, 0 for none;
     // drag.ico, found from appFolder (see supportFolders), is the list's pointer while dragging.
-    InputListDrag(QTableView *view, TextListModel &list, PointerOwner &window,
+    InputListDrag(ReportView *view, TextListModel &list, PointerOwner &window,
                   std::function<int()> currentItem, QString appFolder, QObject *parent);
 
     bool dragActive() const { return dragActive_; }
@@ -44,7 +44,7 @@ protected:
 private:
     void setListPointer(int value);
 
-    QTableView *view_;
+    ReportView *view_;
     QWidget *viewport_;
     TextListModel &list_;
     PointerOwner &window_;

@@ -78,19 +78,14 @@ private:
     qint64 total_ = 0;
 };
 
-// After each block, with how far reading has come in bytes. Without turns, batches stay one
-// block small.
+// After each block, with how far reading has come in bytes. Batches stay one block small, so
+// they are copied into the list while still in the cache; the list's view keeps nothing per
+// row, so telling it of rows often costs nothing.
 void yieldAndHandOver(TimeSlice *slice, LineSplitter &splitter, qint64 done) {
-    if (!slice) {
-        splitter.flush();
-    } else if (slice->due()) {
+    splitter.flush();
+    if (slice && slice->due()) {
         slice->setStepDone(done);
         slice->yield();
-        // The list takes its batch in a turn of its own: the view catches up on the next one.
-        if (slice->handOver()) {
-            splitter.flush();
-            slice->yield();
-        }
     }
 }
 
@@ -145,7 +140,7 @@ void read8Bit(QIODevice &device, bool keepUtf8Marked, TimeSlice *slice, LineSpli
     const qint64 start = sequential ? 0 : device.pos();
     const Survey found = survey(device, slice, sequential ? &kept : nullptr);
     if (space)
-        space(found.utf8 ? found.lines : 0, found.utf8 ? found.textBytes : qsizetype(found.bytes));
+        space(found.lines, found.utf8 ? found.textBytes : qsizetype(found.bytes));
     if (!sequential && !device.seek(start))
         throw Failure(device.errorString());
 

@@ -16,7 +16,8 @@ class TimeSlice;
 //
 // Reads in one pass what cannot be read twice (a pipe); a file is first surveyed, then read.
 // Before the first line, space learns how many lines and bytes of text are coming (lines is 0
-// where only the bytes can be estimated), so the receiver can make room once.
+// where only the bytes can be estimated, as for UTF-16; bytes is the file's size where it is
+// not UTF-8), so the receiver can make room once.
 // Its progress counts the bytes of the device.
 // Lines reach sink in batches, at least once per block read and at the end. A read failure
 // hands over the lines read so far, then throws Failure.

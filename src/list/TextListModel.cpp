@@ -1,7 +1,9 @@
 #include "TextListModel.h"
 
 #include "core/ErrorReport.h"
+#include "core/MemoryLimits.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -46,6 +48,8 @@ void TextListModel::appendItems(const TextStore &batch) {
         throw Failure(QStringLiteral("Out of memory"));
     // Room first: running out of memory then leaves the list as it was, never half told of
     // rows that did not arrive.
+    const qsizetype booked = std::min(bookedRows_, batch.size());
+    ensureRoomForRows(batch.size(), store_.growthCost(batch), booked);
     store_.reserveFor(batch);
     if (checkable_)
         checks_.reserve(size_t(store_.size() + batch.size()));
@@ -55,6 +59,22 @@ void TextListModel::appendItems(const TextStore &batch) {
     if (checkable_)
         checks_.resize(size_t(store_.size()), newRowsChecked_);
     endInsertRows();
+    bookedRows_ -= booked;
+}
+
+void TextListModel::reserveMore(qsizetype items, qsizetype bytes) {
+    ensureRoomForRows(items, store_.growthCost(items, bytes));
+    store_.reserveMore(items, bytes);
+    if (checkable_)
+        checks_.reserve(size_t(store_.size() + items));
+    bookedRows_ += std::max<qsizetype>(items, 0);
+}
+
+void TextListModel::ensureRoomForRows(qsizetype rows, qint64 storeBytes, qsizetype booked) const {
+    const qint64 checks = checkable_ && size_t(store_.size() + rows) > checks_.capacity()
+                              ? (store_.size() + rows) / 8
+                              : 0;
+    memory::ensureRoomFor(storeBytes + checks + rows * ViewBytesPerRow, booked * ViewBytesPerRow);
 }
 
 void TextListModel::clearItems() {
@@ -63,6 +83,7 @@ void TextListModel::clearItems() {
     beginResetModel();
     store_.clear();
     checks_ = {};
+    bookedRows_ = 0;
     endResetModel();
 }
 

@@ -12,6 +12,10 @@
 class TextListModel : public QAbstractListModel {
     Q_OBJECT
 public:
+    // What the list's view keeps for each row besides the model. The report view keeps
+    // nothing per row; a QTableView's vertical header would keep about 14 bytes a row.
+    static constexpr qint64 ViewBytesPerRow = 0;
+
     explicit TextListModel(bool checkable, QObject *parent = nullptr);
 
     void setHeader(const QString &header);
@@ -20,7 +24,9 @@ public:
     // One model notification for the whole batch.
     void appendItems(const TextStore &batch);
     void clearItems();
-    void reserveMore(qsizetype items, qsizetype bytes) { store_.reserveMore(items, bytes); }
+    // Room for this many more items and bytes of text, in the store and in the view; throws
+    // std::bad_alloc, leaving the list as it was, when the process could not get it.
+    void reserveMore(qsizetype items, qsizetype bytes);
     int itemCount() const { return int(store_.size()); }
     QString itemText(int position) const;
     void setText(int position, const QString &text);
@@ -46,10 +52,16 @@ public:
 
 private:
     void checkPosition(int position) const;
+    // Fails before anything of the rows is allocated: the view cannot recover from running
+    // out of memory half way through adding them. booked: rows reserveMore found room for.
+    void ensureRoomForRows(qsizetype rows, qint64 storeBytes, qsizetype booked = 0) const;
 
     QString header_;
     bool checkable_;
     bool newRowsChecked_ = false;
     TextStore store_;
     std::vector<bool> checks_; // only for a checkable list
+    // Rows reserveMore made room for that have not arrived yet: the view's share of them was
+    // counted then, headroom included, so their batches need not leave the headroom again.
+    qsizetype bookedRows_ = 0;
 };

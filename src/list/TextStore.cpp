@@ -92,11 +92,17 @@ void TextStore::detach() {
         d_ = std::make_shared<Data>(*d_);
 }
 
-// Grows by half rather than doubling: the lists can hold gigabytes.
+namespace {
+// Grows by half rather than doubling: the lists can hold gigabytes. 0: no need to grow.
+std::size_t grownCapacity(std::size_t size, std::size_t capacity, std::size_t extra) {
+    const std::size_t needed = size + extra;
+    return needed > capacity ? std::max(needed, capacity + capacity / 2 + 64) : 0;
+}
+} // namespace
+
 template <class V> void TextStore::growFor(V &v, std::size_t extra) {
-    const std::size_t needed = v.size() + extra;
-    if (needed > v.capacity())
-        v.reserve(std::max(needed, v.capacity() + v.capacity() / 2 + 64));
+    if (const std::size_t grown = grownCapacity(v.size(), v.capacity(), extra))
+        v.reserve(grown);
 }
 
 void TextStore::appendBytes(QByteArrayView bytes) {
@@ -137,9 +143,14 @@ void TextStore::append(const TextStore &other) {
 
 void TextStore::reserveFor(const TextStore &other) {
     // What append shares instead of copying needs no room.
-    if (other.isEmpty() || (isEmpty() && d_->bytes.capacity() == 0 && other.d_ != d_))
+    if (other.isEmpty() || sharesOnAppend(other))
         return;
-    reserveMore(other.size(), qsizetype(other.d_->bytes.size() + other.d_->asideBytes.size()));
+    reserveMore(other.size(), other.allBytes());
+}
+
+qint64 TextStore::growthCost(const TextStore &other) const {
+    return other.isEmpty() || sharesOnAppend(other) ? 0
+                                                    : growthCost(other.size(), other.allBytes());
 }
 
 QByteArrayView TextStore::asideText(qsizetype index) const {
@@ -296,6 +307,22 @@ void TextStore::reserveMore(qsizetype items, qsizetype bytes) {
     detach();
     growFor(d_->ends, size_t(items));
     growFor(d_->bytes, size_t(bytes));
+}
+
+qint64 TextStore::growthCost(qsizetype items, qsizetype bytes) const {
+    const Data &d = *d_;
+    // A shared store is copied first, without spare room; the old buffers stay held while
+    // the new ones fill.
+    const bool shared = d_.use_count() > 1;
+    const qint64 copy =
+        shared ? qint64(d.bytes.size() + d.asideBytes.size() +
+                        d.ends.size() * sizeof(std::uint64_t) + d.aside.size() * sizeof(Aside))
+               : 0;
+    const std::size_t grownEnds =
+        grownCapacity(d.ends.size(), shared ? d.ends.size() : d.ends.capacity(), size_t(items));
+    const std::size_t grownBytes =
+        grownCapacity(d.bytes.size(), shared ? d.bytes.size() : d.bytes.capacity(), size_t(bytes));
+    return copy + qint64(grownEnds * sizeof(std::uint64_t) + grownBytes);
 }
 
 std::size_t TextStore::bytesAllocated() const {

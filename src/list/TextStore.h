@@ -52,6 +52,9 @@ public:
     // Room for this many more texts and bytes, so a large load does not copy the buffers
     // over and over as they grow.
     void reserveMore(qsizetype items, qsizetype bytes);
+    // The bytes reserveMore or reserveFor would allocate, copies of a shared store included.
+    qint64 growthCost(qsizetype items, qsizetype bytes) const;
+    qint64 growthCost(const TextStore &other) const;
 
     // Memory held for the texts, for the benchmark.
     std::size_t bytesAllocated() const;
@@ -90,6 +93,13 @@ private:
     void dropAside(std::size_t index);
     void compactIfWasteful();
     void detach();
+    // append(other) would share other's data rather than copy it.
+    bool sharesOnAppend(const TextStore &other) const {
+        return isEmpty() && d_->bytes.capacity() == 0 && other.d_ != d_;
+    }
+    qsizetype allBytes() const {
+        return qsizetype(d_->bytes.size() + d_->asideBytes.size());
+    }
     template <class V> static void growFor(V &v, std::size_t extra);
 
     std::shared_ptr<Data> d_;

@@ -1,0 +1,125 @@
+#include "MemoryLimits.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QList>
+#include <QString>
+
+#include <algorithm>
+#include <new>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace memory {
+namespace {
+// What a window needs besides its commands' work: painting, a message box, a thread's stack.
+constexpr qint64 Headroom = qint64(64) << 20;
+
+// A limit file of the control group: a number, or "max" (none).
+qint64 limitIn(const QString &path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Unlimited;
+    bool ok = false;
+    const qint64 limit = file.readLine().trimmed().toLongLong(&ok);
+    return ok && limit > 0 ? limit : Unlimited;
+}
+
+QByteArray readAll(const char *path) {
+    QFile file(QString::fromLatin1(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A field of /proc/meminfo in bytes, or -1.
+qint64 memInfo(const QByteArray &info, QByteArrayView name) {
+    for (const QByteArray &line : info.split('\n'))
+        if (line.startsWith(name) && line.size() > name.size() && line[name.size()] == ':') {
+            bool ok = false;
+            const qint64 kb =
+                line.mid(name.size() + 1).trimmed().split(' ').value(0).toLongLong(&ok);
+            return ok ? kb << 10 : -1;
+        }
+    return -1;
+}
+
+qint64 addressSpaceLeft() {
+    const qint64 limit = addressSpaceLimit();
+    if (limit == Unlimited)
+        return Unlimited;
+    // statm begins with what /proc/self/status calls VmSize, in pages, and is cheaper to read.
+    bool ok = false;
+    const qint64 pages = readAll("/proc/self/statm").split(' ').value(0).toLongLong(&ok);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return ok && pageSize > 0 ? limit - pages * pageSize : Unlimited;
+}
+
+qint64 systemLeft() {
+    const QByteArray info = readAll("/proc/meminfo");
+    if (info.isEmpty())
+        return Unlimited;
+    // Under strict overcommit every allocation beyond the commit limit is refused; otherwise
+    // what the system cannot back ends in the out-of-memory killer.
+    if (readAll("/proc/sys/vm/overcommit_memory").trimmed() == "2") {
+        const qint64 limit = memInfo(info, "CommitLimit");
+        const qint64 committed = memInfo(info, "Committed_AS");
+        return limit >= 0 && committed >= 0 ? limit - committed : Unlimited;
+    }
+    const qint64 available = memInfo(info, "MemAvailable");
+    const qint64 swap = memInfo(info, "SwapFree");
+    return available >= 0 ? available + std::max<qint64>(swap, 0) : Unlimited;
+}
+} // namespace
+
+qint64 physicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    return pages > 0 && pageSize > 0 ? qint64(pages) * pageSize : Unlimited;
+}
+
+qint64 addressSpaceLimit() {
+    rlimit space{};
+    if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY)
+        return qint64(std::min<rlim_t>(space.rlim_cur, rlim_t(Unlimited)));
+    return Unlimited;
+}
+
+qint64 controlGroupLimit() {
+    QFile groups(QStringLiteral("/proc/self/cgroup"));
+    if (!groups.open(QIODevice::ReadOnly))
+        return Unlimited;
+    qint64 limit = Unlimited;
+    for (const QByteArray &line : groups.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(':');
+        if (fields.size() < 3)
+            continue;
+        const QString path = QString::fromUtf8(fields[2]);
+        const bool unified = fields[0] == "0" && fields[1].isEmpty();
+        if (!unified && !fields[1].split(',').contains("memory"))
+            continue;
+        QString dir =
+            (unified ? QStringLiteral("/sys/fs/cgroup") : QStringLiteral("/sys/fs/cgroup/memory")) +
+            path;
+        for (;;) {
+            limit = std::min(limit,
+                             limitIn(dir + (unified ? QStringLiteral("/memory.max")
+                                                    : QStringLiteral("/memory.limit_in_bytes"))));
+            const qsizetype slash = dir.lastIndexOf(QLatin1Char('/'));
+            if (slash <= 0 || dir.endsWith(QLatin1String("/cgroup")) ||
+                dir.endsWith(QLatin1String("/memory")))
+                break;
+            dir.truncate(slash);
+        }
+    }
+    return limit;
+}
+
+qint64 left() {
+    return std::min(addressSpaceLeft(), systemLeft());
+}
+
+void ensureRoomFor(qint64 bytes, qint64 booked) {
+    if (bytes > 0 && bytes > left() - (bytes > booked ? Headroom : 0))
+        throw std::bad_alloc();
+}
+} // namespace memory

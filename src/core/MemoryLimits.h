@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QtGlobal>
+
+#include <limits>
+
+// What the system lets this process have: the limits, and how much of them is still free.
+namespace memory {
+inline constexpr qint64 Unlimited = std::numeric_limits<qint64>::max();
+
+qint64 physicalMemory();
+// The soft limit on the address space (ulimit -v).
+qint64 addressSpaceLimit();
+// The tightest memory limit of the process's control groups, its parents' included.
+qint64 controlGroupLimit();
+
+// How many more bytes the process can still allocate before the system refuses them: the
+// address-space limit less what is mapped, and what the system can still commit (under
+// strict overcommit its commit limit less what is committed, otherwise the memory and swap
+// it has available).
+qint64 left();
+
+// Throws std::bad_alloc, which is reported as "Out of memory", when bytes more would leave
+// the process too little for its own turns. A command calls it before it allocates what
+// cannot fail safely, such as the rows a view adds for new items. booked: the part of bytes
+// that an earlier call already found room for; bytes that are all booked need only fit.
+void ensureRoomFor(qint64 bytes, qint64 booked = 0);
+} // namespace memory
