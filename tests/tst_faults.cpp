@@ -3,6 +3,7 @@
 #include "FaultsSupport.h"
 
 #include "core/ErrorReport.h"
+#include "core/MemoryLimits.h"
 #include "core/TimeSlice.h"
 #include "list/TextListModel.h"
 #include "platform/FolderSystem.h"
@@ -40,6 +41,8 @@ private slots:
     void closeDuringCommand();
     void outOfMemory_data();
     void outOfMemory();
+    void systemMemoryLeft_data();
+    void systemMemoryLeft();
     void repeatedCycles();
 };
 
@@ -275,7 +278,8 @@ void FaultsTest::closeDuringCommand() {
 void FaultsTest::outOfMemory_data() {
     // What the child does, the lines of its list and the limit on its address space (tight:
     // just above what it holds before the command; store: room for the list's store and half
-    // of what its view keeps per row; or bytes from the start, where the commands may also succeed).
+    // of what its view keeps per row; or bytes from the start, where the commands may also
+    // succeed).
     QTest::addColumn<QString>("commands");
     QTest::addColumn<int>("lines");
     QTest::addColumn<QString>("limit");
@@ -311,6 +315,30 @@ void FaultsTest::outOfMemory() {
                      (mayFit && output.contains(command + QStringLiteral(": done\n"))),
                  qPrintable(output));
     QVERIFY2(output.contains(QStringLiteral("usable afterwards")), qPrintable(output));
+}
+
+// What the system still lets the process allocate, from /proc/meminfo and the overcommit mode:
+// only strict overcommit refuses what is merely not free; the heuristic mode refuses one
+// request beyond memory and swap together, and mode 1 nothing.
+void FaultsTest::systemMemoryLeft_data() {
+    QTest::addColumn<QByteArray>("overcommit");
+    QTest::addColumn<qint64>("left"); // in kB
+    QTest::newRow("strict") << QByteArray("2\n") << qint64(2000000);
+    QTest::newRow("heuristic, little available, no swap") << QByteArray("0\n") << qint64(16000000);
+    QTest::newRow("always") << QByteArray("1\n") << memory::Unlimited / 1024;
+}
+
+void FaultsTest::systemMemoryLeft() {
+    QFETCH(QByteArray, overcommit);
+    QFETCH(qint64, left);
+    const QByteArray info = "MemTotal:       16000000 kB\n"
+                            "MemAvailable:     100000 kB\n"
+                            "SwapTotal:             0 kB\n"
+                            "SwapFree:              0 kB\n"
+                            "CommitLimit:    12000000 kB\n"
+                            "Committed_AS:   10000000 kB\n";
+    QCOMPARE(memory::systemLeft(info, overcommit) / 1024, left);
+    QCOMPARE(memory::systemLeft(QByteArray(), overcommit), memory::Unlimited);
 }
 
 // A figure of /proc/self/status in bytes.

@@ -54,21 +54,6 @@ qint64 addressSpaceLeft() {
     return ok && pageSize > 0 ? limit - pages * pageSize : Unlimited;
 }
 
-qint64 systemLeft() {
-    const QByteArray info = readAll("/proc/meminfo");
-    if (info.isEmpty())
-        return Unlimited;
-    // Under strict overcommit every allocation beyond the commit limit is refused; otherwise
-    // what the system cannot back ends in the out-of-memory killer.
-    if (readAll("/proc/sys/vm/overcommit_memory").trimmed() == "2") {
-        const qint64 limit = memInfo(info, "CommitLimit");
-        const qint64 committed = memInfo(info, "Committed_AS");
-        return limit >= 0 && committed >= 0 ? limit - committed : Unlimited;
-    }
-    const qint64 available = memInfo(info, "MemAvailable");
-    const qint64 swap = memInfo(info, "SwapFree");
-    return available >= 0 ? available + std::max<qint64>(swap, 0) : Unlimited;
-}
 } // namespace
 
 qint64 physicalMemory() {
@@ -114,8 +99,29 @@ qint64 controlGroupLimit() {
     return limit;
 }
 
+qint64 systemLeft(const QByteArray &info, const QByteArray &overcommit) {
+    if (info.isEmpty())
+        return Unlimited;
+    // Under strict overcommit every allocation beyond the commit limit is refused. The
+    // heuristic mode only refuses a request larger than memory and swap together, and mode 1
+    // nothing: MemAvailable leaves out much that the system can reclaim or swap, so going by
+    // it would refuse lists the system would hold.
+    const QByteArray mode = overcommit.trimmed();
+    if (mode == "2") {
+        const qint64 limit = memInfo(info, "CommitLimit");
+        const qint64 committed = memInfo(info, "Committed_AS");
+        return limit >= 0 && committed >= 0 ? limit - committed : Unlimited;
+    }
+    if (mode == "1")
+        return Unlimited;
+    const qint64 total = memInfo(info, "MemTotal");
+    const qint64 swap = memInfo(info, "SwapTotal");
+    return total >= 0 ? total + std::max<qint64>(swap, 0) : Unlimited;
+}
+
 qint64 left() {
-    return std::min(addressSpaceLeft(), systemLeft());
+    return std::min(addressSpaceLeft(), systemLeft(readAll("/proc/meminfo"),
+                                                   readAll("/proc/sys/vm/overcommit_memory")));
 }
 
 void ensureRoomFor(qint64 bytes, qint64 booked) {

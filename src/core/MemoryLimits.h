@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 
 #include <limits>
@@ -16,9 +17,12 @@ qint64 controlGroupLimit();
 
 // How many more bytes the process can still allocate before the system refuses them: the
 // address-space limit less what is mapped, and what the system can still commit (under
-// strict overcommit its commit limit less what is committed, otherwise the memory and swap
-// it has available).
+// strict overcommit its commit limit less what is committed, otherwise the most it grants
+// one request).
 qint64 left();
+// The system's part of left(), from the texts of /proc/meminfo and
+// /proc/sys/vm/overcommit_memory.
+qint64 systemLeft(const QByteArray &meminfo, const QByteArray &overcommit);
 
 // Throws std::bad_alloc, which is reported as "Out of memory", when bytes more would leave
 // the process too little for its own turns. A command calls it before it allocates what
