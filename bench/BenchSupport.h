@@ -8,6 +8,7 @@
 #include "platform/Clipboard.h"
 #include "platform/Dialogs.h"
 #include "platform/FileSystem.h"
+#include "ProcStatus.h"
 #include "ui/ReportView.h"
 
 #include <QApplication>
@@ -203,22 +204,6 @@ private:
     qint64 busyMax_ = 0;
     std::vector<qint64> gaps_;
 };
-
-// A field of /proc/self/status in KiB ("VmHWM:", "VmRSS:").
-long statusKiB(const char *field) {
-#ifdef __linux__
-    // Read whole: /proc files report size 0, so QFile::atEnd() holds from the start.
-    QFile status(QStringLiteral("/proc/self/status"));
-    const QByteArray name(field);
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith(name))
-                return line.mid(name.size()).simplified().split(' ').constFirst().toLong();
-#else
-    Q_UNUSED(field);
-#endif
-    return 0;
-}
 
 long peakBeforeReset = 0;
 

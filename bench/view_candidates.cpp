@@ -6,6 +6,7 @@
 //
 // usage: view_candidates table|tree|list|report [N]     (run each in a process of its own)
 #include "list/TextListModel.h"
+#include "ProcStatus.h"
 #include "ui/ReportView.h"
 
 #include <QApplication>
@@ -19,15 +20,6 @@
 #include <cstdio>
 
 namespace {
-long rssKiB() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith("VmRSS:"))
-                return line.mid(6).simplified().split(' ').constFirst().toLong();
-    return 0;
-}
-
 void settle() {
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -98,7 +90,7 @@ int main(int argc, char *argv[]) {
         batches.push_back(batch);
     }
     model.reserveMore(n, qsizetype(n) * 12);
-    const long before = rssKiB();
+    const long before = statusKiB("VmRSS:");
     QElapsedTimer total;
     total.start();
     qint64 longest = 0;
@@ -110,7 +102,7 @@ int main(int argc, char *argv[]) {
         longest = std::max(longest, one.nsecsElapsed());
     }
     const double seconds = double(total.nsecsElapsed()) / 1e9;
-    const long after = rssKiB();
+    const long after = statusKiB("VmRSS:");
     batches.clear();
     // What the texts took of the memory reserved for them, and the check marks.
     const double storeKiB =

@@ -57,13 +57,6 @@ void adviseHugePages([[maybe_unused]] void *data, [[maybe_unused]] size_t size) 
 #endif
 }
 
-bool isBlank(QByteArrayView text) {
-    for (char c : text)
-        if (c != ' ')
-            return false;
-    return true;
-}
-
 bool sameBytes(QByteArrayView a, QByteArrayView b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), size_t(a.size())) == 0;
 }
@@ -75,15 +68,10 @@ std::uint64_t xxh3(QByteArrayView text) {
 // Stands for a blank text, which is never paired; no text hashes to it.
 constexpr std::uint64_t BlankHash = 0;
 std::uint64_t hashOf(QByteArrayView text, FindHash hash) {
-    if (isBlank(text))
+    if (isBlankText(text))
         return BlankHash;
     const std::uint64_t h = hash(text);
     return h == BlankHash ? 1 : h;
-}
-
-// Which of parts parts a hash belongs to, by its upper half.
-std::uint32_t partOfHash(std::uint64_t h, std::uint32_t parts) {
-    return std::uint32_t(((h >> 32) * parts) >> 32);
 }
 
 // Below this many items a second thread costs more than it saves.
@@ -455,6 +443,13 @@ void reportRows(const TextStore &items, const std::vector<std::unique_ptr<Part>>
 // The address space each thread reserves for its stack (the usual 8 MB stack limit).
 constexpr qint64 ThreadStackBytes = qint64(8) << 20;
 } // namespace
+
+bool isBlankText(QByteArrayView text) {
+    for (char c : text)
+        if (c != ' ')
+            return false;
+    return true;
+}
 
 qint64 findIndexBytes(qsizetype items) {
     const auto n = qint64(items);

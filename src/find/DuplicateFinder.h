@@ -26,6 +26,14 @@ struct FindTuning {
     int threads = 0;         // 0: as many as pay on this machine
     FindHash hash = nullptr; // nullptr: XXH3; tests put in one that collides
 };
+// Blank texts (empty, or only spaces) are never paired.
+bool isBlankText(QByteArrayView text);
+// Which of parts parts a hash belongs to, by its upper half; the lower half places a value in
+// its part's table.
+inline std::uint32_t partOfHash(std::uint64_t hash, std::uint32_t parts) {
+    return std::uint32_t(((hash >> 32) * parts) >> 32);
+}
+
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space = {}, const FindTuning &tuning = {});
 

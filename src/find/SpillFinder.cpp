@@ -19,19 +19,10 @@ constexpr std::size_t CachedTable = std::size_t(16) << 20;
 // Files held open at once by one split; a list that would need more is split again.
 constexpr std::uint64_t MaxParts = 1024;
 
-bool isBlank(QByteArrayView text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return c == ' '; });
-}
-
 // Each level of splitting hashes with a seed of its own, so texts that fell together at one
 // level part at the next.
 std::uint64_t hashAt(QByteArrayView text, int level) {
     return XXH3_64bits_withSeed(text.data(), std::size_t(text.size()), XXH64_hash_t(level));
-}
-
-// By the upper half: the lower half places values in a partition's table.
-std::uint32_t partOf(std::uint64_t hash, std::uint32_t parts) {
-    return std::uint32_t(((hash >> 32) * parts) >> 32);
 }
 
 std::size_t bufferFor(qint64 share, std::size_t count) {
@@ -65,7 +56,7 @@ public:
     std::uint32_t parts() const { return std::uint32_t(outs_.size()); }
 
     void add(std::uint64_t position, QByteArrayView text) {
-        Out &out = outs_[partOf(hashAt(text, level_), parts())];
+        Out &out = outs_[partOfHash(hashAt(text, level_), parts())];
         if (out.bytes.capacity() == 0)
             out.bytes.reserve(buffer_ + 20);
         putNumber(out.bytes, position - out.last);
@@ -399,7 +390,7 @@ SpillFinder::~SpillFinder() = default;
 void SpillFinder::add(const TextStore &lines) {
     for (qsizetype i = 0, n = lines.size(); i < n; ++i) {
         const QByteArrayView text = lines.bytes(i);
-        if (!isBlank(text))
+        if (!isBlankText(text))
             d_->scatter->add(d_->position, text);
         ++d_->position;
     }
