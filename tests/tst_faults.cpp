@@ -277,9 +277,8 @@ void FaultsTest::closeDuringCommand() {
 
 void FaultsTest::outOfMemory_data() {
     // What the child does, the lines of its list and the limit on its address space (tight:
-    // just above what it holds before the command; store: room for the list's store and half
-    // of what its view keeps per row; or bytes from the start, where the commands may also
-    // succeed).
+    // just above what it holds before the command; store: room for the list's store alone; or
+    // bytes from the start, where the commands may also succeed).
     QTest::addColumn<QString>("commands");
     QTest::addColumn<int>("lines");
     QTest::addColumn<QString>("limit");
@@ -392,8 +391,7 @@ static int outOfMemoryChild(const QStringList &args) {
     getrlimit(RLIMIT_AS, &limit);
     const rlim_t unlimited = limit.rlim_cur;
     // Tight: room for the window's own turns, not for the command's work.
-    const qint64 room = limitKind == QLatin1String("store")
-                            ? storeBytes + lines * TextListModel::ViewBytesPerRow / 2
+    const qint64 room = limitKind == QLatin1String("store") ? storeBytes
                         : commands == QLatin1String("load") ? 256 << 20
                                                             : 8 << 20;
     const bool fixed = limitKind.toLongLong() > 0;

@@ -124,8 +124,8 @@ qint64 left() {
                                                    readAll("/proc/sys/vm/overcommit_memory")));
 }
 
-void ensureRoomFor(qint64 bytes, qint64 booked) {
-    if (bytes > 0 && bytes > left() - (bytes > booked ? Headroom : 0))
+void ensureRoomFor(qint64 bytes) {
+    if (bytes > 0 && bytes > left() - Headroom)
         throw std::bad_alloc();
 }
 } // namespace memory

@@ -26,7 +26,6 @@ qint64 systemLeft(const QByteArray &meminfo, const QByteArray &overcommit);
 
 // Throws std::bad_alloc, which is reported as "Out of memory", when bytes more would leave
 // the process too little for its own turns. A command calls it before it allocates what
-// cannot fail safely, such as the rows a view adds for new items. booked: the part of bytes
-// that an earlier call already found room for; bytes that are all booked need only fit.
-void ensureRoomFor(qint64 bytes, qint64 booked = 0);
+// cannot fail safely, such as the rows a list announces to its view.
+void ensureRoomFor(qint64 bytes);
 } // namespace memory

@@ -3,7 +3,6 @@
 #include "core/ErrorReport.h"
 #include "core/MemoryLimits.h"
 
-#include <algorithm>
 #include <limits>
 
 namespace {
@@ -48,8 +47,7 @@ void TextListModel::appendItems(const TextStore &batch) {
         throw Failure(QStringLiteral("Out of memory"));
     // Room first: running out of memory then leaves the list as it was, never half told of
     // rows that did not arrive.
-    const qsizetype booked = std::min(bookedRows_, batch.size());
-    ensureRoomForRows(batch.size(), store_.growthCost(batch), booked);
+    ensureRoomForRows(batch.size(), store_.growthCost(batch));
     store_.reserveFor(batch);
     if (checkable_)
         checks_.reserve(size_t(store_.size() + batch.size()));
@@ -59,7 +57,6 @@ void TextListModel::appendItems(const TextStore &batch) {
     if (checkable_)
         checks_.resize(size_t(store_.size()), newRowsChecked_);
     endInsertRows();
-    bookedRows_ -= booked;
 }
 
 void TextListModel::reserveMore(qsizetype items, qsizetype bytes) {
@@ -67,14 +64,13 @@ void TextListModel::reserveMore(qsizetype items, qsizetype bytes) {
     store_.reserveMore(items, bytes);
     if (checkable_)
         checks_.reserve(size_t(store_.size() + items));
-    bookedRows_ += std::max<qsizetype>(items, 0);
 }
 
-void TextListModel::ensureRoomForRows(qsizetype rows, qint64 storeBytes, qsizetype booked) const {
+void TextListModel::ensureRoomForRows(qsizetype rows, qint64 storeBytes) const {
     const qint64 checks = checkable_ && size_t(store_.size() + rows) > checks_.capacity()
                               ? (store_.size() + rows) / 8
                               : 0;
-    memory::ensureRoomFor(storeBytes + checks + rows * ViewBytesPerRow, booked * ViewBytesPerRow);
+    memory::ensureRoomFor(storeBytes + checks);
 }
 
 void TextListModel::clearItems() {
@@ -83,7 +79,6 @@ void TextListModel::clearItems() {
     beginResetModel();
     store_.clear();
     checks_ = {};
-    bookedRows_ = 0;
     endResetModel();
 }
 

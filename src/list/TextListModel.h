@@ -12,10 +12,6 @@
 class TextListModel : public QAbstractListModel {
     Q_OBJECT
 public:
-    // What the list's view keeps for each row besides the model. The report view keeps
-    // nothing per row; a QTableView's vertical header would keep about 14 bytes a row.
-    static constexpr qint64 ViewBytesPerRow = 0;
-
     explicit TextListModel(bool checkable, QObject *parent = nullptr);
 
     void setHeader(const QString &header);
@@ -52,16 +48,13 @@ public:
 
 private:
     void checkPosition(int position) const;
-    // Fails before anything of the rows is allocated: the view cannot recover from running
-    // out of memory half way through adding them. booked: rows reserveMore found room for.
-    void ensureRoomForRows(qsizetype rows, qint64 storeBytes, qsizetype booked = 0) const;
+    // Fails before anything of the rows is allocated, so running out of memory never leaves
+    // the list half way through adding them. The view keeps nothing per row.
+    void ensureRoomForRows(qsizetype rows, qint64 storeBytes) const;
 
     QString header_;
     bool checkable_;
     bool newRowsChecked_ = false;
     TextStore store_;
     std::vector<bool> checks_; // only for a checkable list
-    // Rows reserveMore made room for that have not arrived yet: the view's share of them was
-    // counted then, headroom included, so their batches need not leave the headroom again.
-    qsizetype bookedRows_ = 0;
 };
