@@ -354,7 +354,7 @@ void reportRows(const TextStore &items, const std::vector<std::unique_ptr<Part>>
     constexpr size_t ChunkWords = 256;
     constexpr size_t HeldBytes = 8 << 20;
     constexpr size_t ReadyBytes = 1 << 20;
-    // A list view may pay per row it is told of: a batch holds no more rows than the sink
+    // The list pays for each row it takes: a batch holds no more rows than the sink
     // took in about this long, as measured on the batches before (growing by half at most,
     // since one quick measure may be luck).
     constexpr std::chrono::nanoseconds HandOverTime = std::chrono::milliseconds(6);
