@@ -63,13 +63,6 @@ public:
     }
 };
 
-QList<QUrl> urlsOf(const QStringList &paths) {
-    QList<QUrl> urls;
-    for (const QString &path : paths)
-        urls << QUrl::fromLocalFile(path);
-    return urls;
-}
-
 // The items a drop gives on its own, without a window.
 QStringList dropItems(const FolderSystem &files, const QStringList &dropped, QStringList &reports) {
     QStringList items;
