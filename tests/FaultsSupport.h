@@ -83,13 +83,17 @@ private:
     std::unique_ptr<FolderSystem> real_ = makeSystemFolderSystem();
 };
 
-// Drops the paths on the input list and lets the walk run.
-inline void drop(Form1 &w, const QStringList &paths) {
-    QMimeData data;
+inline QList<QUrl> urlsOf(const QStringList &paths) {
     QList<QUrl> urls;
     for (const QString &path : paths)
         urls << QUrl::fromLocalFile(path);
-    data.setUrls(urls);
+    return urls;
+}
+
+// Drops the paths on the input list and lets the walk run.
+inline void drop(Form1 &w, const QStringList &paths) {
+    QMimeData data;
+    data.setUrls(urlsOf(paths));
     dragAndDrop(w, &data);
     QCoreApplication::processEvents();
 }

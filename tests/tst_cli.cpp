@@ -316,8 +316,6 @@ void CliTest::pipelines_data() {
         << QByteArray("x\n") << QByteArray("quorvel-find: standard output: Broken pipe\n");
     QTest::newRow("--help to a full disk")
         << "\"$F\" --help >/dev/full" << 3 << QByteArray() << QByteArray();
-    QTest::newRow("--version to a full disk")
-        << "\"$F\" --version >/dev/full" << 3 << QByteArray() << QByteArray();
     // A budget above the address-space limit: reading runs out before it spills.
     QTest::newRow("reading runs out of memory")
         << "ulimit -v 400000; head -c 600M /dev/zero | tr '\\0' a | fold -w 1000 | "

@@ -199,12 +199,9 @@ void UiTest::hoverPointer() {
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QWidget *target = &w;
     QPoint at(3, 3); // the background, left of Help
-    if (auto *view = w.findChild<QAbstractItemView *>(source.section(QLatin1Char(' '), 0, 0))) {
-        target = view->viewport();
-        if (source.endsWith(QLatin1String("header")))
-            for (auto *header : view->findChildren<QHeaderView *>())
-                if (header->isVisible())
-                    target = header->viewport();
+    if (auto *view = w.findChild<ReportView *>(source.section(QLatin1Char(' '), 0, 0))) {
+        target = source.endsWith(QLatin1String("header")) ? view->horizontalHeader()->viewport()
+                                                          : view->viewport();
         at = target->rect().center();
     } else if (!source.isEmpty()) {
         target = h.button(source.toLatin1().constData());
