@@ -190,10 +190,14 @@ private:
     };
 };
 
-// A list's texts, in order.
-inline QStringList itemsOf(const TextListModel &list) {
+// A store's or a list's texts, in order.
+inline QStringList textsOf(const TextStore &store) {
     QStringList texts;
-    for (int i = 1; i <= list.itemCount(); ++i)
-        texts << list.itemText(i);
+    for (qsizetype i = 0; i < store.size(); ++i)
+        texts << store.text(i);
     return texts;
+}
+
+inline QStringList itemsOf(const TextListModel &list) {
+    return textsOf(list.store());
 }

@@ -420,9 +420,6 @@ void DropTest::dropFaults() {
     QCOMPARE(itemsOf(w.inputList()).constLast(), QStringLiteral("after"));
 }
 
-int runDropTests(int argc, char **argv) {
-    DropTest t;
-    return QTest::qExec(&t, argc, argv);
-}
+QTEST_MAIN(DropTest)
 
 #include "tst_drop.moc"

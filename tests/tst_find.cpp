@@ -16,13 +16,6 @@ TextStore storeOf(const QStringList &texts) {
     return store;
 }
 
-QStringList textsOf(const TextStore &store) {
-    QStringList texts;
-    for (qsizetype i = 0; i < store.size(); ++i)
-        texts << store.text(i);
-    return texts;
-}
-
 // The rows found; announced is false when the space announced before them was not exactly
 // what came.
 QStringList find(const QStringList &items, bool *announced = nullptr) {

@@ -7,11 +7,6 @@
 #include <QSignalSpy>
 #include <QTest>
 
-int runReadingTests(int argc, char **argv);
-int runLoadingTests(int argc, char **argv);
-int runDropTests(int argc, char **argv);
-int runReorderTests(int argc, char **argv);
-
 namespace {
 void fill(Form1 &w, const QStringList &texts) {
     for (const QString &t : texts)
@@ -341,15 +336,6 @@ void ListTest::hugeItemShowsItsBeginning() {
     QCOMPARE(list.itemText(1), text);
 }
 
-int main(int argc, char **argv) {
-    QApplication app(argc, argv);
-    ListTest editing;
-    int failures = QTest::qExec(&editing, argc, argv);
-    failures += runReadingTests(argc, argv);
-    failures += runLoadingTests(argc, argv);
-    failures += runDropTests(argc, argv);
-    failures += runReorderTests(argc, argv);
-    return failures;
-}
+QTEST_MAIN(ListTest)
 
 #include "tst_list.moc"

@@ -310,9 +310,6 @@ void LoadingTest::specialFiles() {
     QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
 }
 
-int runLoadingTests(int argc, char **argv) {
-    LoadingTest t;
-    return QTest::qExec(&t, argc, argv);
-}
+QTEST_MAIN(LoadingTest)
 
 #include "tst_loading.moc"

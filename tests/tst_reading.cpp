@@ -8,20 +8,6 @@
 
 #include <QTest>
 
-namespace {
-QStringList readItems(QIODevice &device, bool *canonical) {
-    QStringList items;
-    *canonical = true;
-    readListLines(device, nullptr, [&](const TextStore &lines) {
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            items << lines.text(i);
-            *canonical = *canonical && lines.bytes(i) == TextStore::encode(items.constLast());
-        }
-    });
-    return items;
-}
-} // namespace
-
 class ReadingTest : public QObject {
     Q_OBJECT
 private slots:
@@ -212,9 +198,6 @@ void ReadingTest::normalizePath() {
     QCOMPARE(NormalizePath(path, separator), normalized);
 }
 
-int runReadingTests(int argc, char **argv) {
-    ReadingTest t;
-    return QTest::qExec(&t, argc, argv);
-}
+QTEST_MAIN(ReadingTest)
 
 #include "tst_reading.moc"

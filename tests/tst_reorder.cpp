@@ -18,13 +18,7 @@ struct DragHarness : Harness {
         w().show();
         QVERIFY(QTest::qWaitForWindowExposed(&w()));
     }
-    QStringList texts() {
-        const TextStore store = w().inputList().store();
-        QStringList all;
-        for (qsizetype i = 0; i < store.size(); ++i)
-            all << store.text(i);
-        return all;
-    }
+    QStringList texts() { return itemsOf(w().inputList()); }
     ReportView *view() { return w().listView1(); }
     QWidget *viewport() { return view()->viewport(); }
     InputListDrag *drag() { return w().findChild<InputListDrag *>(); }
@@ -255,9 +249,6 @@ void ReorderTest::scrolling() {
     QCOMPARE(bar->value(), scrolled + shift);
 }
 
-int runReorderTests(int argc, char **argv) {
-    ReorderTest t;
-    return QTest::qExec(&t, argc, argv);
-}
+QTEST_MAIN(ReorderTest)
 
 #include "tst_reorder.moc"

@@ -24,13 +24,6 @@ const QString CopiedMessage =
     QStringLiteral("Results have been copied to the clipboard.\r\rClick a text area where you "
                    "normally type and press Ctrl+V to paste the clipboard.");
 
-QStringList items(const TextListModel &list) {
-    QStringList texts;
-    for (int i = 1; i <= list.itemCount(); ++i)
-        texts << list.itemText(i);
-    return texts;
-}
-
 void addResults(Form1 &w, const QStringList &values) {
     for (const QString &value : values)
         w.resultsList().appendItem(value);
@@ -69,7 +62,7 @@ void ResultsTest::clearResults() {
     addResults(h.w(), {"x", "y"});
     h.button("PushButton9")->click();
     QCOMPARE(h.w().resultsList().itemCount(), 0);
-    QCOMPARE(items(h.w().inputList()), QStringList({"x", "x"}));
+    QCOMPARE(itemsOf(h.w().inputList()), QStringList({"x", "x"}));
     QVERIFY(h.dialogs.shown.isEmpty());
 }
 
@@ -164,11 +157,6 @@ void ResultsTest::copyCommand() {
     QCOMPARE(box.icon, Dialogs::Icon::None);
 }
 
-int runSaveTests(int argc, char **argv);
+QTEST_MAIN(ResultsTest)
 
-int main(int argc, char **argv) {
-    QApplication app(argc, argv);
-    ResultsTest copying;
-    return QTest::qExec(&copying, argc, argv) + runSaveTests(argc, argv);
-}
 #include "tst_results.moc"

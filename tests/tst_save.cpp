@@ -388,9 +388,6 @@ void SaveTest::pipeTargets() {
     }
 }
 
-int runSaveTests(int argc, char **argv) {
-    SaveTest t;
-    return QTest::qExec(&t, argc, argv);
-}
+QTEST_MAIN(SaveTest)
 
 #include "tst_save.moc"

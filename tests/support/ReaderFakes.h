@@ -1,10 +1,15 @@
 #pragma once
 
-// Devices a list file is read from in the tests: one that fails part-way, and a pipe.
+// Devices a list file is read from in the tests and fuzz targets: one that fails part-way,
+// and a pipe handing over a few bytes at a time.
+#include "list/ListFileReader.h"
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QString>
 #include <QStringEncoder>
+
+#include <cstring>
 
 constexpr qsizetype Chunk = 1 << 20; // the reader's block size
 
@@ -38,11 +43,13 @@ private:
     qint64 failAt_;
 };
 
-// A pipe: read once, from start to end, a few bytes at a time; cannot read at or past failAt.
+// A pipe: read once, from start to end, at most piece bytes at a time; cannot read at or
+// past failAt.
 class Pipe : public QIODevice {
 public:
-    explicit Pipe(QByteArray bytes, qint64 failAt = -1)
-        : bytes_(std::move(bytes)), failAt_(failAt < 0 ? bytes_.size() + 1 : failAt) {
+    explicit Pipe(QByteArray bytes, qint64 failAt = -1, qint64 piece = 4093)
+        : bytes_(std::move(bytes)), failAt_(failAt < 0 ? bytes_.size() + 1 : failAt),
+          piece_(piece) {
         open(QIODevice::ReadOnly);
     }
     bool isSequential() const override { return true; }
@@ -53,8 +60,7 @@ protected:
             setErrorString(QStringLiteral("Bad sector"));
             return -1;
         }
-        const qint64 n =
-            std::min({maxSize, qint64(bytes_.size()) - at_, failAt_ - at_, qint64(4093)});
+        const qint64 n = std::min({maxSize, qint64(bytes_.size()) - at_, failAt_ - at_, piece_});
         if (data) // skip() may read into nothing
             std::memcpy(data, bytes_.constData() + at_, size_t(n));
         at_ += n;
@@ -65,8 +71,20 @@ protected:
 private:
     QByteArray bytes_;
     qint64 failAt_;
+    qint64 piece_;
     qint64 at_ = 0;
 };
 
 // The items read, and whether each one is stored in its canonical form (equal texts must
 // have equal bytes for the search to find them).
+inline QStringList readItems(QIODevice &device, bool *canonical) {
+    QStringList items;
+    *canonical = true;
+    readListLines(device, nullptr, [&](const TextStore &lines) {
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            items << lines.text(i);
+            *canonical = *canonical && lines.bytes(i) == TextStore::encode(items.constLast());
+        }
+    });
+    return items;
+}
