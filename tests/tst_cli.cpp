@@ -150,6 +150,21 @@ void CliTest::usage_data() {
     QTest::newRow("budget too small")
         << QStringList{"--memory=1K"} << 2 << QByteArray()
         << QByteArray("quorvel-find: bad size for --memory: 1K (at least 64K)\nusage: ");
+    QTest::newRow("budget too large")
+        << QStringList{"--memory", "99999999T"} << 2 << QByteArray()
+        << QByteArray("quorvel-find: bad size for --memory: 99999999T (too large)\nusage: ");
+    QTest::newRow("budget beyond any number")
+        << QStringList{"--memory=99999999999999999999"} << 2 << QByteArray()
+        << QByteArray("quorvel-find: bad size for --memory: 99999999999999999999 (too large)\n");
+    QTest::newRow("budget not a size")
+        << QStringList{"--memory=12X"} << 2 << QByteArray()
+        << QByteArray("quorvel-find: bad size for --memory: 12X (bytes, or a number followed by "
+                      "K, M, G or T)\nusage: ");
+    QTest::newRow("budget with a lowercase unit")
+        << QStringList{"--memory", "64k"} << 0 << QByteArray() << QByteArray();
+    QTest::newRow("empty temporary folder")
+        << QStringList{"--temp-dir="} << 2 << QByteArray()
+        << QByteArray("quorvel-find: --temp-dir needs a folder\nusage: ");
     QTest::newRow("version") << QStringList{"--version"} << 0 << QByteArray("quorvel-find 1.0\n")
                              << QByteArray();
     QTest::newRow("after --, a name") << QStringList{"--", "--lf"} << 1 << QByteArray()
@@ -316,6 +331,16 @@ void CliTest::pipelines_data() {
         << QByteArray("x\n") << QByteArray("quorvel-find: standard output: Broken pipe\n");
     QTest::newRow("--help to a full disk")
         << "\"$F\" --help >/dev/full" << 3 << QByteArray() << QByteArray();
+    QTest::newRow("spilled to a missing $TMPDIR")
+        << "seq 100000 | TMPDIR=/nonexistent \"$F\" --memory 64K; exit ${PIPESTATUS[1]}" << 3
+        << QByteArray() << QByteArray("quorvel-find: /nonexistent: No such file or directory\n");
+    // On a terminal, a run of over a second shows how far it has come, then wipes it.
+    QTest::newRow("progress on a terminal")
+        << "script -qefc '{ echo a; sleep 1.5; echo b; } | \"$F\"' /dev/null" << 0
+        << QByteArray("\r\033[Kquorvel-find: 0 MB read\r\033[K") << QByteArray();
+    QTest::newRow("--quiet on a terminal")
+        << "script -qefc '{ echo a; sleep 1.5; echo b; } | \"$F\" --quiet' /dev/null" << 0
+        << QByteArray() << QByteArray();
     // A budget above the address-space limit: reading runs out before it spills.
     QTest::newRow("reading runs out of memory")
         << "ulimit -v 400000; head -c 600M /dev/zero | tr '\\0' a | fold -w 1000 | "

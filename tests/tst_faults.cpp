@@ -321,18 +321,25 @@ void FaultsTest::outOfMemory() {
 // request beyond memory and swap together, and mode 1 nothing.
 void FaultsTest::systemMemoryLeft_data() {
     QTest::addColumn<QByteArray>("overcommit");
-    QTest::addColumn<qint64>("left"); // in kB
-    QTest::newRow("strict") << QByteArray("2\n") << qint64(2000000);
-    QTest::newRow("heuristic, little available, no swap") << QByteArray("0\n") << qint64(16000000);
-    QTest::newRow("always") << QByteArray("1\n") << memory::Unlimited / 1024;
+    QTest::addColumn<QByteArray>("swap"); // SwapTotal in kB
+    QTest::addColumn<qint64>("left");     // in kB
+    QTest::newRow("strict") << QByteArray("2\n") << QByteArray("0") << qint64(2000000);
+    QTest::newRow("heuristic, little available, no swap")
+        << QByteArray("0\n") << QByteArray("0") << qint64(16000000);
+    QTest::newRow("heuristic, with swap")
+        << QByteArray("0\n") << QByteArray("4000000") << qint64(20000000);
+    QTest::newRow("always") << QByteArray("1\n") << QByteArray("0") << memory::Unlimited / 1024;
 }
 
 void FaultsTest::systemMemoryLeft() {
     QFETCH(QByteArray, overcommit);
+    QFETCH(QByteArray, swap);
     QFETCH(qint64, left);
     const QByteArray info = "MemTotal:       16000000 kB\n"
                             "MemAvailable:     100000 kB\n"
-                            "SwapTotal:             0 kB\n"
+                            "SwapTotal:      " +
+                            swap +
+                            " kB\n"
                             "SwapFree:              0 kB\n"
                             "CommitLimit:    12000000 kB\n"
                             "Committed_AS:   10000000 kB\n";

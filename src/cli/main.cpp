@@ -280,9 +280,10 @@ int main(int argc, char *argv[]) {
         } else if (arg == "--quiet") {
             quiet = true;
         } else if (const auto size = value("--memory")) {
-            memory = parseMemorySize(*size);
-            if (!memory || *memory < (64 << 10))
-                return usageError("bad size for --memory: %s (at least 64K)", size->constData());
+            const MemoryBudgetText budget = parseMemoryBudget(*size);
+            if (budget.problem)
+                return usageError(budget.problem, size->constData());
+            memory = budget.bytes;
         } else if (const auto dir = value("--temp-dir")) {
             if (dir->isEmpty())
                 return usageError("--temp-dir needs a folder%s", "");

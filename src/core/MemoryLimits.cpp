@@ -69,8 +69,8 @@ qint64 addressSpaceLimit() {
     return Unlimited;
 }
 
-qint64 controlGroupLimit() {
-    QFile groups(QStringLiteral("/proc/self/cgroup"));
+qint64 controlGroupLimit(const QString &root) {
+    QFile groups(root + QStringLiteral("/proc/self/cgroup"));
     if (!groups.open(QIODevice::ReadOnly))
         return Unlimited;
     qint64 limit = Unlimited;
@@ -82,18 +82,15 @@ qint64 controlGroupLimit() {
         const bool unified = fields[0] == "0" && fields[1].isEmpty();
         if (!unified && !fields[1].split(',').contains("memory"))
             continue;
-        QString dir =
-            (unified ? QStringLiteral("/sys/fs/cgroup") : QStringLiteral("/sys/fs/cgroup/memory")) +
-            path;
-        for (;;) {
-            limit = std::min(limit,
-                             limitIn(dir + (unified ? QStringLiteral("/memory.max")
-                                                    : QStringLiteral("/memory.limit_in_bytes"))));
-            const qsizetype slash = dir.lastIndexOf(QLatin1Char('/'));
-            if (slash <= 0 || dir.endsWith(QLatin1String("/cgroup")) ||
-                dir.endsWith(QLatin1String("/memory")))
+        const QString top = root + (unified ? QStringLiteral("/sys/fs/cgroup")
+                                            : QStringLiteral("/sys/fs/cgroup/memory"));
+        const QString file =
+            unified ? QStringLiteral("/memory.max") : QStringLiteral("/memory.limit_in_bytes");
+        // Up to the hierarchy's top: a parent's limit binds its children too.
+        for (QString dir = top + path;; dir.truncate(dir.lastIndexOf(QLatin1Char('/')))) {
+            limit = std::min(limit, limitIn(dir + file));
+            if (dir.size() <= top.size())
                 break;
-            dir.truncate(slash);
         }
     }
     return limit;

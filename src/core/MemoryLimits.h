@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <limits>
@@ -12,8 +13,9 @@ inline constexpr qint64 Unlimited = std::numeric_limits<qint64>::max();
 qint64 physicalMemory();
 // The soft limit on the address space (ulimit -v).
 qint64 addressSpaceLimit();
-// The tightest memory limit of the process's control groups, its parents' included.
-qint64 controlGroupLimit();
+// The tightest memory limit of the process's control groups, its parents' included, read from
+// /proc and /sys under root (the machine's own when empty).
+qint64 controlGroupLimit(const QString &root = {});
 
 // How many more bytes the process can still allocate before the system refuses them: the
 // address-space limit less what is mapped, and what the system can still commit (under

@@ -6,11 +6,9 @@
 
 using memory::Unlimited;
 
-std::optional<qint64> parseMemorySize(QByteArrayView text) {
-    if (text.isEmpty())
-        return std::nullopt;
+MemoryBudgetText parseMemoryBudget(QByteArrayView text) {
     int shift = 0;
-    switch (text.back()) {
+    switch (text.isEmpty() ? 0 : text.back()) {
     case 'K':
     case 'k':
         shift = 10;
@@ -33,16 +31,18 @@ std::optional<qint64> parseMemorySize(QByteArrayView text) {
     const QByteArrayView digits = shift ? text.chopped(1) : text;
     if (digits.isEmpty() ||
         !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
+        return {0, "bad size for --memory: %s (bytes, or a number followed by K, M, G or T)"};
     bool ok = false;
     const qint64 number = digits.toLongLong(&ok);
     if (!ok || number > (Unlimited >> shift))
-        return std::nullopt;
-    return number << shift;
+        return {0, "bad size for --memory: %s (too large)"};
+    if (number << shift < MinimumMemoryBudget)
+        return {0, "bad size for --memory: %s (at least 64K)"};
+    return {number << shift};
 }
 
-qint64 defaultMemoryBudget() {
+qint64 defaultMemoryBudget(const QString &root) {
     const qint64 limit = std::min(
-        {memory::physicalMemory(), memory::addressSpaceLimit(), memory::controlGroupLimit()});
+        {memory::physicalMemory(), memory::addressSpaceLimit(), memory::controlGroupLimit(root)});
     return limit == Unlimited ? Unlimited : limit / 2;
 }

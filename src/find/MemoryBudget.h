@@ -1,14 +1,19 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QString>
 
-#include <optional>
+inline constexpr qint64 MinimumMemoryBudget = qint64(64) << 10;
 
-// A size as the user writes it: plain bytes, or a number followed by K, M, G or T (powers of
-// 1024), upper or lower case.
-std::optional<qint64> parseMemorySize(QByteArrayView text);
+// A budget as the user writes it: plain bytes, or a number followed by K, M, G or T (powers
+// of 1024), upper or lower case. problem, when it is none, is the message, with %s for text.
+struct MemoryBudgetText {
+    qint64 bytes = 0;
+    const char *problem = nullptr;
+};
+MemoryBudgetText parseMemoryBudget(QByteArrayView text);
 
 // The memory a command may use for its work when the user names no budget: half of the least
 // of physical memory, the address-space limit and the control group's limit, leaving the
-// other half to the rest of the machine.
-qint64 defaultMemoryBudget();
+// other half to the rest of the machine. root: as for memory::controlGroupLimit.
+qint64 defaultMemoryBudget(const QString &root = {});

@@ -1,0 +1,171 @@
+// The memory limits the process works under, and the budget quorvel-find takes from them.
+#include "core/MemoryLimits.h"
+#include "find/MemoryBudget.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <new>
+#include <optional>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+constexpr qint64 MB = qint64(1) << 20;
+
+// The address space this process has mapped.
+qint64 mappedBytes() {
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    return statm.readAll().split(' ').value(0).toLongLong() * sysconf(_SC_PAGESIZE);
+}
+
+// ulimit -v for as long as it lives: room more bytes than are mapped now.
+class AddressSpaceLimit {
+public:
+    explicit AddressSpaceLimit(qint64 room) {
+        getrlimit(RLIMIT_AS, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = rlim_t(mappedBytes() + room);
+        set_ = limit.rlim_cur <= saved_.rlim_max && setrlimit(RLIMIT_AS, &limit) == 0;
+    }
+    ~AddressSpaceLimit() { setrlimit(RLIMIT_AS, &saved_); }
+    bool isSet() const { return set_; }
+
+private:
+    rlimit saved_{};
+    bool set_ = false;
+};
+
+// A folder standing for /: its proc/self/cgroup and the limit files under sys/fs/cgroup.
+void makeTree(const QTemporaryDir &root, const QByteArray &cgroup, const QStringList &files) {
+    QVERIFY(QDir(root.path()).mkpath(QStringLiteral("proc/self")));
+    QFile groups(root.filePath(QStringLiteral("proc/self/cgroup")));
+    if (!cgroup.isNull())
+        QVERIFY(groups.open(QIODevice::WriteOnly) && groups.write(cgroup) == cgroup.size());
+    for (const QString &file : files) {
+        const QString path =
+            root.filePath(QStringLiteral("sys/fs/cgroup/") + file.section('=', 0, 0));
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+        QFile limit(path);
+        QVERIFY(limit.open(QIODevice::WriteOnly));
+        limit.write(file.section('=', 1).toUtf8() + '\n');
+    }
+}
+} // namespace
+
+class MemoryTest : public QObject {
+    Q_OBJECT
+private slots:
+    void controlGroupLimit_data();
+    void controlGroupLimit();
+    void defaultBudget_data();
+    void defaultBudget();
+    void headroom_data();
+    void headroom();
+};
+
+void MemoryTest::controlGroupLimit_data() {
+    QTest::addColumn<QByteArray>("cgroup"); // null: no such file
+    QTest::addColumn<QStringList>("files"); // path under sys/fs/cgroup=content
+    QTest::addColumn<qint64>("limit");
+    QTest::newRow("unified, its own limit")
+        << QByteArray("0::/a/b\n") << QStringList{"a/b/memory.max=500000000"} << qint64(500000000);
+    QTest::newRow("unified, a parent's limit")
+        << QByteArray("0::/a/b\n")
+        << QStringList{"a/b/memory.max=max", "a/memory.max=300000000", "memory.max=max"}
+        << qint64(300000000);
+    QTest::newRow("unified, tighter than its parent")
+        << QByteArray("0::/a/b\n")
+        << QStringList{"a/b/memory.max=200000000", "a/memory.max=300000000"} << qint64(200000000);
+    QTest::newRow("memory controller of the first version")
+        << QByteArray("5:cpu,cpuacct:/x\n4:memory:/a\n")
+        << QStringList{"memory/a/memory.limit_in_bytes=400000000",
+                       "cpu,cpuacct/x/memory.limit_in_bytes=100"}
+        << qint64(400000000);
+    QTest::newRow("both versions: the least")
+        << QByteArray("4:memory:/a\n0::/b\n")
+        << QStringList{"memory/a/memory.limit_in_bytes=400000000", "b/memory.max=350000000"}
+        << qint64(350000000);
+    QTest::newRow("a group named like the top")
+        << QByteArray("0::/memory/cgroup\n")
+        << QStringList{"memory/cgroup/memory.max=max", "memory/memory.max=250000000"}
+        << qint64(250000000);
+    QTest::newRow("no limit") << QByteArray("0::/a\n") << QStringList{"a/memory.max=max"}
+                              << memory::Unlimited;
+    QTest::newRow("not a number") << QByteArray("0::/a\n") << QStringList{"a/memory.max=lots"}
+                                  << memory::Unlimited;
+    QTest::newRow("no control groups") << QByteArray() << QStringList{} << memory::Unlimited;
+}
+
+void MemoryTest::controlGroupLimit() {
+    QFETCH(QByteArray, cgroup);
+    QFETCH(QStringList, files);
+    QFETCH(qint64, limit);
+    QTemporaryDir root;
+    makeTree(root, cgroup, files);
+    QCOMPARE(memory::controlGroupLimit(root.path()), limit);
+}
+
+void MemoryTest::defaultBudget_data() {
+    QTest::addColumn<qint64>("groupLimit");       // 0: none
+    QTest::addColumn<qint64>("addressSpaceRoom"); // above what is mapped; 0: no ulimit -v
+    QTest::newRow("the control group's limit least") << 256 * MB << qint64(0);
+    QTest::newRow("the address space least") << qint64(0) << 1024 * MB;
+    QTest::newRow("both, the address space least") << 64 * 1024 * MB << 1024 * MB;
+}
+
+// Half of the least limit, the other half left to the rest of the machine.
+void MemoryTest::defaultBudget() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the address sanitizer needs more address space than the limit leaves");
+#endif
+    QFETCH(qint64, groupLimit);
+    QFETCH(qint64, addressSpaceRoom);
+    QTemporaryDir root;
+    makeTree(root, "0::/q\n",
+             {QStringLiteral("q/memory.max=") +
+              (groupLimit ? QString::number(groupLimit) : QStringLiteral("max"))});
+    std::optional<AddressSpaceLimit> space;
+    if (addressSpaceRoom)
+        space.emplace(addressSpaceRoom);
+    const qint64 least = addressSpaceRoom ? memory::addressSpaceLimit() : groupLimit;
+    if ((space && !space->isSet()) || memory::physicalMemory() <= least ||
+        (!space && memory::addressSpaceLimit() <= least))
+        QSKIP("this machine's own limits are tighter");
+    QCOMPARE(defaultMemoryBudget(root.path()), least / 2);
+}
+
+void MemoryTest::headroom_data() {
+    QTest::addColumn<qint64>("belowLeft"); // the request: what is left less this
+    QTest::addColumn<bool>("granted");
+    QTest::newRow("within 64 MB of the limit") << 32 * MB << false;
+    QTest::newRow("beyond the limit") << -MB << false;
+    QTest::newRow("leaving more than 64 MB") << 96 * MB << true;
+}
+
+// A request that fits under ulimit -v but leaves the window less than its headroom is refused.
+void MemoryTest::headroom() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the address sanitizer needs more address space than the limit leaves");
+#endif
+    QFETCH(qint64, belowLeft);
+    QFETCH(bool, granted);
+    AddressSpaceLimit space(512 * MB);
+    if (!space.isSet() || memory::left() > 512 * MB)
+        QSKIP("ulimit -v cannot be set here");
+    bool refused = false;
+    try {
+        memory::ensureRoomFor(memory::left() - belowLeft);
+    } catch (const std::bad_alloc &) {
+        refused = true;
+    }
+    QCOMPARE(!refused, granted);
+}
+
+QTEST_GUILESS_MAIN(MemoryTest)
+#include "tst_memory.moc"
