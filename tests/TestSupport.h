@@ -120,9 +120,11 @@ struct Harness {
 // Sends a drag over and a release on the input list, as a file manager would; returns
 // whether the view accepted them. over, where given, is the part of the list (a header, a
 // scroll bar) that the drag reaches through the shown window, as a real drag does. entered
-// tells whether the drag over the list was accepted.
+// tells whether the drag over the list was accepted, taken what the drop told the file manager
+// it did.
 inline bool dragAndDrop(Form1 &w, QMimeData *data, Qt::DropActions actions = Qt::CopyAction,
-                        QWidget *over = nullptr, bool *entered = nullptr) {
+                        QWidget *over = nullptr, bool *entered = nullptr,
+                        Qt::DropAction *taken = nullptr) {
     QWidget *viewport = w.listView1()->viewport();
     QObject *target = viewport;
     QPoint where = viewport->rect().center();
@@ -136,6 +138,8 @@ inline bool dragAndDrop(Form1 &w, QMimeData *data, Qt::DropActions actions = Qt:
         *entered = enter.isAccepted();
     QDropEvent drop(where, actions, data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(target, &drop);
+    if (taken)
+        *taken = drop.dropAction();
     return enter.isAccepted() && drop.isAccepted() && drop.dropAction() != Qt::MoveAction;
 }
 

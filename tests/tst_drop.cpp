@@ -222,15 +222,24 @@ QWidget *partOfList(Form1 &w, const QString &part) {
 
 void DropTest::dropRealTree_data() {
     QTest::addColumn<QString>("part"); // empty: events sent to the rows' area itself
-    QTest::newRow("on the rows") << QString();
-    QTest::newRow("through the window on the rows") << QStringLiteral("rows");
-    QTest::newRow("on the header") << QStringLiteral("header");
-    QTest::newRow("on the scroll bar") << QStringLiteral("scroll bar");
+    QTest::addColumn<int>("actions");  // what the file manager offers
+    QTest::addColumn<int>("taken");
+    const int copyMove = Qt::CopyAction | Qt::MoveAction;
+    QTest::newRow("on the rows") << QString() << copyMove << int(Qt::CopyAction);
+    QTest::newRow("through the window on the rows") << "rows" << copyMove << int(Qt::CopyAction);
+    QTest::newRow("on the header") << "header" << copyMove << int(Qt::CopyAction);
+    QTest::newRow("on the scroll bar") << "scroll bar" << copyMove << int(Qt::CopyAction);
+    QTest::newRow("offering copy, link and move: a copy")
+        << QString() << (copyMove | Qt::LinkAction) << int(Qt::CopyAction);
+    QTest::newRow("offering link and move: a link")
+        << QString() << int(Qt::LinkAction | Qt::MoveAction) << int(Qt::LinkAction);
 }
 
 // The real file system through a drop on the view.
 void DropTest::dropRealTree() {
     QFETCH(QString, part);
+    QFETCH(int, actions);
+    QFETCH(int, taken);
     QTemporaryDir dir;
     const QString t = dir.filePath(QStringLiteral("tree"));
     const QByteArray base = QFile::encodeName(dir.path()) + '/';
@@ -260,7 +269,9 @@ void DropTest::dropRealTree() {
     const QString single = dir.filePath(QStringLiteral("single.txt"));
     QMimeData data;
     data.setUrls(urlsOf({single, t}));
-    QVERIFY(dragAndDrop(h.w(), &data, Qt::CopyAction | Qt::MoveAction, over));
+    Qt::DropAction told = Qt::IgnoreAction;
+    QVERIFY(dragAndDrop(h.w(), &data, Qt::DropActions(actions), over, nullptr, &told));
+    QCOMPARE(int(told), taken);
     // The walk waits until the drop has returned to the file manager.
     QCOMPARE(h.w().inputList().itemCount(), 1);
     const QStringList expected{QStringLiteral("old"), single,           t + "/.readonly",
