@@ -16,10 +16,17 @@ inline QString makeTarget(const QString &kind, const QTemporaryDir &dir, QByteAr
     const QString path = dir.filePath(QStringLiteral("target"));
     const QByteArray name = QFile::encodeName(path);
     old = "old content\r\n";
-    if (kind == QLatin1String("read-only") || kind == QLatin1String("mode 0640")) {
+    if (kind.startsWith(QLatin1String("mode ")) || kind == QLatin1String("read-only")) {
         writeFile(path, old);
-        ::chmod(name.constData(), kind == QLatin1String("read-only") ? 0444 : 0640);
+        ::chmod(name.constData(),
+                kind == QLatin1String("read-only") ? 0444 : kind.mid(5).toUInt(nullptr, 8));
         return path;
+    }
+    if (kind == QLatin1String("link to a writable file on read-only disk")) {
+        const QString target =
+            makeTarget(QStringLiteral("writable file on read-only disk"), dir, old);
+        const QString link = dir.filePath(QStringLiteral("link"));
+        return !target.isEmpty() && QFile::link(target, link) ? link : QString();
     }
     if (kind == QLatin1String("link")) {
         writeFile(dir.filePath(QStringLiteral("real")), old);

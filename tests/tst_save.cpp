@@ -253,11 +253,15 @@ void SaveTest::fileTargets_data() {
         << QStringLiteral("read-only") << QStringLiteral("Permission denied") << 0444 << 1;
     QTest::newRow("writable file keeps its mode")
         << QStringLiteral("mode 0640") << QString() << 0640 << 1;
+    QTest::newRow("writable file keeps its set-group-ID bit")
+        << QStringLiteral("mode 02664") << QString() << 02664 << 1;
     QTest::newRow("link to a file") << QStringLiteral("link") << QString() << 0 << 2;
     QTest::newRow("hard link: both names get the new content")
         << QStringLiteral("hard link") << QString() << 0 << 2;
     QTest::newRow("writable file in a folder that may not be written")
         << QStringLiteral("writable file on read-only disk") << QString() << 0 << 1;
+    QTest::newRow("link to a writable file in a folder that may not be written")
+        << QStringLiteral("link to a writable file on read-only disk") << QString() << 0 << 2;
     QTest::newRow("folder") << QStringLiteral("folder") << QStringLiteral("Is a directory") << 0
                             << 1;
     QTest::newRow("full disk") << QStringLiteral("full disk")
@@ -288,13 +292,14 @@ void SaveTest::fileTargets() {
         }
     });
     const mode_t before = modeOf(path, false);
+    const mode_t permissions = modeOf(path) & 07777;
     saveTo(path, kind == QLatin1String("full disk") ? ManyValues : QStringList{"a", "b"}, reason);
     // Nothing is ever replaced by a file of another kind, and a failed save keeps the old
     // content and mode.
     QCOMPARE(modeOf(path, false) & S_IFMT, before & S_IFMT);
     if (S_ISREG(modeOf(path))) {
         QCOMPARE(readFile(path), reason.isEmpty() ? QByteArray("a\r\nb\r\n") : old);
-        QCOMPARE(modeOf(path) & 07777, mode ? mode_t(mode) : modeOf(path) & 07777);
+        QCOMPARE(modeOf(path) & 07777, mode ? mode_t(mode) : permissions);
         QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden).size(),
                  files); // no temporary file left behind
         if (kind == QLatin1String("hard link"))
