@@ -5,6 +5,7 @@
 #include "core/ErrorReport.h"
 #include "core/MemoryLimits.h"
 #include "core/TimeSlice.h"
+#include "find/DuplicateFinder.h"
 #include "list/TextListModel.h"
 #include "platform/FolderSystem.h"
 #include "results/ClipboardLayout.h"
@@ -292,6 +293,9 @@ void FaultsTest::outOfMemory_data() {
                           << "refused";
     QTest::newRow("load, room for its store alone") << "load" << 4000000 << "store"
                                                     << "refused";
+    QTest::newRow("find, room for its index but not the window's headroom")
+        << "find" << 3000000 << "index"
+        << "refused";
     QTest::newRow("load in 0.3 GB: refused, a find after it works")
         << "load+find" << 10000000 << "314572800"
         << "refused+done";
@@ -397,9 +401,12 @@ static int outOfMemoryChild(const QStringList &args) {
             storeBytes = bytes.size() - 2 * qint64(lines) + 8 * qint64(lines);
         }
     } else if (commands == QLatin1String("find")) {
+        // Under the index's limit, no repeats: no room is asked for rows, so only the check
+        // made before the index is built can refuse.
+        const int distinct = limitKind == QLatin1String("index") ? lines : std::max(1, lines / 2);
         TextStore items;
         for (int i = 0; i < lines; ++i)
-            items.append(QStringLiteral("item %1").arg(i % std::max(1, lines / 2)));
+            items.append(QStringLiteral("item %1").arg(i % distinct));
         w.inputList().appendItems(items);
     }
     h.dialogs.openAnswers << QStringList{path};
@@ -408,9 +415,10 @@ static int outOfMemoryChild(const QStringList &args) {
     getrlimit(RLIMIT_AS, &limit);
     const rlim_t unlimited = limit.rlim_cur;
     // Tight: room for the window's own turns, not for the command's work.
-    const qint64 room = limitKind == QLatin1String("store") ? storeBytes
-                        : commands == QLatin1String("load") ? 256 << 20
-                                                            : 8 << 20;
+    const qint64 room = limitKind == QLatin1String("store")   ? storeBytes
+                        : limitKind == QLatin1String("index") ? findIndexBytes(lines) + (32 << 20)
+                        : commands == QLatin1String("load")   ? 256 << 20
+                                                              : 8 << 20;
     const bool fixed = limitKind.toLongLong() > 0;
     limit.rlim_cur = rlim_t(fixed ? limitKind.toLongLong() : statusBytes("VmSize:") + room);
     setrlimit(RLIMIT_AS, &limit);
@@ -438,7 +446,7 @@ static int outOfMemoryChild(const QStringList &args) {
     }
     if (commands.endsWith(QLatin1String("find"))) {
         // Every text but the kept one twice: one row each.
-        const int rows = (input.itemCount() - 1) / 2;
+        const int rows = limitKind == QLatin1String("index") ? 0 : (input.itemCount() - 1) / 2;
         h.button("PushButton4")->click();
         outcome("find", results.itemCount(), 0, rows);
     }
