@@ -269,6 +269,7 @@ void UiTest::progressStrip_data() {
         << "list" << 4096 << true << true << QString();
     QTest::newRow("two files, the first failing")
         << "bad list" << 4096 << true << false << QString();
+    QTest::newRow("three files") << "one two list" << 2048 << true << false << QString();
     QTest::newRow("a copy inside a slow load: one strip")
         << "list" << 4096 << true << false << "copy";
     QTest::newRow("file growing while read: never past the end")
