@@ -99,6 +99,11 @@ private:
     std::vector<std::thread> threads_;
 };
 
+// How long the caller waits for the tasks before it looks again: with turns to take, well
+// within a time slice; without, only to notice the tasks' end.
+inline constexpr std::chrono::milliseconds PollWithTurns{2};
+inline constexpr std::chrono::milliseconds PollWithoutTurns{100};
+
 // Runs task(0, pause) to task(count - 1, pause) on a crew while the caller keeps taking its
 // turns, telling at each how far the work has come (done()); a task calls pause() now and
 // then.
@@ -108,7 +113,7 @@ void runThreaded(size_t count, TimeSlice *slice, const Done &done, const Task &t
     crew.start(count, [&](size_t p) { task(p, [&] { crew.pause(); }); });
     auto lock = crew.lock();
     while (!crew.finished()) {
-        crew.waitFor(lock, std::chrono::milliseconds(slice ? 2 : 100));
+        crew.waitFor(lock, slice ? PollWithTurns : PollWithoutTurns);
         if (slice && slice->idleDue()) {
             lock.unlock();
             slice->setStepDone(done());

@@ -2,20 +2,13 @@
 
 #include <QString>
 
+#include <vector>
+
+class TextStore;
 class TimeSlice;
 
-// A list shown in columns, as the copy command reads it. Rows and columns count from 0.
-class ColumnTable {
-public:
-    virtual ~ColumnTable() = default;
-    virtual int columnCount() const = 0;
-    virtual qsizetype rowCount() const = 0;
-    virtual QString cell(qsizetype row, int column) const = 0;
-    virtual bool isChecked(qsizetype row) const = 0;
-};
-
-// The ticked rows as column-aligned text: every cell but the last padded with spaces to the
-// longest text of its column (over all rows, in UTF-16 code units) and followed by a tab;
-// trailing spaces of each line dropped; CR LF after every line.
-// Its progress counts (columns + 1) x rows steps.
-QString layoutCheckedRows(const ColumnTable &table, TimeSlice *slice);
+// The ticked rows of the one-column results as text: each ticked text with its trailing
+// spaces dropped, followed by CR LF. A row past the end of checks is unticked. Its progress
+// counts rows.
+QString layoutCheckedRows(const TextStore &texts, const std::vector<bool> &checks,
+                          TimeSlice *slice);

@@ -14,23 +14,6 @@
 
 namespace {
 const char SaveFilter[] = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|";
-
-// The one-column results list with its check marks, as the copy layout reads it.
-class StoreTable : public ColumnTable {
-public:
-    StoreTable(TextStore texts, std::vector<bool> checks)
-        : texts_(std::move(texts)), checks_(std::move(checks)) {}
-    int columnCount() const override { return 1; }
-    qsizetype rowCount() const override { return texts_.size(); }
-    QString cell(qsizetype row, int) const override { return texts_.text(row); }
-    bool isChecked(qsizetype row) const override {
-        return size_t(row) < checks_.size() && checks_[size_t(row)];
-    }
-
-private:
-    TextStore texts_;
-    std::vector<bool> checks_;
-};
 } // namespace
 
 ResultCommands::ResultCommands(CommandServices &services, Dialogs &dialogs, Clipboard &clipboard,
@@ -117,11 +100,11 @@ void ResultCommands::PushButton10_Click() {
 void ResultCommands::CopyListToClipboard(TextListModel &list) {
     if (list.itemCount() == 0)
         return;
-    const StoreTable table(list.store(), list.checks());
+    const TextStore texts = list.store();
     const auto progress = services_.beginProgress(*progressStrip_);
-    progress->total = (table.columnCount() + 1) * table.rowCount();
+    progress->total = texts.size();
     TimeSlice slice(services_.closing(), progress.get());
-    const QString text = layoutCheckedRows(table, &slice);
+    const QString text = layoutCheckedRows(texts, list.checks(), &slice);
     ClearClipboard(clipboard_);
     SetClipboardText(clipboard_, text, 0);
 }

@@ -51,7 +51,7 @@ void applySkin(QWidget &window, const QString &appFolder, SkinEngine &engine) {
             qobject_cast<QGroupBox *>(control) || qobject_cast<QLabel *>(control))
             setBackground(*control, buttonFace);
     engine.loadSkin(*path, QString());
-    engine.setApplyOptions(engine.applyOptions() | 1);
+    engine.setApplyOptions(engine.applyOptions() | SkinEngine::SkinWindows);
     engine.setAutoApplyNewWindows(true);
     engine.setAutoApplyNewThreads(true);
     engine.applyWindow(quintptr(window.winId()));

@@ -13,16 +13,13 @@ void applySkin(QWidget &window, const QString &appFolder, SkinEngine &engine);
 // as it is.
 class StyleSheetSkin : public SkinEngine {
 public:
-    // Bit 0 of the options lets applyWindow style a window.
-    static constexpr qint32 SkinWindows = 1;
-
     bool loadSkin(const QString &path, const QString &iniName) override;
     qint32 applyOptions() const override { return options_; }
     void setApplyOptions(qint32 options) override { options_ = options; }
     // The window's dialogs are its children and take its style sheet anyway, and every
     // window lives on one thread: the two switches change nothing here.
-    void setAutoApplyNewWindows(bool on) override { autoNewWindows_ = on; }
-    void setAutoApplyNewThreads(bool on) override { autoNewThreads_ = on; }
+    void setAutoApplyNewWindows(bool) override {}
+    void setAutoApplyNewThreads(bool) override {}
     void applyWindow(quintptr windowHandle) override;
 
     const QString &styleSheet() const { return sheet_; }
@@ -30,6 +27,4 @@ public:
 private:
     QString sheet_;
     qint32 options_ = 0;
-    bool autoNewWindows_ = false;
-    bool autoNewThreads_ = false;
 };

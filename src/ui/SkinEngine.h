@@ -13,7 +13,8 @@ public:
 
     // 2: loads the skin from a file; the result is not examined by the start-up.
     virtual bool loadSkin(const QString &path, const QString &iniName) = 0;
-    // 1: the option bits.
+    // 1: the option bits. Bit 0 lets applyWindow skin a window.
+    static constexpr qint32 SkinWindows = 1;
     virtual qint32 applyOptions() const = 0;
     virtual void setApplyOptions(qint32 options) = 0;
     // 5 and 10: two switches.
