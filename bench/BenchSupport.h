@@ -66,7 +66,7 @@ public:
 class NullClipboard : public Clipboard {
 public:
     bool clear() override { return true; }
-    bool setText(const QString &, int) override { return true; }
+    bool setText(const QString &) override { return true; }
 };
 
 std::uint64_t splitMix(std::uint64_t &state) {

@@ -88,7 +88,7 @@ public:
         text.clear();
         return true;
     }
-    bool setText(const QString &t, int) override {
+    bool setText(const QString &t) override {
         ++attempts;
         if (failuresLeft > 0 && failuresLeft--)
             return false;

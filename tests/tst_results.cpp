@@ -2,10 +2,13 @@
 
 #include "core/ErrorReport.h"
 #include "list/TextListModel.h"
+#include "platform/QtClipboard.h"
 #include "results/ClipboardLayout.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
@@ -108,7 +111,7 @@ void ResultsTest::tickByHand() {
 void ResultsTest::copyCommand_data() {
     QTest::addColumn<QStringList>("values");
     QTest::addColumn<QList<bool>>("ticks");
-    QTest::addColumn<int>("failures");
+    QTest::addColumn<int>("failures"); // -1: the system's clipboard
     QTest::addColumn<QString>("clipboard");
     QTest::newRow("empty results")
         << QStringList{} << QList<bool>{} << 0 << QStringLiteral("(untouched)");
@@ -118,6 +121,9 @@ void ResultsTest::copyCommand_data() {
                                  << 0 << QStringLiteral("a\r\nc\r\n");
     QTest::newRow("busy clipboard")
         << QStringList{"a"} << QList<bool>{true} << 5 << QStringLiteral("a\r\n");
+    QTest::newRow("the system's clipboard")
+        << QStringList{"a ", "\u00E9"} << QList<bool>{true, true} << -1
+        << QStringLiteral("a\r\n\u00E9\r\n");
 }
 
 void ResultsTest::copyCommand() {
@@ -126,14 +132,17 @@ void ResultsTest::copyCommand() {
     QFETCH(int, failures);
     QFETCH(QString, clipboard);
     Harness h;
+    QtClipboard system;
+    if (failures < 0)
+        h.window = std::make_unique<Form1>(h.dialogs, system, *h.files, h.appFolder.path());
     addResults(h.w(), values);
     for (int i = 0; i < ticks.size(); ++i)
         h.w().resultsList().setChecked(i + 1, ticks[i]);
-    h.clipboard.failuresLeft = failures;
+    h.clipboard.failuresLeft = std::max(failures, 0);
 
     h.button("PushButton10")->click();
 
-    QCOMPARE(h.clipboard.text, clipboard);
+    QCOMPARE(failures < 0 ? QGuiApplication::clipboard()->text() : h.clipboard.text, clipboard);
     QCOMPARE(h.dialogs.shown.size(), 1);
     const auto &box = h.dialogs.shown[0];
     QCOMPARE(box.text, CopiedMessage);

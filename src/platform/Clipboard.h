@@ -7,10 +7,10 @@ class Clipboard {
 public:
     virtual ~Clipboard() = default;
     virtual bool clear() = 0;
-    // format 0 is plain text; any other value names a clipboard format of its own.
-    virtual bool setText(const QString &text, int format) = 0;
+    // Places text as plain text.
+    virtual bool setText(const QString &text) = 0;
 };
 
 // Both retry a failed attempt up to 1000 times in all and never report a failure.
 void ClearClipboard(Clipboard &clipboard);
-bool SetClipboardText(Clipboard &clipboard, const QString &text, int format);
+bool SetClipboardText(Clipboard &clipboard, const QString &text);

@@ -106,5 +106,5 @@ void ResultCommands::CopyListToClipboard(TextListModel &list) {
     TimeSlice slice(services_.closing(), progress.get());
     const QString text = layoutCheckedRows(texts, list.checks(), &slice);
     ClearClipboard(clipboard_);
-    SetClipboardText(clipboard_, text, 0);
+    SetClipboardText(clipboard_, text);
 }
