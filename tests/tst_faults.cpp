@@ -193,7 +193,7 @@ void FaultsTest::storm() {
         if (action < 10) {
             run.h.button(buttons[action])->click();
         } else if (view->model()->rowCount() > 0) {
-            view->selectRow(0);
+            view->setCurrentIndex(view->model()->index(0, 0));
             if (action == 10)
                 QTest::keyClick(view, Qt::Key_Delete);
             else

@@ -32,7 +32,9 @@ struct DragHarness : Harness {
     // The last item shown whole.
     int lastVisible() {
         int row = view()->rowAt(viewport()->height() - 1);
-        if (view()->rowViewportPosition(row) + view()->rowHeight(row) > viewport()->height())
+        if (view()->rowViewportPosition(row) +
+                view()->visualRect(w().inputList().index(row)).height() >
+            viewport()->height())
             --row;
         return row + 1;
     }

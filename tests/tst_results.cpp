@@ -137,7 +137,8 @@ void ResultsTest::copyCommand() {
         h.window = std::make_unique<Form1>(h.dialogs, system, *h.files, h.appFolder.path());
     addResults(h.w(), values);
     for (int i = 0; i < ticks.size(); ++i)
-        h.w().resultsList().setChecked(i + 1, ticks[i]);
+        h.w().resultsList().setData(h.w().resultsList().index(i),
+                                    ticks[i] ? Qt::Checked : Qt::Unchecked, Qt::CheckStateRole);
     h.clipboard.failuresLeft = std::max(failures, 0);
 
     h.button("PushButton10")->click();

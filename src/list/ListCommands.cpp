@@ -94,14 +94,13 @@ void ListCommands::PushButton2_Click() {
 
 void ListCommands::PushButton5_Click() {
     services_.runCommand(ErrorLocation::PushButton5Click, [&](Trap &t) {
-        QString title, filter;
         QStringList parts;
-        t.step(104, [&] {
-            title = QStringLiteral("Load List(s) - Hold Ctrl to select multiple list files");
+        t.step(108, [&] {
+            parts = dialogs_.openFiles(
+                QStringLiteral("Load List(s) - Hold Ctrl to select multiple list files"),
+                QString::fromLatin1(ListFileFilter));
         });
-        t.step(106, [&] { filter = QString::fromLatin1(ListFileFilter); });
-        t.step(108, [&] { parts = dialogs_.openFiles(title, filter); });
-        if (t.test(110, [&] { return parts.isEmpty(); }))
+        if (parts.isEmpty())
             return;
         t.step(114, [&] { services_.showBusyPointer(); });
         // The strip counts the bytes of all the chosen files.
@@ -114,11 +113,9 @@ void ListCommands::PushButton5_Click() {
             const auto next = qScopeGuard([&] { progress->base += QFileInfo(path).size(); });
             ReadListFile(*inputModel_, path, progress.get());
         };
-        if (t.test(116, [&] { return parts.size() == 1; })) {
-            QString path;
-            t.step(118, [&] { path = parts.constFirst(); });
-            t.step(120, [&] { read(path); });
-        } else if (t.test(122, [&] { return parts.size() > 1; })) {
+        if (parts.size() == 1) {
+            t.step(120, [&] { read(parts.constFirst()); });
+        } else {
             for (const QString &part : std::as_const(parts)) {
                 QString path;
                 t.step(132, [&] { path = NormalizePath(part); });

@@ -121,15 +121,6 @@ bool TextListModel::isChecked(int position) const {
     return checkable_ && checks_[size_t(position - 1)];
 }
 
-void TextListModel::setChecked(int position, bool checked) {
-    checkPosition(position);
-    if (!checkable_)
-        return;
-    checks_[size_t(position - 1)] = checked;
-    const QModelIndex changed = index(position - 1);
-    emit dataChanged(changed, changed, {Qt::CheckStateRole});
-}
-
 int TextListModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : itemCount();
 }

@@ -32,7 +32,6 @@ public:
     void removeItem(int position);
 
     bool isChecked(int position) const;
-    void setChecked(int position, bool checked);
     // Rows the model adds get this check state.
     void setNewRowsChecked(bool checked) { newRowsChecked_ = checked; }
 

@@ -32,11 +32,11 @@ void ResultCommands::PushButton12_Click() {
 
 void ResultCommands::saveResults(const char *location, bool comma) {
     services_.runCommand(location, [&](Trap &t) {
-        QString title, filter, path;
-        t.step(104, [&] { title = QStringLiteral("Save"); });
-        t.step(106, [&] { filter = QString::fromLatin1(SaveFilter); });
-        t.step(108, [&] { path = dialogs_.saveFile(title, filter); });
-        if (t.test(110, [&] { return path.isEmpty(); }))
+        QString path;
+        t.step(108, [&] {
+            path = dialogs_.saveFile(QStringLiteral("Save"), QString::fromLatin1(SaveFilter));
+        });
+        if (path.isEmpty())
             return;
         bool confirmed = true;
         t.step(112, [&] {

@@ -78,10 +78,6 @@ void ReportView::setRowHeight(int height) {
     viewport()->update();
 }
 
-int ReportView::rowHeight(int) const {
-    return rowHeight_;
-}
-
 int ReportView::rowAt(int y) const {
     if (y < 0)
         return -1;
@@ -91,14 +87,6 @@ int ReportView::rowAt(int y) const {
 
 int ReportView::rowViewportPosition(int row) const {
     return int(qint64(row) * rowHeight_ - pixelTop());
-}
-
-void ReportView::selectRow(int row) {
-    const QModelIndex index = model()->index(row, 0, rootIndex());
-    if (!index.isValid())
-        return;
-    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                 QItemSelectionModel::Rows);
 }
 
 QRect ReportView::visualRect(const QModelIndex &index) const {

@@ -19,11 +19,9 @@ public:
     void setColumnWidth(int column, int width);
     // Every row has this height.
     void setRowHeight(int height);
-    int rowHeight(int row = 0) const;
     // The row at this height of the viewport, -1 below the last.
     int rowAt(int y) const;
     int rowViewportPosition(int row) const;
-    void selectRow(int row);
 
     void setModel(QAbstractItemModel *model) override;
     QRect visualRect(const QModelIndex &index) const override;
