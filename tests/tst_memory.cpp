@@ -95,6 +95,9 @@ void MemoryTest::controlGroupLimit_data() {
         << QByteArray("0::/memory/cgroup\n")
         << QStringList{"memory/cgroup/memory.max=max", "memory/memory.max=250000000"}
         << qint64(250000000);
+    QTest::newRow("nothing above the hierarchy's top")
+        << QByteArray("0::/a\n") << QStringList{"a/memory.max=max", "../memory.max=100"}
+        << memory::Unlimited;
     QTest::newRow("no limit") << QByteArray("0::/a\n") << QStringList{"a/memory.max=max"}
                               << memory::Unlimited;
     QTest::newRow("not a number") << QByteArray("0::/a\n") << QStringList{"a/memory.max=lots"}

@@ -41,6 +41,7 @@ private slots:
     void clearResults();
     void copyLayout_data();
     void copyLayout();
+    void copyProgress();
     void copyCommand_data();
     void copyCommand();
 };
@@ -86,6 +87,26 @@ void ResultsTest::copyLayout() {
         store.append(t);
     QCOMPARE(layoutCheckedRows(store, std::vector<bool>(ticks.begin(), ticks.end()), nullptr),
              text);
+}
+
+// A long copy shows how far it has come at its turns, never going back.
+void ResultsTest::copyProgress() {
+    struct Recorded : Progress {
+        QList<qint64> shown;
+        void show() override { shown << done; }
+    } progress;
+    TextStore texts;
+    const qsizetype rows = 1000000;
+    for (qsizetype i = 0; i < rows; ++i)
+        texts.append(QStringLiteral("row %1   ").arg(i));
+    const bool closing = false;
+    TimeSlice slice(closing, &progress);
+    const QString text = layoutCheckedRows(texts, std::vector<bool>(size_t(rows), true), &slice);
+    QVERIFY(text.endsWith(QLatin1String("row 999999\r\n")));
+    QVERIFY(!progress.shown.isEmpty());
+    QVERIFY(std::is_sorted(progress.shown.begin(), progress.shown.end()));
+    QVERIFY(progress.shown.constLast() > 0);
+    QVERIFY(progress.shown.constLast() < rows);
 }
 
 // A box answers the mouse in a row scrolled to, and only its own row changes.

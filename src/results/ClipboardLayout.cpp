@@ -14,10 +14,8 @@ QString layoutCheckedRows(const TextStore &texts, const std::vector<bool> &check
         if (size_t(r) >= checks.size() || !checks[size_t(r)])
             continue;
         QString cell = texts.text(r);
-        qsizetype end = cell.size();
-        while (end > 0 && cell[end - 1] == QLatin1Char(' '))
-            --end;
-        cell.truncate(end);
+        while (cell.endsWith(QLatin1Char(' ')))
+            cell.chop(1);
         text += cell;
         text += QLatin1String("\r\n");
     }
