@@ -2,8 +2,10 @@
 
 #include "list/TextListModel.h"
 #include "ui/ProgressStrip.h"
+#include "ui/ReportViewAccessible.h"
 #include "ui/Skin.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -60,6 +62,40 @@ QColor background(const Form1 &w) {
     return w.palette().color(QPalette::Window);
 }
 
+// What assistive technology is told about the lists, as "Focus 3" (the row; -1 the list).
+QStringList accessibleEvents;
+
+void recordAccessibleEvent(QAccessibleEvent *event) {
+    static const QHash<QAccessible::Event, QString> names = {
+        {QAccessible::Focus, QStringLiteral("Focus")},
+        {QAccessible::SelectionAdd, QStringLiteral("SelectionAdd")},
+        {QAccessible::SelectionRemove, QStringLiteral("SelectionRemove")},
+        {QAccessible::SelectionWithin, QStringLiteral("SelectionWithin")},
+        {QAccessible::StateChanged, QStringLiteral("Checked")},
+        {QAccessible::ValueChanged, QStringLiteral("Value")}};
+    if (event->type() == QAccessible::ValueChanged)
+        accessibleEvents
+            << QStringLiteral("Value %1 %2")
+                   .arg(event->object()->objectName())
+                   .arg(static_cast<QAccessibleValueChangeEvent *>(event)->value().toLongLong());
+    else if (names.contains(event->type()))
+        accessibleEvents << QStringLiteral("%1 %2").arg(names[event->type()]).arg(event->child());
+}
+
+// A row's states a reader hears.
+QString statesOf(const QAccessibleInterface *row) {
+    const QAccessible::State s = row->state();
+    QStringList states;
+    for (auto [on, name] : {std::pair{bool(s.focused), "focused"},
+                            {bool(s.selected), "selected"},
+                            {bool(s.checkable), "checkable"},
+                            {bool(s.checked), "checked"},
+                            {bool(s.offscreen), "offscreen"}})
+        if (on)
+            states << QString::fromLatin1(name);
+    return states.join(QLatin1Char(' '));
+}
+
 QByteArray exampleSkin() {
     QFile file(QStringLiteral(QUORVEL_SOURCE_DIR "/skins/slate.qss"));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -81,6 +117,8 @@ private slots:
     void hourglassSurvivesHover();
     void progressStrip_data();
     void progressStrip();
+    void listAccessible_data();
+    void listAccessible();
 };
 
 void UiTest::skinCalls_data() {
@@ -316,6 +354,7 @@ void UiTest::progressStrip() {
             rows.append(QStringLiteral("row %1").arg(i));
         w.resultsList().appendItems(rows);
     }
+    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(w.listView1());
     QList<qint64> values;
     bool copying = false, copied = false, outerShownDuringCopy = false;
     QTimer watch, duringCopy;
@@ -331,6 +370,12 @@ void UiTest::progressStrip() {
         QVERIFY(strip->done() <= strip->total());
         // The mouse goes through the strip to the list.
         QCOMPARE(QApplication::widgetAt(strip->mapToGlobal(strip->rect().center())), listArea);
+        // A reader finds a progress bar after the list's rows.
+        QAccessibleInterface *bar = list->child(list->childCount() - 1);
+        QCOMPARE(bar->role(), QAccessible::ProgressBar);
+        QCOMPARE(list->indexOfChild(bar), w.inputList().itemCount());
+        QCOMPARE(bar->valueInterface()->currentValue().toLongLong(), strip->done());
+        QCOMPARE(bar->valueInterface()->maximumValue().toLongLong(), strip->total());
         if (closes)
             w.close();
         if (meanwhile == QLatin1String("copy") && !copied) {
@@ -341,15 +386,29 @@ void UiTest::progressStrip() {
         }
     });
     watch.start(0);
+    accessibleEvents.clear();
+    setAccessibleEventSink(recordAccessibleEvent);
     h.dialogs.openAnswers << paths;
     h.button("PushButton5")->click();
+    setAccessibleEventSink(nullptr);
+    // Told when the share done changes, never going back.
+    QList<qint64> told;
+    for (const QString &event : std::as_const(accessibleEvents))
+        if (event.startsWith(QLatin1String("Value ListView1Progress ")))
+            told << event.section(QLatin1Char(' '), 2).toLongLong();
+    QCOMPARE(!told.isEmpty(), shows && !closes);
+    QVERIFY(told.size() <= 101);
+    QVERIFY(std::is_sorted(told.begin(), told.end()));
+    QCOMPARE(list->childCount(), w.inputList().itemCount());
 
     QCOMPARE(!values.isEmpty(), shows);
     QVERIFY(std::is_sorted(values.begin(), values.end()));
     QVERIFY(!strip->isVisible());
     QCOMPARE(w.listView1()->geometry(), listGeometry);
-    if (shows && !closes && name.endsWith(QLatin1String("list")))
+    if (shows && !closes && name.endsWith(QLatin1String("list"))) {
         QCOMPARE(strip->done(), strip->total()); // it reached the end
+        QCOMPARE(told.last(), strip->total());
+    }
     if (meanwhile == QLatin1String("copy")) {
         QVERIFY(copied);
         QVERIFY(h.clipboard.text.startsWith(QLatin1String("row 0")));
@@ -357,6 +416,109 @@ void UiTest::progressStrip() {
     }
     if (meanwhile == QLatin1String("grows"))
         QVERIFY(growths > 8);
+}
+
+void UiTest::listAccessible_data() {
+    QTest::addColumn<QString>("view");
+    QTest::addColumn<int>("items");
+    QTest::addColumn<int>("current");   // selected and focused first; -1 focus elsewhere
+    QTest::addColumn<QString>("input"); // keys, or "toggle" for the row's action
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("states");
+    QTest::addColumn<QString>("events");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("row far down a million")
+        << "ListView1" << 1000000 << -1 << "" << 999999 << "item 999999"
+        << "offscreen"
+        << "" << 1000000;
+    QTest::newRow("a result is checkable and ticked")
+        << "ListView2" << 3 << -1 << "" << 1 << "item 1"
+        << "checkable checked"
+        << "" << 3;
+    QTest::newRow("Down moves the focus and selection")
+        << "ListView1" << 6 << 2 << "Down" << 3 << "item 3"
+        << "focused selected"
+        << "SelectionRemove 2,SelectionAdd 3,Focus 3" << 6;
+    QTest::newRow("End at a million")
+        << "ListView1" << 1000000 << 0 << "End" << 999999 << "item 999999"
+        << "focused selected"
+        << "SelectionRemove 0,SelectionAdd 999999,Focus 999999" << 1000000;
+    QTest::newRow("Space unticks a result") << "ListView2" << 3 << 1 << "Space" << 1 << "item 1"
+                                            << "focused selected checkable"
+                                            << "Checked 1" << 3;
+    QTest::newRow("the toggle action ticks again")
+        << "ListView2" << 3 << 2 << "toggle toggle" << 2 << "item 2"
+        << "focused selected checkable checked"
+        << "Checked 2,Checked 2" << 3;
+    QTest::newRow("Delete: the next item takes the place")
+        << "ListView1" << 6 << 0 << "Del" << 0 << "item 1"
+        << "focused selected"
+        << "SelectionAdd 0,Focus 0" << 5;
+    QTest::newRow("Tab into the results: the list, then its first row")
+        << "ListView2" << 3 << -1 << "Tab" << 0 << "item 0"
+        << "focused checkable checked"
+        << "Focus 0" << 3;
+}
+
+// Through the interfaces a screen reader is given, as it asks: the list, then one row.
+void UiTest::listAccessible() {
+    QFETCH(QString, view);
+    QFETCH(int, items);
+    QFETCH(int, current);
+    QFETCH(QString, input);
+    QFETCH(int, row);
+    QFETCH(QString, text);
+    QFETCH(QString, states);
+    QFETCH(QString, events);
+    QFETCH(int, rows);
+    Harness h;
+    Form1 &w = h.w();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto *list = w.findChild<ReportView *>(view);
+    TextListModel &model = list == w.listView1() ? w.inputList() : w.resultsList();
+    TextStore texts;
+    for (int i = 0; i < items; ++i)
+        texts.append(QStringLiteral("item %1").arg(i));
+    model.appendItems(texts);
+    if (current >= 0) {
+        list->selectRow(current);
+        list->setFocus();
+    } else if (input == QLatin1String("Tab")) {
+        h.button("PushButton4")->setFocus();
+    }
+    QApplication::processEvents();
+
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(list);
+    setAccessibleEventSink(recordAccessibleEvent);
+    accessibleEvents.clear();
+    for (const QString &step : input.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (step == QLatin1String("toggle"))
+            iface->child(row)->actionInterface()->doAction(
+                QAccessibleActionInterface::toggleAction());
+        else
+            QTest::keyClick(QApplication::focusWidget(), QKeySequence(step)[0].key());
+    }
+    QApplication::processEvents();
+    setAccessibleEventSink(nullptr);
+
+    QCOMPARE(iface->role(), QAccessible::List);
+    QCOMPARE(iface->text(QAccessible::Name),
+             QString::fromLatin1(list == w.listView1() ? "Text List" : "Results"));
+    QCOMPARE(iface->childCount(), rows);
+    QCOMPARE(iface->tableInterface()->rowCount(), rows);
+    QAccessibleInterface *item = iface->child(row);
+    QVERIFY(item && item->isValid());
+    QCOMPARE(item->role(), QAccessible::ListItem);
+    QCOMPARE(item->text(QAccessible::Name), text);
+    QCOMPARE(statesOf(item), states);
+    // A reader goes up from a row to its list and back.
+    QCOMPARE(item->parent(), iface);
+    QCOMPARE(iface->indexOfChild(item), row);
+    QCOMPARE(accessibleEvents.join(QLatin1Char(',')), events);
+    if (item->state().checkable)
+        QCOMPARE(model.isChecked(row + 1), item->state().checked);
 }
 
 QTEST_MAIN(UiTest)

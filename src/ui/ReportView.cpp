@@ -331,8 +331,7 @@ void ReportView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bott
         announceChecks(this, topLeft.row(), bottomRight.row(), roles);
 }
 
-// The list itself is told first, then its current row.
 void ReportView::focusInEvent(QFocusEvent *event) {
-    announceCurrentRowLater(this);
     QAbstractItemView::focusInEvent(event);
+    announceCurrentRow(this);
 }

@@ -4,12 +4,15 @@
 #include "ReportView.h"
 
 #include <QAccessibleWidget>
+#include <QPersistentModelIndex>
 #include <QPointer>
 #include <QWindow>
 
 #include <algorithm>
 #include <deque>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace {
 // Row interfaces kept for readers; the oldest go first, so a reader walking millions of rows
@@ -17,7 +20,6 @@ namespace {
 constexpr size_t KeptRows = 256;
 // A change of more rows is told as one event on the list instead of one per row.
 constexpr qsizetype ToldRows = 64;
-const char FocusPending[] = "quorvelFocusPending";
 
 int rowCountOf(const ReportView *view) {
     const QAbstractItemModel *model = view->model();
@@ -36,9 +38,19 @@ ProgressStrip *shownStrip(const ReportView *view) {
     return nullptr;
 }
 
-void send(QAccessibleEvent &&event, int row) {
+AccessibleEventSink eventSink = nullptr;
+
+// Nobody to tell: no row interface is made for the events.
+bool unheard() {
+    return !eventSink && !QAccessible::isActive();
+}
+
+void send(QAccessibleEvent &&event, int row = -1) {
     event.setChild(row);
-    QAccessible::updateAccessibility(&event);
+    if (eventSink)
+        eventSink(&event);
+    else
+        QAccessible::updateAccessibility(&event);
 }
 
 // One row of a list, as long as the list has a row there.
@@ -249,7 +261,37 @@ public:
             dropRows();
     }
 
+    // Told once the change under way is complete, by where the row is then: a removal moves the
+    // selection and the current row before the rows go.
+    void tellLater(QAccessible::Event type, const QModelIndex &index) {
+        if (pending_.empty())
+            QMetaObject::invokeMethod(
+                view(),
+                [view = view()] {
+                    if (auto *list = dynamic_cast<ListAccessible *>(
+                            QAccessible::queryAccessibleInterface(view)))
+                        list->tellPending();
+                },
+                Qt::QueuedConnection);
+        pending_.emplace_back(type, index);
+    }
+
 private:
+    void tellPending() {
+        const auto pending = std::exchange(pending_, {});
+        // Only the last focus change counts, and only while it still holds.
+        const auto lastFocus = std::find_if(pending.rbegin(), pending.rend(), [](const auto &p) {
+            return p.first == QAccessible::Focus;
+        });
+        for (auto p = pending.begin(); p != pending.end(); ++p) {
+            const auto &[type, index] = *p;
+            const bool stale = type == QAccessible::Focus &&
+                               (p != lastFocus.base() - 1 || index != view()->currentIndex() ||
+                                !view()->hasFocus());
+            if (index.isValid() && !stale)
+                send(QAccessibleEvent(view(), type), index.row());
+        }
+    }
     QString title() const {
         const QAbstractItemModel *model = view()->model();
         return model ? model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString() : QString();
@@ -280,6 +322,7 @@ private:
 
     mutable std::unordered_map<int, QAccessible::Id> rows_;
     mutable std::deque<int> order_; // rows_ in the order they were made
+    std::vector<std::pair<QAccessible::Event, QPersistentModelIndex>> pending_;
 };
 
 // The progress strip as a progress bar: how much of the command's total is done.
@@ -309,11 +352,20 @@ QAccessibleInterface *makeInterface(const QString &className, QObject *object) {
     return nullptr;
 }
 
+ListAccessible *listOf(ReportView *view) {
+    return unheard() ? nullptr
+                     : dynamic_cast<ListAccessible *>(QAccessible::queryAccessibleInterface(view));
+}
+
 // -1 while no total is known.
 int percent(qint64 done, qint64 total) {
     return total > 0 ? int(std::clamp(double(done) * 100 / double(total), 0.0, 100.0)) : -1;
 }
 } // namespace
+
+void setAccessibleEventSink(AccessibleEventSink sink) {
+    eventSink = sink;
+}
 
 void installReportViewAccessibility() {
     static const bool installed = [] {
@@ -325,47 +377,32 @@ void installReportViewAccessibility() {
 
 void announceCurrentRow(ReportView *view) {
     const QModelIndex current = view->currentIndex();
-    if (view->property(FocusPending).toBool() || !view->hasFocus() || !current.isValid())
-        return;
-    send(QAccessibleEvent(view, QAccessible::Focus), current.row());
-}
-
-void announceCurrentRowLater(ReportView *view) {
-    if (view->property(FocusPending).toBool())
-        return;
-    view->setProperty(FocusPending, true);
-    QMetaObject::invokeMethod(
-        view,
-        [view] {
-            view->setProperty(FocusPending, false);
-            announceCurrentRow(view);
-        },
-        Qt::QueuedConnection);
+    if (ListAccessible *list = listOf(view); list && current.isValid())
+        list->tellLater(QAccessible::Focus, current);
 }
 
 void announceSelection(ReportView *view, const QItemSelection &selected,
                        const QItemSelection &deselected) {
+    ListAccessible *list = listOf(view);
+    if (!list)
+        return;
     qsizetype rows = 0;
     for (const QItemSelection *change : {&selected, &deselected})
         for (const QItemSelectionRange &range : *change)
             rows += range.height();
-    if (rows > ToldRows) {
-        QAccessibleEvent event(view, QAccessible::SelectionWithin);
-        QAccessible::updateAccessibility(&event);
-        return;
-    }
-    const int count = rowCountOf(view);
+    if (rows > ToldRows)
+        return send(QAccessibleEvent(view, QAccessible::SelectionWithin));
     auto tell = [&](const QItemSelection &change, QAccessible::Event type) {
         for (const QItemSelectionRange &range : change)
-            for (int row = range.top(); row <= std::min(range.bottom(), count - 1); ++row)
-                send(QAccessibleEvent(view, type), row);
+            for (int row = range.top(); row <= range.bottom(); ++row)
+                list->tellLater(type, rowIndex(view, row));
     };
     tell(deselected, QAccessible::SelectionRemove);
     tell(selected, QAccessible::SelectionAdd);
 }
 
 void announceChecks(ReportView *view, int firstRow, int lastRow, const QList<int> &roles) {
-    if (!roles.isEmpty() && !roles.contains(Qt::CheckStateRole))
+    if (unheard() || (!roles.isEmpty() && !roles.contains(Qt::CheckStateRole)))
         return;
     lastRow = std::min(lastRow, rowCountOf(view) - 1);
     if (lastRow - firstRow + 1 > ToldRows)
@@ -378,8 +415,8 @@ void announceChecks(ReportView *view, int firstRow, int lastRow, const QList<int
 }
 
 void announceProgress(ProgressStrip *strip, qint64 oldDone, qint64 oldTotal) {
-    if (!strip->isVisible() || percent(oldDone, oldTotal) == percent(strip->done(), strip->total()))
+    if (unheard() || !strip->isVisible() ||
+        percent(oldDone, oldTotal) == percent(strip->done(), strip->total()))
         return;
-    QAccessibleValueChangeEvent event(strip, strip->done());
-    QAccessible::updateAccessibility(&event);
+    send(QAccessibleValueChangeEvent(strip, strip->done()));
 }

@@ -4,6 +4,7 @@
 #include <QList>
 
 class ProgressStrip;
+class QAccessibleEvent;
 class ReportView;
 
 // What assistive technology sees of the lists: each view is a list named by its header's
@@ -13,10 +14,14 @@ class ReportView;
 // Puts the interfaces in place; the views and strips call it, later calls do nothing.
 void installReportViewAccessibility();
 
-// Tells a reader of the view's current row while the view has focus.
+// Where the events below go: Qt passes them on to the platform's bridge while a reader
+// listens, and drops them otherwise. Null restores that.
+using AccessibleEventSink = void (*)(QAccessibleEvent *event);
+void setAccessibleEventSink(AccessibleEventSink sink);
+
+// Tells a reader of the view's current row while the view has focus; rows are told after the
+// change under way, so after the list itself when it gains focus.
 void announceCurrentRow(ReportView *view);
-// The same once the focus change under way has been told, so the row comes after the list.
-void announceCurrentRowLater(ReportView *view);
 void announceSelection(ReportView *view, const QItemSelection &selected,
                        const QItemSelection &deselected);
 // Ticked or cleared check boxes in these rows.
