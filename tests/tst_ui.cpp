@@ -519,6 +519,14 @@ void UiTest::listAccessible() {
     QCOMPARE(accessibleEvents.join(QLatin1Char(',')), events);
     if (item->state().checkable)
         QCOMPARE(model.isChecked(row + 1), item->state().checked);
+    // The keyboard's row shows where it is.
+    if (list->hasFocus() && list->currentIndex().isValid()) {
+        const QRect area = list->visualRect(list->currentIndex());
+        const QImage focused = list->viewport()->grab(area).toImage();
+        h.button("PushButton11")->setFocus();
+        QApplication::processEvents();
+        QVERIFY(focused != list->viewport()->grab(area).toImage());
+    }
 }
 
 QTEST_MAIN(UiTest)
