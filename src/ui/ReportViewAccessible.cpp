@@ -1,12 +1,11 @@
 #include "ReportViewAccessible.h"
 
 #include "ProgressStrip.h"
+#include "ReportRowAccessible.h"
 #include "ReportView.h"
 
 #include <QAccessibleWidget>
 #include <QPersistentModelIndex>
-#include <QPointer>
-#include <QWindow>
 
 #include <algorithm>
 #include <deque>
@@ -20,16 +19,6 @@ namespace {
 constexpr size_t KeptRows = 256;
 // A change of more rows is told as one event on the list instead of one per row.
 constexpr qsizetype ToldRows = 64;
-
-int rowCountOf(const ReportView *view) {
-    const QAbstractItemModel *model = view->model();
-    return model ? model->rowCount(view->rootIndex()) : 0;
-}
-
-QModelIndex rowIndex(const ReportView *view, int row) {
-    const QAbstractItemModel *model = view->model();
-    return model ? model->index(row, 0, view->rootIndex()) : QModelIndex();
-}
 
 ProgressStrip *shownStrip(const ReportView *view) {
     for (ProgressStrip *strip : view->findChildren<ProgressStrip *>(Qt::FindDirectChildrenOnly))
@@ -53,95 +42,6 @@ void send(QAccessibleEvent &&event, int row = -1) {
         QAccessible::updateAccessibility(&event);
 }
 
-// One row of a list, as long as the list has a row there.
-class RowAccessible : public QAccessibleInterface,
-                      public QAccessibleTableCellInterface,
-                      public QAccessibleActionInterface {
-public:
-    RowAccessible(ReportView *view, int row) : view_(view), row_(row) {}
-
-    bool isValid() const override { return view_ && row_ < rowCountOf(view_); }
-    QObject *object() const override { return nullptr; }
-    QWindow *window() const override { return view_ ? view_->window()->windowHandle() : nullptr; }
-    QAccessibleInterface *parent() const override {
-        return QAccessible::queryAccessibleInterface(view_);
-    }
-    QAccessibleInterface *child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
-    QAccessibleInterface *childAt(int, int) const override { return nullptr; }
-    // The text as the view paints it: a huge item's beginning.
-    QString text(QAccessible::Text t) const override {
-        return t == QAccessible::Name ? index().data(Qt::DisplayRole).toString() : QString();
-    }
-    void setText(QAccessible::Text, const QString &) override {}
-    QRect rect() const override {
-        if (!isValid())
-            return {};
-        const QRect area = view_->visualRect(index());
-        return QRect(view_->viewport()->mapToGlobal(area.topLeft()), area.size());
-    }
-    QAccessible::Role role() const override { return QAccessible::ListItem; }
-    QAccessible::State state() const override {
-        QAccessible::State s;
-        if (!isValid()) {
-            s.invalid = true;
-            return s;
-        }
-        const QModelIndex i = index();
-        s.focusable = true;
-        s.focused = view_->hasFocus() && view_->currentIndex() == i;
-        s.selectable = view_->selectionMode() != QAbstractItemView::NoSelection;
-        s.selected = view_->selectionModel()->isSelected(i);
-        s.checkable = checkable();
-        s.checked = s.checkable && checked();
-        s.disabled = !view_->isEnabled();
-        s.invisible = !view_->isVisible();
-        s.offscreen = !view_->viewport()->rect().intersects(view_->visualRect(i));
-        return s;
-    }
-    void *interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::TableCellInterface)
-            return static_cast<QAccessibleTableCellInterface *>(this);
-        if (type == QAccessible::ActionInterface)
-            return static_cast<QAccessibleActionInterface *>(this);
-        return nullptr;
-    }
-
-    bool isSelected() const override {
-        return isValid() && view_->selectionModel()->isSelected(index());
-    }
-    QList<QAccessibleInterface *> columnHeaderCells() const override { return {}; }
-    QList<QAccessibleInterface *> rowHeaderCells() const override { return {}; }
-    int columnIndex() const override { return 0; }
-    int rowIndex() const override { return row_; }
-    int columnExtent() const override { return 1; }
-    int rowExtent() const override { return 1; }
-    QAccessibleInterface *table() const override { return parent(); }
-
-    QStringList actionNames() const override {
-        return checkable() ? QStringList(toggleAction()) : QStringList();
-    }
-    // The same change as a click on the box.
-    void doAction(const QString &name) override {
-        if (name == toggleAction() && checkable())
-            view_->model()->setData(index(), checked() ? Qt::Unchecked : Qt::Checked,
-                                    Qt::CheckStateRole);
-    }
-    QStringList keyBindingsForAction(const QString &name) const override {
-        return name == toggleAction() && checkable() ? QStringList(QStringLiteral("Space"))
-                                                     : QStringList();
-    }
-
-private:
-    QModelIndex index() const { return isValid() ? ::rowIndex(view_, row_) : QModelIndex(); }
-    bool checkable() const { return index().flags() & Qt::ItemIsUserCheckable; }
-    bool checked() const { return index().data(Qt::CheckStateRole).toInt() == Qt::Checked; }
-
-    QPointer<ReportView> view_;
-    int row_;
-};
-
 // A list: its rows, then the progress strip while it shows.
 class ListAccessible : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
@@ -155,9 +55,11 @@ public:
             return title();
         return QAccessibleWidget::text(t);
     }
-    int childCount() const override { return rowCountOf(view()) + (shownStrip(view()) ? 1 : 0); }
+    int childCount() const override {
+        return reportRowCount(view()) + (shownStrip(view()) ? 1 : 0);
+    }
     QAccessibleInterface *child(int index) const override {
-        const int rows = rowCountOf(view());
+        const int rows = reportRowCount(view());
         if (index >= 0 && index < rows)
             return row(index);
         ProgressStrip *strip = shownStrip(view());
@@ -167,7 +69,7 @@ public:
         if (!child)
             return -1;
         if (QObject *object = child->object())
-            return object == shownStrip(view()) ? rowCountOf(view()) : -1;
+            return object == shownStrip(view()) ? reportRowCount(view()) : -1;
         auto *cell = const_cast<QAccessibleInterface *>(child)->tableCellInterface();
         return cell && child->parent() == this && child->isValid() ? cell->rowIndex() : -1;
     }
@@ -197,7 +99,7 @@ public:
     QAccessibleInterface *caption() const override { return nullptr; }
     QAccessibleInterface *summary() const override { return nullptr; }
     QAccessibleInterface *cellAt(int r, int column) const override {
-        return column == 0 && r >= 0 && r < rowCountOf(view()) ? row(r) : nullptr;
+        return column == 0 && r >= 0 && r < reportRowCount(view()) ? row(r) : nullptr;
     }
     int selectedCellCount() const override { return selectedRowCount(); }
     QList<QAccessibleInterface *> selectedCells() const override {
@@ -210,7 +112,7 @@ public:
         return column == 0 ? title() : QString();
     }
     int columnCount() const override { return 1; }
-    int rowCount() const override { return rowCountOf(view()); }
+    int rowCount() const override { return reportRowCount(view()); }
     int selectedColumnCount() const override { return 0; }
     int selectedRowCount() const override {
         int count = 0;
@@ -230,12 +132,12 @@ public:
     }
     bool isColumnSelected(int) const override { return false; }
     bool isRowSelected(int r) const override {
-        const QModelIndex index = rowIndex(view(), r);
+        const QModelIndex index = reportRowIndex(view(), r);
         return index.isValid() && view()->selectionModel()->isSelected(index);
     }
     // As a click would: the row becomes the current one.
     bool selectRow(int r) override {
-        const QModelIndex index = rowIndex(view(), r);
+        const QModelIndex index = reportRowIndex(view(), r);
         const auto mode = view()->selectionMode();
         if (!index.isValid() || mode == QAbstractItemView::NoSelection)
             return false;
@@ -246,7 +148,7 @@ public:
         return true;
     }
     bool unselectRow(int r) override {
-        const QModelIndex index = rowIndex(view(), r);
+        const QModelIndex index = reportRowIndex(view(), r);
         if (!index.isValid() || view()->selectionMode() == QAbstractItemView::NoSelection)
             return false;
         view()->selectionModel()->select(index,
@@ -273,22 +175,17 @@ public:
                         list->tellPending();
                 },
                 Qt::QueuedConnection);
+        if (type == QAccessible::Focus) // only the last move of the focus counts
+            std::erase_if(pending_, [](const auto &p) { return p.first == QAccessible::Focus; });
         pending_.emplace_back(type, index);
     }
 
 private:
     void tellPending() {
-        const auto pending = std::exchange(pending_, {});
-        // Only the last focus change counts, and only while it still holds.
-        const auto lastFocus = std::find_if(pending.rbegin(), pending.rend(), [](const auto &p) {
-            return p.first == QAccessible::Focus;
-        });
-        for (auto p = pending.begin(); p != pending.end(); ++p) {
-            const auto &[type, index] = *p;
-            const bool stale = type == QAccessible::Focus &&
-                               (p != lastFocus.base() - 1 || index != view()->currentIndex() ||
-                                !view()->hasFocus());
-            if (index.isValid() && !stale)
+        for (const auto &[type, index] : std::exchange(pending_, {})) {
+            const bool moved = type == QAccessible::Focus &&
+                               (index != view()->currentIndex() || !view()->hasFocus());
+            if (index.isValid() && !moved)
                 send(QAccessibleEvent(view(), type), index.row());
         }
     }
@@ -308,7 +205,7 @@ private:
             rows_.erase(order_.front());
             order_.pop_front();
         }
-        auto *made = new RowAccessible(view(), r);
+        auto *made = new ReportRowAccessible(view(), r);
         rows_.emplace(r, QAccessible::registerAccessibleInterface(made));
         order_.push_back(r);
         return made;
@@ -395,7 +292,7 @@ void announceSelection(ReportView *view, const QItemSelection &selected,
     auto tell = [&](const QItemSelection &change, QAccessible::Event type) {
         for (const QItemSelectionRange &range : change)
             for (int row = range.top(); row <= range.bottom(); ++row)
-                list->tellLater(type, rowIndex(view, row));
+                list->tellLater(type, reportRowIndex(view, row));
     };
     tell(deselected, QAccessible::SelectionRemove);
     tell(selected, QAccessible::SelectionAdd);
@@ -404,13 +301,13 @@ void announceSelection(ReportView *view, const QItemSelection &selected,
 void announceChecks(ReportView *view, int firstRow, int lastRow, const QList<int> &roles) {
     if (unheard() || (!roles.isEmpty() && !roles.contains(Qt::CheckStateRole)))
         return;
-    lastRow = std::min(lastRow, rowCountOf(view) - 1);
+    lastRow = std::min(lastRow, reportRowCount(view) - 1);
     if (lastRow - firstRow + 1 > ToldRows)
         return; // the view's own table change event covers it
     QAccessible::State changed;
     changed.checked = true;
     for (int row = std::max(firstRow, 0); row <= lastRow; ++row)
-        if (rowIndex(view, row).flags() & Qt::ItemIsUserCheckable)
+        if (reportRowIndex(view, row).flags() & Qt::ItemIsUserCheckable)
             send(QAccessibleStateChangeEvent(view, changed), row);
 }
 
