@@ -90,7 +90,11 @@ QString statesOf(const QAccessibleInterface *row) {
                             {bool(s.selected), "selected"},
                             {bool(s.checkable), "checkable"},
                             {bool(s.checked), "checked"},
-                            {bool(s.offscreen), "offscreen"}})
+                            {bool(s.offscreen), "offscreen"},
+                            {!s.focusable, "unfocusable"},
+                            {!s.selectable, "unselectable"},
+                            {bool(s.disabled), "disabled"},
+                            {bool(s.invisible), "invisible"}})
         if (on)
             states << QString::fromLatin1(name);
     return states.join(QLatin1Char(' '));
@@ -375,6 +379,7 @@ void UiTest::progressStrip() {
         QCOMPARE(bar->role(), QAccessible::ProgressBar);
         QCOMPARE(list->indexOfChild(bar), w.inputList().itemCount());
         QCOMPARE(bar->valueInterface()->currentValue().toLongLong(), strip->done());
+        QCOMPARE(bar->valueInterface()->minimumValue().toLongLong(), 0);
         QCOMPARE(bar->valueInterface()->maximumValue().toLongLong(), strip->total());
         if (closes)
             w.close();
@@ -422,7 +427,8 @@ void UiTest::listAccessible_data() {
     QTest::addColumn<QString>("view");
     QTest::addColumn<int>("items");
     QTest::addColumn<int>("current");   // selected and focused first; -1 focus elsewhere
-    QTest::addColumn<QString>("input"); // keys, or "toggle" for the row's action
+    QTest::addColumn<QString>("input"); // keys, or what a reader does to the row: "toggle" its
+                                        // action, "select" or "unselect" it in the list
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("states");
@@ -455,6 +461,18 @@ void UiTest::listAccessible_data() {
         << "ListView1" << 6 << 0 << "Del" << 0 << "item 1"
         << "focused selected"
         << "SelectionAdd 0,Focus 0" << 5;
+    QTest::newRow("Tab out of the list: no row is told")
+        << "ListView1" << 6 << 2 << "Down Tab" << 3 << "item 3"
+        << "selected"
+        << "SelectionRemove 2,SelectionAdd 3" << 6;
+    QTest::newRow("a reader selects a row, which becomes current")
+        << "ListView1" << 6 << 0 << "select" << 4 << "item 4"
+        << "focused selected"
+        << "SelectionRemove 0,SelectionAdd 4,Focus 4" << 6;
+    QTest::newRow("a reader unselects the row")
+        << "ListView1" << 6 << 2 << "unselect" << 2 << "item 2"
+        << "focused"
+        << "SelectionRemove 2" << 6;
     QTest::newRow("Tab into the results: the list, then its first row")
         << "ListView2" << 3 << -1 << "Tab" << 0 << "item 0"
         << "focused checkable checked"
@@ -482,6 +500,9 @@ void UiTest::listAccessible() {
     for (int i = 0; i < items; ++i)
         texts.append(QStringLiteral("item %1").arg(i));
     model.appendItems(texts);
+    // A row of the other list, which is never one of this list's.
+    ReportView *other = list == w.listView1() ? w.listView2() : w.listView1();
+    static_cast<TextListModel *>(other->model())->appendItem(QStringLiteral("other"));
     if (current >= 0) {
         list->selectRow(current);
         list->setFocus();
@@ -493,10 +514,15 @@ void UiTest::listAccessible() {
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(list);
     setAccessibleEventSink(recordAccessibleEvent);
     accessibleEvents.clear();
+    QAccessibleTableInterface *table = iface->tableInterface();
     for (const QString &step : input.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         if (step == QLatin1String("toggle"))
             iface->child(row)->actionInterface()->doAction(
                 QAccessibleActionInterface::toggleAction());
+        else if (step == QLatin1String("select"))
+            QVERIFY(table->selectRow(row));
+        else if (step == QLatin1String("unselect"))
+            QVERIFY(table->unselectRow(row));
         else
             QTest::keyClick(QApplication::focusWidget(), QKeySequence(step)[0].key());
     }
@@ -507,7 +533,11 @@ void UiTest::listAccessible() {
     QCOMPARE(iface->text(QAccessible::Name),
              QString::fromLatin1(list == w.listView1() ? "Text List" : "Results"));
     QCOMPARE(iface->childCount(), rows);
-    QCOMPARE(iface->tableInterface()->rowCount(), rows);
+    QCOMPARE(table->rowCount(), rows);
+    QCOMPARE(table->columnDescription(0), iface->text(QAccessible::Name));
+    // A reader walks the first rows, more than are kept for it.
+    for (int i = 0; i < std::min(rows, 300); ++i)
+        QCOMPARE(iface->child(i)->text(QAccessible::Name), model.itemText(i + 1));
     QAccessibleInterface *item = iface->child(row);
     QVERIFY(item && item->isValid());
     QCOMPARE(item->role(), QAccessible::ListItem);
@@ -516,8 +546,29 @@ void UiTest::listAccessible() {
     // A reader goes up from a row to its list and back.
     QCOMPARE(item->parent(), iface);
     QCOMPARE(iface->indexOfChild(item), row);
+    QCOMPARE(table->cellAt(row, 0), item);
+    QCOMPARE(iface->indexOfChild(QAccessible::queryAccessibleInterface(other)->child(0)), -1);
+    QCOMPARE(iface->indexOfChild(QAccessible::queryAccessibleInterface(h.button("PushButton1"))),
+             -1);
+    QCOMPARE(iface->child(0)->text(QAccessible::Name),
+             model.itemText(1)); // walked past, made again
     QCOMPARE(accessibleEvents.join(QLatin1Char(',')), events);
-    if (item->state().checkable)
+    const bool selected = item->state().selected;
+    QCOMPARE(table->isRowSelected(row), selected);
+    QCOMPARE(table->selectedRows(), selected ? QList<int>{row} : QList<int>{});
+    QCOMPARE(table->selectedCells(),
+             selected ? QList<QAccessibleInterface *>{item} : QList<QAccessibleInterface *>{});
+    // A pointer over the row finds it.
+    if (!item->state().offscreen)
+        QCOMPARE(iface->childAt(item->rect().center().x(), item->rect().center().y()), item);
+    if (item->state().focused)
+        QCOMPARE(iface->focusChild(), item);
+    const QStringList toggle(QAccessibleActionInterface::toggleAction());
+    const bool checkable = item->state().checkable;
+    QCOMPARE(item->actionInterface()->actionNames(), checkable ? toggle : QStringList());
+    QCOMPARE(item->actionInterface()->keyBindingsForAction(toggle[0]),
+             checkable ? QStringList("Space") : QStringList());
+    if (checkable)
         QCOMPARE(model.isChecked(row + 1), item->state().checked);
     // The keyboard's row shows where it is.
     if (list->hasFocus() && list->currentIndex().isValid()) {
