@@ -558,6 +558,9 @@ void UiTest::listAccessible() {
     QCOMPARE(table->selectedRows(), selected ? QList<int>{row} : QList<int>{});
     QCOMPARE(table->selectedCells(),
              selected ? QList<QAccessibleInterface *>{item} : QList<QAccessibleInterface *>{});
+    // No row past the end to select: the selection stays.
+    QVERIFY(!table->selectRow(rows) && !table->unselectRow(rows));
+    QCOMPARE(statesOf(item), states);
     // A pointer over the row finds it.
     if (!item->state().offscreen)
         QCOMPARE(iface->childAt(item->rect().center().x(), item->rect().center().y()), item);

@@ -301,7 +301,6 @@ void announceSelection(ReportView *view, const QItemSelection &selected,
 void announceChecks(ReportView *view, int firstRow, int lastRow, const QList<int> &roles) {
     if (unheard() || (!roles.isEmpty() && !roles.contains(Qt::CheckStateRole)))
         return;
-    lastRow = std::min(lastRow, reportRowCount(view) - 1);
     if (lastRow - firstRow + 1 > ToldRows)
         return; // the view's own table change event covers it
     QAccessible::State changed;
