@@ -5,6 +5,8 @@ what it finds as JSON.
     atspi_reader.py PID lists            both lists: name, row count, each row's name and states
     atspi_reader.py PID row LIST ROW     one row of a list, with the seconds the query took
     atspi_reader.py PID toggle LIST ROW  the row's toggle action (its check box)
+    atspi_reader.py PID focus            says "listening", then the name of the next object
+                                         that gains focus
     atspi_reader.py PID tree             the window's tree, a few children of each
 """
 import json
@@ -13,6 +15,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 signal.alarm(60)  # never outlive the test
 
@@ -63,6 +66,19 @@ def main():
         names = [action.getName(i) for i in range(action.nActions)]
         out = {"actions": names,
                "done": "Toggle" in names and action.doAction(names.index("Toggle"))}
+    elif command == "focus":
+        focused = []
+
+        def on_focus(event):
+            if event.detail1:
+                focused.append(event.source.name)
+                pyatspi.Registry.stop()
+
+        pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+        print("listening", flush=True)
+        GLib.timeout_add_seconds(30, pyatspi.Registry.stop)
+        pyatspi.Registry.start()
+        out = {"focused": focused}
     else:
         out = tree(win)
     print(json.dumps(out))

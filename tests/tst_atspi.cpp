@@ -10,14 +10,16 @@
 #include <QTest>
 
 namespace {
-// Runs the reader while the window goes on answering it; its JSON, or an empty object with the
-// failure reported.
-QJsonObject read(const QStringList &command) {
-    QProcess reader;
+void start(QProcess &reader, const QStringList &command) {
     reader.start(QStringLiteral("/usr/bin/python3"),
                  QStringList{QStringLiteral(QUORVEL_SOURCE_DIR "/tests/atspi_reader.py"),
                              QString::number(QCoreApplication::applicationPid())} +
                      command);
+}
+
+// The reader's JSON once it ends, the window answering it meanwhile; an empty object with the
+// failure reported.
+QJsonObject finish(QProcess &reader) {
     if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 90000)) {
         reader.kill();
         reader.waitForFinished();
@@ -28,6 +30,12 @@ QJsonObject read(const QStringList &command) {
         return {};
     }
     return QJsonDocument::fromJson(reader.readAllStandardOutput()).object();
+}
+
+QJsonObject read(const QStringList &command) {
+    QProcess reader;
+    start(reader, command);
+    return finish(reader);
 }
 
 QStringList names(const QJsonObject &list) {
@@ -47,6 +55,7 @@ class AtspiTest : public QObject {
 private slots:
     void samplesAndResults();
     void millionItems();
+    void keyboardFocusIsTold();
 };
 
 // The six samples and the result they give, in order, with the result's check box, which the
@@ -99,6 +108,33 @@ void AtspiTest::millionItems() {
         QCOMPARE(found[QLatin1String("name")].toString(), QStringLiteral("line %1").arg(row));
         qInfo("row %d read in %.3f s", row, found[QLatin1String("seconds")].toDouble());
     }
+}
+
+// The reader hears the item the Down key moves to.
+void AtspiTest::keyboardFocusIsTold() {
+    Harness h;
+    Form1 &w = h.w();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.activateWindow(); // no window manager to do it
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    h.button("PushButton2")->click();
+    ReportView *list = w.listView1();
+    list->setFocus();
+    QProcess reader;
+    start(reader, {QStringLiteral("focus")});
+    QVERIFY(QTest::qWaitFor([&] { return reader.canReadLine(); }, 30000));
+    QCOMPARE(reader.readLine(), QByteArray("listening\n"));
+    // The window learns of the new listener through the bus; keys before that go untold.
+    const auto ended = [&] { return reader.state() == QProcess::NotRunning; };
+    for (int presses = 0; presses < 5 && !ended(); ++presses) {
+        QTest::keyClick(list, Qt::Key_Down);
+        if (QTest::qWaitFor(ended, 2000))
+            break;
+    }
+    const QJsonArray focused = finish(reader)[QLatin1String("focused")].toArray();
+    QCOMPARE(focused.size(), 1);
+    QCOMPARE(focused[0].toString(), w.inputList().itemText(list->currentIndex().row() + 1));
 }
 
 QTEST_MAIN(AtspiTest)
