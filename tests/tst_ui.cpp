@@ -376,6 +376,7 @@ void UiTest::progressStrip() {
         QCOMPARE(QApplication::widgetAt(strip->mapToGlobal(strip->rect().center())), listArea);
         // A reader finds a progress bar after the list's rows.
         QAccessibleInterface *bar = list->child(list->childCount() - 1);
+        QVERIFY(!list->child(list->childCount()));
         QCOMPARE(bar->role(), QAccessible::ProgressBar);
         QCOMPARE(list->indexOfChild(bar), w.inputList().itemCount());
         QCOMPARE(bar->valueInterface()->currentValue().toLongLong(), strip->done());
@@ -512,6 +513,16 @@ void UiTest::listAccessible() {
     QApplication::processEvents();
 
     QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(list);
+    // What the input repaints: a row whose look changes is drawn again.
+    struct Painted : QObject {
+        QRegion region;
+        bool eventFilter(QObject *, QEvent *event) override {
+            if (event->type() == QEvent::Paint)
+                region += static_cast<QPaintEvent *>(event)->region();
+            return false;
+        }
+    } painted;
+    list->viewport()->installEventFilter(&painted);
     setAccessibleEventSink(recordAccessibleEvent);
     accessibleEvents.clear();
     QAccessibleTableInterface *table = iface->tableInterface();
@@ -528,11 +539,15 @@ void UiTest::listAccessible() {
     }
     QApplication::processEvents();
     setAccessibleEventSink(nullptr);
+    list->viewport()->removeEventFilter(&painted);
+    if (!input.isEmpty())
+        QVERIFY(painted.region.contains(list->visualRect(list->model()->index(row, 0))));
 
     QCOMPARE(iface->role(), QAccessible::List);
     QCOMPARE(iface->text(QAccessible::Name),
              QString::fromLatin1(list == w.listView1() ? "Text List" : "Results"));
     QCOMPARE(iface->childCount(), rows);
+    QVERIFY(!iface->child(rows)); // no progress strip shows
     QCOMPARE(table->rowCount(), rows);
     QCOMPARE(table->columnDescription(0), iface->text(QAccessible::Name));
     // A reader walks the first rows, more than are kept for it.
