@@ -1,5 +1,7 @@
 #include "ProgressStrip.h"
 
+#include "ReportViewAccessible.h"
+
 #include <QAbstractScrollArea>
 #include <QEvent>
 #include <QPainter>
@@ -7,6 +9,7 @@
 #include <utility>
 
 ProgressStrip::ProgressStrip(QAbstractScrollArea *list) : QWidget(list) {
+    installReportViewAccessibility();
     setObjectName(list->objectName() + QStringLiteral("Progress"));
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_NoSystemBackground);
@@ -18,8 +21,9 @@ ProgressStrip::ProgressStrip(QAbstractScrollArea *list) : QWidget(list) {
 }
 
 void ProgressStrip::setProgress(qint64 done, qint64 total) {
-    done_ = done;
-    total_ = total;
+    const qint64 oldDone = std::exchange(done_, done);
+    const qint64 oldTotal = std::exchange(total_, total);
+    announceProgress(this, oldDone, oldTotal);
     phase_ = (phase_ + 4) % 200;
     update();
 }

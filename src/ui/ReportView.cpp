@@ -1,5 +1,7 @@
 #include "ReportView.h"
 
+#include "ReportViewAccessible.h"
+
 #include <QHeaderView>
 #include <QHoverEvent>
 #include <QPainter>
@@ -11,6 +13,7 @@
 
 ReportView::ReportView(QWidget *parent)
     : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)) {
+    installReportViewAccessibility();
     header_->setSectionsClickable(false);
     setHorizontalScrollMode(ScrollPerPixel);
     setVerticalScrollMode(ScrollPerItem);
@@ -296,4 +299,27 @@ void ReportView::scrollContentsBy(int dx, int dy) {
         viewport()->scroll(dx, int(moved));
     else if (dy != 0)
         viewport()->update();
+}
+
+void ReportView::currentChanged(const QModelIndex &current, const QModelIndex &previous) {
+    QAbstractItemView::currentChanged(current, previous);
+    announceCurrentRow(this);
+}
+
+void ReportView::selectionChanged(const QItemSelection &selected,
+                                  const QItemSelection &deselected) {
+    QAbstractItemView::selectionChanged(selected, deselected);
+    announceSelection(this, selected, deselected);
+}
+
+void ReportView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                             const QList<int> &roles) {
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+    if (topLeft.parent() == rootIndex())
+        announceChecks(this, topLeft.row(), bottomRight.row(), roles);
+}
+
+void ReportView::focusInEvent(QFocusEvent *event) {
+    QAbstractItemView::focusInEvent(event);
+    announceCurrentRow(this);
 }

@@ -40,6 +40,13 @@ protected:
     bool viewportEvent(QEvent *event) override;
     void updateGeometries() override;
     void scrollContentsBy(int dx, int dy) override;
+    // Readers of the screen hear what the keyboard and the mouse change.
+    void currentChanged(const QModelIndex &current, const QModelIndex &previous) override;
+    void selectionChanged(const QItemSelection &selected,
+                          const QItemSelection &deselected) override;
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
+                     const QList<int> &roles = QList<int>()) override;
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
     int rowCount() const;

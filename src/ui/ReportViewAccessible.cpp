@@ -1,0 +1,318 @@
+#include "ReportViewAccessible.h"
+
+#include "ProgressStrip.h"
+#include "ReportRowAccessible.h"
+#include "ReportView.h"
+
+#include <QAccessibleWidget>
+#include <QPersistentModelIndex>
+
+#include <algorithm>
+#include <deque>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace {
+// Row interfaces kept for readers; the oldest go first, so a reader walking millions of rows
+// leaves no more than these behind.
+constexpr size_t KeptRows = 256;
+// A change of more rows is told as one event on the list instead of one per row.
+constexpr qsizetype ToldRows = 64;
+
+ProgressStrip *shownStrip(const ReportView *view) {
+    for (ProgressStrip *strip : view->findChildren<ProgressStrip *>(Qt::FindDirectChildrenOnly))
+        if (strip->isVisible())
+            return strip;
+    return nullptr;
+}
+
+AccessibleEventSink eventSink = nullptr;
+
+// Nobody to tell: no row interface is made for the events.
+bool unheard() {
+    return !eventSink && !QAccessible::isActive();
+}
+
+void send(QAccessibleEvent &&event, int row = -1) {
+    event.setChild(row);
+    if (eventSink)
+        eventSink(&event);
+    else
+        QAccessible::updateAccessibility(&event);
+}
+
+// A list: its rows, then the progress strip while it shows.
+class ListAccessible : public QAccessibleWidget, public QAccessibleTableInterface {
+public:
+    explicit ListAccessible(ReportView *view) : QAccessibleWidget(view, QAccessible::List) {}
+    ~ListAccessible() override { dropRows(); }
+
+    ReportView *view() const { return static_cast<ReportView *>(widget()); }
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && view()->accessibleName().isEmpty())
+            return title();
+        return QAccessibleWidget::text(t);
+    }
+    int childCount() const override {
+        return reportRowCount(view()) + (shownStrip(view()) ? 1 : 0);
+    }
+    QAccessibleInterface *child(int index) const override {
+        const int rows = reportRowCount(view());
+        if (index >= 0 && index < rows)
+            return row(index);
+        ProgressStrip *strip = shownStrip(view());
+        return index == rows && strip ? QAccessible::queryAccessibleInterface(strip) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override {
+        if (!child)
+            return -1;
+        if (QObject *object = child->object())
+            return object == shownStrip(view()) ? reportRowCount(view()) : -1;
+        auto *cell = const_cast<QAccessibleInterface *>(child)->tableCellInterface();
+        return cell && child->parent() == this && child->isValid() ? cell->rowIndex() : -1;
+    }
+    // Found from the point, never by asking each row.
+    QAccessibleInterface *childAt(int x, int y) const override {
+        const QPoint global(x, y);
+        if (ProgressStrip *strip = shownStrip(view());
+            strip && strip->rect().contains(strip->mapFromGlobal(global)))
+            return QAccessible::queryAccessibleInterface(strip);
+        const QPoint at = view()->viewport()->mapFromGlobal(global);
+        const QModelIndex index =
+            view()->viewport()->rect().contains(at) ? view()->indexAt(at) : QModelIndex();
+        return index.isValid() ? row(index.row()) : nullptr;
+    }
+    QAccessibleInterface *focusChild() const override {
+        const QModelIndex current = view()->currentIndex();
+        if (view()->hasFocus() && current.isValid())
+            return row(current.row());
+        return QAccessibleWidget::focusChild();
+    }
+    void *interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TableInterface)
+            return static_cast<QAccessibleTableInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QAccessibleInterface *caption() const override { return nullptr; }
+    QAccessibleInterface *summary() const override { return nullptr; }
+    QAccessibleInterface *cellAt(int r, int column) const override {
+        return column == 0 && r >= 0 && r < reportRowCount(view()) ? row(r) : nullptr;
+    }
+    int selectedCellCount() const override { return selectedRowCount(); }
+    QList<QAccessibleInterface *> selectedCells() const override {
+        QList<QAccessibleInterface *> cells;
+        for (int r : selectedRows().first(std::min<qsizetype>(selectedRowCount(), KeptRows)))
+            cells << row(r);
+        return cells;
+    }
+    QString columnDescription(int column) const override {
+        return column == 0 ? title() : QString();
+    }
+    int columnCount() const override { return 1; }
+    int rowCount() const override { return reportRowCount(view()); }
+    int selectedColumnCount() const override { return 0; }
+    int selectedRowCount() const override {
+        int count = 0;
+        for (const QItemSelectionRange &range : selection())
+            count += range.height();
+        return count;
+    }
+    QString rowDescription(int) const override { return {}; }
+    QList<int> selectedColumns() const override { return {}; }
+    QList<int> selectedRows() const override {
+        QList<int> rows;
+        for (const QItemSelectionRange &range : selection())
+            for (int r = range.top(); r <= range.bottom(); ++r)
+                rows << r;
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+    bool isColumnSelected(int) const override { return false; }
+    bool isRowSelected(int r) const override {
+        const QModelIndex index = reportRowIndex(view(), r);
+        return index.isValid() && view()->selectionModel()->isSelected(index);
+    }
+    // As a click would: the row becomes the current one.
+    bool selectRow(int r) override {
+        const QModelIndex index = reportRowIndex(view(), r);
+        const auto mode = view()->selectionMode();
+        if (!index.isValid() || mode == QAbstractItemView::NoSelection)
+            return false;
+        const auto how = mode == QAbstractItemView::SingleSelection
+                             ? QItemSelectionModel::ClearAndSelect
+                             : QItemSelectionModel::Select;
+        view()->selectionModel()->setCurrentIndex(index, how | QItemSelectionModel::Rows);
+        return true;
+    }
+    bool unselectRow(int r) override {
+        const QModelIndex index = reportRowIndex(view(), r);
+        if (!index.isValid() || view()->selectionMode() == QAbstractItemView::NoSelection)
+            return false;
+        view()->selectionModel()->select(index,
+                                         QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+        return true;
+    }
+    bool selectColumn(int) override { return false; }
+    bool unselectColumn(int) override { return false; }
+    // Rows kept by position would now name other items.
+    void modelChange(QAccessibleTableModelChangeEvent *event) override {
+        if (event->modelChangeType() != QAccessibleTableModelChangeEvent::DataChanged)
+            dropRows();
+    }
+
+    // Told once the change under way is complete, by where the row is then: a removal moves the
+    // selection and the current row before the rows go.
+    void tellLater(QAccessible::Event type, const QModelIndex &index) {
+        if (pending_.empty())
+            QMetaObject::invokeMethod(
+                view(),
+                [view = view()] {
+                    if (auto *list = dynamic_cast<ListAccessible *>(
+                            QAccessible::queryAccessibleInterface(view)))
+                        list->tellPending();
+                },
+                Qt::QueuedConnection);
+        if (type == QAccessible::Focus) // only the last move of the focus counts
+            std::erase_if(pending_, [](const auto &p) { return p.first == QAccessible::Focus; });
+        pending_.emplace_back(type, index);
+    }
+
+private:
+    void tellPending() {
+        for (const auto &[type, index] : std::exchange(pending_, {})) {
+            const bool moved = type == QAccessible::Focus &&
+                               (index != view()->currentIndex() || !view()->hasFocus());
+            if (index.isValid() && !moved)
+                send(QAccessibleEvent(view(), type), index.row());
+        }
+    }
+    QString title() const {
+        const QAbstractItemModel *model = view()->model();
+        return model ? model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString() : QString();
+    }
+    QItemSelection selection() const {
+        const QItemSelectionModel *selected = view()->selectionModel();
+        return selected ? selected->selection() : QItemSelection();
+    }
+    QAccessibleInterface *row(int r) const {
+        if (auto kept = rows_.find(r); kept != rows_.end())
+            return QAccessible::accessibleInterface(kept->second);
+        if (rows_.size() >= KeptRows) {
+            QAccessible::deleteAccessibleInterface(rows_.at(order_.front()));
+            rows_.erase(order_.front());
+            order_.pop_front();
+        }
+        auto *made = new ReportRowAccessible(view(), r);
+        rows_.emplace(r, QAccessible::registerAccessibleInterface(made));
+        order_.push_back(r);
+        return made;
+    }
+    void dropRows() {
+        for (const auto &[r, id] : rows_)
+            QAccessible::deleteAccessibleInterface(id);
+        rows_.clear();
+        order_.clear();
+    }
+
+    mutable std::unordered_map<int, QAccessible::Id> rows_;
+    mutable std::deque<int> order_; // rows_ in the order they were made
+    std::vector<std::pair<QAccessible::Event, QPersistentModelIndex>> pending_;
+};
+
+// The progress strip as a progress bar: how much of the command's total is done.
+class StripAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit StripAccessible(ProgressStrip *strip)
+        : QAccessibleWidget(strip, QAccessible::ProgressBar) {}
+
+    ProgressStrip *strip() const { return static_cast<ProgressStrip *>(widget()); }
+    void *interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QVariant currentValue() const override { return strip()->done(); }
+    void setCurrentValue(const QVariant &) override {}
+    QVariant maximumValue() const override { return strip()->total(); }
+    QVariant minimumValue() const override { return qint64(0); }
+    QVariant minimumStepSize() const override { return qint64(0); }
+};
+
+QAccessibleInterface *makeInterface(const QString &className, QObject *object) {
+    if (className == QLatin1String("ReportView"))
+        return new ListAccessible(static_cast<ReportView *>(object));
+    if (className == QLatin1String("ProgressStrip"))
+        return new StripAccessible(static_cast<ProgressStrip *>(object));
+    return nullptr;
+}
+
+ListAccessible *listOf(ReportView *view) {
+    return unheard() ? nullptr
+                     : dynamic_cast<ListAccessible *>(QAccessible::queryAccessibleInterface(view));
+}
+
+// -1 while no total is known.
+int percent(qint64 done, qint64 total) {
+    return total > 0 ? int(std::clamp(double(done) * 100 / double(total), 0.0, 100.0)) : -1;
+}
+} // namespace
+
+void setAccessibleEventSink(AccessibleEventSink sink) {
+    eventSink = sink;
+}
+
+void installReportViewAccessibility() {
+    static const bool installed = [] {
+        QAccessible::installFactory(makeInterface);
+        return true;
+    }();
+    Q_UNUSED(installed);
+}
+
+void announceCurrentRow(ReportView *view) {
+    const QModelIndex current = view->currentIndex();
+    if (ListAccessible *list = listOf(view); list && current.isValid())
+        list->tellLater(QAccessible::Focus, current);
+}
+
+void announceSelection(ReportView *view, const QItemSelection &selected,
+                       const QItemSelection &deselected) {
+    ListAccessible *list = listOf(view);
+    if (!list)
+        return;
+    qsizetype rows = 0;
+    for (const QItemSelection *change : {&selected, &deselected})
+        for (const QItemSelectionRange &range : *change)
+            rows += range.height();
+    if (rows > ToldRows)
+        return send(QAccessibleEvent(view, QAccessible::SelectionWithin));
+    auto tell = [&](const QItemSelection &change, QAccessible::Event type) {
+        for (const QItemSelectionRange &range : change)
+            for (int row = range.top(); row <= range.bottom(); ++row)
+                list->tellLater(type, reportRowIndex(view, row));
+    };
+    tell(deselected, QAccessible::SelectionRemove);
+    tell(selected, QAccessible::SelectionAdd);
+}
+
+void announceChecks(ReportView *view, int firstRow, int lastRow, const QList<int> &roles) {
+    if (unheard() || (!roles.isEmpty() && !roles.contains(Qt::CheckStateRole)))
+        return;
+    if (lastRow - firstRow + 1 > ToldRows)
+        return; // the view's own table change event covers it
+    QAccessible::State changed;
+    changed.checked = true;
+    for (int row = std::max(firstRow, 0); row <= lastRow; ++row)
+        if (reportRowIndex(view, row).flags() & Qt::ItemIsUserCheckable)
+            send(QAccessibleStateChangeEvent(view, changed), row);
+}
+
+void announceProgress(ProgressStrip *strip, qint64 oldDone, qint64 oldTotal) {
+    if (unheard() || !strip->isVisible() ||
+        percent(oldDone, oldTotal) == percent(strip->done(), strip->total()))
+        return;
+    send(QAccessibleValueChangeEvent(strip, strip->done()));
+}
