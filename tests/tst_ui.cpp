@@ -505,7 +505,7 @@ void UiTest::listAccessible() {
     ReportView *other = list == w.listView1() ? w.listView2() : w.listView1();
     static_cast<TextListModel *>(other->model())->appendItem(QStringLiteral("other"));
     if (current >= 0) {
-        list->selectRow(current);
+        list->setCurrentIndex(model.index(current, 0));
         list->setFocus();
     } else if (input == QLatin1String("Tab")) {
         h.button("PushButton4")->setFocus();
