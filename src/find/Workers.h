@@ -101,9 +101,18 @@ private:
 
 // Runs task(0, pause) to task(count - 1, pause) on a crew while the caller keeps taking its
 // turns, telling at each how far the work has come (done()); a task calls pause() now and
-// then.
+// then. A single task runs on the caller's thread, taking the turns in its pauses.
 template <class Task, class Done>
 void runThreaded(size_t count, TimeSlice *slice, const Done &done, const Task &task) {
+    if (count == 1) {
+        task(0, [&] {
+            if (slice && slice->due()) {
+                slice->setStepDone(done());
+                slice->yield();
+            }
+        });
+        return;
+    }
     Crew crew;
     crew.start(count, [&](size_t p) { task(p, [&] { crew.pause(); }); });
     auto lock = crew.lock();
