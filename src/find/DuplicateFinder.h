@@ -1,7 +1,6 @@
 #pragma once
 
 #include "FinderRules.h"
-#include "list/TextStore.h"
 
 #include <cstdint>
 #include <functional>
@@ -21,7 +20,6 @@ class TimeSlice;
 // batches, on the caller's thread, between turns of the event loop and at the end. Before
 // the first row, space learns how many rows and bytes of text are coming, so the receiver
 // can make room once instead of growing as they arrive. Its progress counts 2 x items steps.
-using RowSink = std::function<void(const TextStore &rows)>;
 using RowSpace = std::function<void(qsizetype rows, qsizetype bytes)>;
 struct FindTuning {
     int threads = 0;         // 0: as many as pay on this machine

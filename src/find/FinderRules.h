@@ -1,10 +1,15 @@
 #pragma once
 
-// What every finder agrees on, in memory or spilled: which texts are blank, and how a hash
-// chooses a partition.
+// What every finder agrees on, in memory or spilled: which texts are blank, how a hash
+// chooses a partition, and how the rows reach the caller.
+#include "list/TextStore.h"
+
 #include <QByteArrayView>
 
 #include <cstdint>
+#include <functional>
+
+using RowSink = std::function<void(const TextStore &rows)>;
 
 using FindHash = std::uint64_t (*)(QByteArrayView text);
 

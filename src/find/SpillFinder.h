@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DuplicateFinder.h"
+#include "FinderRules.h"
 
 #include <QString>
 
