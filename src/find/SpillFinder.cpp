@@ -151,7 +151,7 @@ bool pair(Partition &part, ValueTable &table, std::vector<std::uint64_t> &marks,
         std::size_t n = 0;
         for (bool refill = true; n < Block && records.next(position, texts[n], refill);
              ++n, refill = false) {
-            hashes[n] = hashAt(texts[n], part.level);
+            hashes[n] = hashAt(texts[n], part.level, part.hash);
             table.prefetch(hashes[n]);
         }
         if (n == 0)
@@ -188,13 +188,13 @@ struct SpillFinder::Impl {
     std::uint64_t position = 0;
 };
 
-SpillFinder::SpillFinder(const QString &folder, qint64 budget, qint64 expectedNeed)
+SpillFinder::SpillFinder(const QString &folder, qint64 budget, qint64 expectedNeed, FindHash hash)
     : d_(std::make_unique<Impl>()) {
     d_->folder = folder;
     d_->budget = std::max<qint64>(budget, 1024);
     const std::uint32_t parts = d_->partsFor(expectedNeed);
-    d_->scatter =
-        std::make_unique<Scatter>(folder, parts, 0, bufferFor(qint64(d_->bufferShare()), parts));
+    d_->scatter = std::make_unique<Scatter>(folder, parts, 0, hash,
+                                            bufferFor(qint64(d_->bufferShare()), parts));
 }
 
 SpillFinder::~SpillFinder() = default;
@@ -238,7 +238,7 @@ void SpillFinder::finish(const RowSink &sink, const Progress &progress) {
         if (split) {
             const std::uint32_t parts =
                 d_->partsFor(inMemoryNeed(qint64(part.records), qint64(part.textBytes)));
-            Scatter again(d_->folder, parts, part.level + 1,
+            Scatter again(d_->folder, parts, part.level + 1, part.hash,
                           bufferFor(qint64(d_->bufferShare()), parts));
             RecordReader records(part, readBuffer);
             std::uint64_t position = 0;

@@ -20,16 +20,18 @@ constexpr std::size_t MaxBuffer = std::size_t(1) << 20;
 constexpr std::size_t RecordHead = 2 * 10;
 
 // Each level of splitting hashes with a seed of its own, so texts that fell together at one
-// level part at the next.
-std::uint64_t hashAt(QByteArrayView text, int level) {
+// level part at the next. A hash put in by a test is varied by the level alone.
+inline std::uint64_t hashAt(QByteArrayView text, int level, FindHash hash) {
+    if (hash)
+        return hash(text) ^ (std::uint64_t(level) * 0x9E3779B97F4A7C15);
     return XXH3_64bits_withSeed(text.data(), std::size_t(text.size()), XXH64_hash_t(level));
 }
 
-std::size_t bufferFor(qint64 share, std::size_t count) {
+inline std::size_t bufferFor(qint64 share, std::size_t count) {
     return std::clamp(std::size_t(share) / std::max<std::size_t>(count, 1), MinBuffer, MaxBuffer);
 }
 
-void putNumber(std::vector<char> &out, std::uint64_t value) {
+inline void putNumber(std::vector<char> &out, std::uint64_t value) {
     for (; value >= 0x80; value >>= 7)
         out.push_back(char(value | 0x80));
     out.push_back(char(value));
@@ -44,19 +46,20 @@ struct Partition {
     std::uint64_t rows = 0;
     std::uint64_t marksAt = 0;
     int level = 0;
+    FindHash hash = nullptr;
 };
 
 // Deals texts with their positions into partitions by the hash of one level, each through
 // a buffer of its own. A file is made for a partition only once something falls into it.
 class Scatter {
 public:
-    Scatter(QString folder, std::uint32_t parts, int level, std::size_t buffer)
-        : folder_(std::move(folder)), level_(level), buffer_(buffer), outs_(parts) {}
+    Scatter(QString folder, std::uint32_t parts, int level, FindHash hash, std::size_t buffer)
+        : folder_(std::move(folder)), level_(level), hash_(hash), buffer_(buffer), outs_(parts) {}
 
     std::uint32_t parts() const { return std::uint32_t(outs_.size()); }
 
     void add(std::uint64_t position, QByteArrayView text) {
-        Out &out = outs_[partOfHash(hashAt(text, level_), parts())];
+        Out &out = outs_[partOfHash(hashAt(text, level_, hash_), parts())];
         if (out.bytes.capacity() == 0)
             out.bytes.reserve(buffer_ + RecordHead);
         putNumber(out.bytes, position - out.last);
@@ -75,6 +78,7 @@ public:
             flush(out);
             if (out.part.file) {
                 out.part.level = level_;
+                out.part.hash = hash_;
                 parts.push_back(std::move(out.part));
             }
         }
@@ -98,6 +102,7 @@ private:
 
     QString folder_;
     int level_;
+    FindHash hash_;
     std::size_t buffer_;
     std::vector<Out> outs_;
 };
