@@ -184,10 +184,10 @@ int main(int argc, char *argv[]) {
         if (!out.open(1, QIODevice::WriteOnly | QIODevice::Unbuffered,
                       QFileDevice::DontCloseHandle))
             throw Failure(out.errorString());
-        ResultWriter writer(out, comma ? ResultFormat::Comma : ResultFormat::OnePerLine,
-                            lf ? "\n" : "\r\n");
-        const RowSink sink = [&](const TextStore &rows) { writer.write(rows, nullptr); };
-        list.find(sink, [&](qsizetype done, qsizetype total) {
+        const ResultFormat format = comma ? ResultFormat::Comma : ResultFormat::OnePerLine;
+        const QByteArray lineEnd = lf ? "\n" : "\r\n";
+        ResultWriter writer(out, format, lineEnd);
+        list.find(writer, format, lineEnd, [&](qsizetype done, qsizetype total) {
             statusLine.show("partition %lld of %lld", done + 1 > total ? total : done + 1, total);
         });
         writer.finish();

@@ -33,6 +33,12 @@ int threadsFor(std::uint32_t items, int wanted) {
     return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
+std::size_t threadsOf(const TextStore &items, const FindTuning &tuning) {
+    return std::size_t(threadsFor(
+        std::uint32_t(std::min<qsizetype>(items.size(), std::numeric_limits<std::int32_t>::max())),
+        tuning.threads));
+}
+
 std::uint32_t partitionsFor(std::size_t items) {
     return std::uint32_t(std::max<std::size_t>(1, (items + PartitionItems - 1) / PartitionItems));
 }
@@ -60,14 +66,16 @@ qint64 findIndexBytes(qsizetype items) {
     return copies + marks + counts + tables + (count > 1 ? count * ThreadStackBytes : 0);
 }
 
-void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
-                    const RowSpace &space, const FindTuning &tuning) {
+namespace {
+// Pairs the copies of every value: each thread's pairer holds the marks of the reported
+// items.
+std::vector<std::unique_ptr<PartitionPairer>>
+pairAll(const TextStore &items, TimeSlice *slice, std::size_t threads, const FindTuning &tuning) {
     // A position and its waiting flag share 32 bits.
     if (items.size() >= qsizetype(std::numeric_limits<std::int32_t>::max()))
         throw Failure(QStringLiteral("Out of memory"));
     const auto n = std::uint32_t(items.size());
     const FindHash hash = tuning.hash ? tuning.hash : xxh3;
-    const auto threads = std::size_t(threadsFor(n, tuning.threads));
     const std::uint32_t parts = partitionsFor(n);
 
     // Progress: finding counts n items, reporting n more. Counting the copies of each
@@ -134,9 +142,22 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
             pairers[t]->pair(hashes.get() + starts[p], positions.get() + starts[p],
                              starts[p + 1] - starts[p], pauseNow);
     });
-    hashes.reset();
-    positions.reset();
+    return pairers;
+}
 
+std::vector<const std::uint64_t *>
+marksOf(const std::vector<std::unique_ptr<PartitionPairer>> &pairers) {
+    std::vector<const std::uint64_t *> marks;
+    for (const auto &pairer : pairers)
+        marks.push_back(pairer->marks());
+    return marks;
+}
+} // namespace
+
+void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
+                    const RowSpace &space, const FindTuning &tuning) {
+    const auto threads = threadsOf(items, tuning);
+    const auto pairers = pairAll(items, slice, threads, tuning);
     if (space) {
         qsizetype rows = 0, bytes = 0;
         for (const auto &pairer : pairers) {
@@ -145,8 +166,12 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
         }
         space(rows, bytes);
     }
-    std::vector<const std::uint64_t *> marks;
-    for (const auto &pairer : pairers)
-        marks.push_back(pairer->marks());
-    reportRows(items, marks, threads, slice, sink);
+    reportRows(items, marksOf(pairers), threads, slice, sink);
+}
+
+void findDuplicateBytes(const TextStore &items, const RowFormat &format, const ByteSink &sink,
+                        const FindTuning &tuning) {
+    const auto threads = threadsOf(items, tuning);
+    const auto pairers = pairAll(items, nullptr, threads, tuning);
+    reportRowBytes(items, marksOf(pairers), threads, format, sink);
 }

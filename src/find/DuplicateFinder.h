@@ -29,6 +29,14 @@ struct FindTuning {
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space = {}, const FindTuning &tuning = {});
 
+// The same search for a caller without a window: the rows as the bytes format makes of each
+// stretch of them, made on the worker threads, reach sink in list order. For a program that
+// only writes them.
+using RowFormat = std::function<QByteArray(const TextStore &rows)>;
+using ByteSink = std::function<void(const QByteArray &bytes)>;
+void findDuplicateBytes(const TextStore &items, const RowFormat &format, const ByteSink &sink,
+                        const FindTuning &tuning = {});
+
 // The most findDuplicates holds at once for its index of this many items (partitions, tables,
 // marks and its threads' stacks), besides the items and the rows.
 qint64 findIndexBytes(qsizetype items);

@@ -170,9 +170,24 @@ void ListCollector::read(QIODevice &device, const QIODevice *file) {
         [&](qsizetype lines, qsizetype bytes) { announce(lines, bytes); });
 }
 
-void ListCollector::find(const RowSink &sink, const SpillFinder::Progress &partitions) {
-    if (spill_)
-        spill_->finish(sink, partitions);
-    else
-        findDuplicates(items_, nullptr, sink);
+void ListCollector::find(ResultWriter &writer, ResultFormat format, const QByteArray &lineEnd,
+                         const SpillFinder::Progress &partitions) {
+    if (spill_) {
+        spill_->finish([&](const TextStore &rows) { writer.write(rows, nullptr); }, partitions);
+        return;
+    }
+    // The worker threads write each stretch of rows as writer would: a comma after each value
+    // is a line of its own ending in a comma, the last line end written by finish.
+    const QByteArray separator = format == ResultFormat::Comma ? QByteArray(",") : lineEnd;
+    findDuplicateBytes(
+        items_,
+        [&](const TextStore &rows) {
+            QBuffer bytes;
+            bytes.open(QIODevice::WriteOnly);
+            ResultWriter stretch(bytes, ResultFormat::OnePerLine, separator);
+            stretch.write(rows, nullptr);
+            stretch.finish();
+            return bytes.buffer();
+        },
+        [&](const QByteArray &bytes) { writer.writeFormatted(bytes); });
 }

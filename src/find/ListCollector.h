@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DuplicateFinder.h"
+#include "results/ResultWriter.h"
 #include "SpillFinder.h"
 
 #include <QString>
@@ -25,9 +26,10 @@ public:
     // TemporaryFailure when the temporary folder fails.
     void readFile(const QString &name);
 
-    // The rows of all the lines read, to sink; partitions tells how far a spilled search has
-    // come.
-    void find(const RowSink &sink, const SpillFinder::Progress &partitions = {});
+    // Writes the rows of all the lines read to writer, which writes format with lineEnd (it is
+    // left to finish them); partitions tells how far a spilled search has come.
+    void find(ResultWriter &writer, ResultFormat format, const QByteArray &lineEnd,
+              const SpillFinder::Progress &partitions = {});
 
     // Whether the lines went to partition files.
     bool spilled() const { return spill_ != nullptr; }

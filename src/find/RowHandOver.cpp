@@ -21,6 +21,11 @@ void appendMarked(const TextStore &items, const std::vector<const std::uint64_t 
     }
 }
 
+// Workers build the rows a chunk of this many words of marks at a time, at most this many
+// chunks a thread ahead of the one the caller waits for, so one that the system holds up
+// does not hold up the others.
+constexpr size_t ChunkWords = 256;
+constexpr size_t ChunksAhead = 8;
 } // namespace
 
 // Hands the marked items to sink in list order. Workers build the rows a chunk of the list
@@ -38,7 +43,6 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
         handOverBatch(rows, sink);
         return;
     }
-    constexpr size_t ChunkWords = 256;
     constexpr size_t HeldBytes = 8 << 20;
     constexpr size_t ReadyBytes = 1 << 20;
     // The list pays for each row it takes: a batch holds no more rows than the sink
@@ -48,8 +52,6 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
     qsizetype heldRows = 1 << 15;
 
     const size_t chunks = (words + ChunkWords - 1) / ChunkWords;
-    // Workers may run several chunks ahead of the one the batch waits for, so one that the
-    // system holds up does not hold up the others.
     size_t claimed = 0;                // chunks given to a worker
     size_t joined = 0;                 // chunks in the batch or handed over
     std::map<size_t, TextStore> early; // built before a chunk ahead of them
@@ -60,7 +62,7 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
         for (;;) {
             auto lock = crew.lock();
             crew.waitUntil(lock, [&] {
-                return claimed == chunks || (claimed < joined + 8 * threads && !full());
+                return claimed == chunks || (claimed < joined + ChunksAhead * threads && !full());
             });
             if (claimed == chunks)
                 return;
@@ -125,4 +127,60 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
     crew.rethrowFailure();
     if (!batch.isEmpty())
         sink(batch);
+}
+
+void reportRowBytes(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
+                    std::size_t threads, const RowFormat &format, const ByteSink &sink) {
+    const auto n = size_t(items.size());
+    const size_t words = n / 64 + 1;
+    if (n < ThreadedFrom) {
+        TextStore rows;
+        appendMarked(items, marks, 0, words, rows);
+        if (!rows.isEmpty())
+            sink(format(rows));
+        return;
+    }
+    const size_t chunks = (words + ChunkWords - 1) / ChunkWords;
+    size_t claimed = 0; // chunks given to a worker
+    size_t written = 0; // chunks handed to sink
+    std::map<size_t, QByteArray> ready;
+    workers::Crew crew;
+    crew.start(threads, [&](size_t) {
+        for (;;) {
+            auto lock = crew.lock();
+            crew.waitUntil(lock, [&] {
+                return claimed == chunks || claimed < written + ChunksAhead * threads;
+            });
+            if (claimed == chunks)
+                return;
+            const size_t chunk = claimed++;
+            lock.unlock();
+            TextStore rows;
+            appendMarked(items, marks, chunk * ChunkWords,
+                         std::min(words, (chunk + 1) * ChunkWords), rows);
+            QByteArray bytes = format(rows);
+            lock.lock();
+            ready.emplace(chunk, std::move(bytes));
+            crew.notify();
+        }
+    });
+    auto lock = crew.lock();
+    for (;;) {
+        if (!ready.empty() && ready.begin()->first == written) {
+            const QByteArray bytes = std::move(ready.begin()->second);
+            ready.erase(ready.begin());
+            lock.unlock();
+            if (!bytes.isEmpty())
+                sink(bytes);
+            lock.lock();
+            ++written;
+            crew.notify();
+        } else if (crew.finished()) {
+            break;
+        } else {
+            crew.waitFor(lock, std::chrono::milliseconds(100));
+        }
+    }
+    lock.unlock();
+    crew.rethrowFailure();
 }
