@@ -110,7 +110,7 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
             if (full() || batch.textBytes() >= ReadyBytes)
                 handOver();
             else
-                crew.waitFor(lock, std::chrono::milliseconds(100));
+                crew.waitFor(lock, workers::QuietPoll);
         } else if (full() || slice->idleDue()) {
             if (slice->idleDue())
                 turn();
@@ -120,7 +120,7 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
                 turn();
             }
         } else {
-            crew.waitFor(lock, std::chrono::milliseconds(2));
+            crew.waitFor(lock, workers::TurnPoll);
         }
     }
     lock.unlock();
@@ -178,7 +178,7 @@ void reportRowBytes(const TextStore &items, const std::vector<const std::uint64_
         } else if (crew.finished()) {
             break;
         } else {
-            crew.waitFor(lock, std::chrono::milliseconds(100));
+            crew.waitFor(lock, workers::QuietPoll);
         }
     }
     lock.unlock();

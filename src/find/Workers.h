@@ -15,6 +15,11 @@ namespace workers {
 // Thrown inside a worker when the search is called off.
 struct Stopped {};
 
+// How long a caller waiting for its workers sleeps at most: one that takes turns of the event
+// loop wakes often enough to take each in time; one that does not only wakes for a change.
+constexpr std::chrono::milliseconds TurnPoll{2};
+constexpr std::chrono::milliseconds QuietPoll{100};
+
 // Threads running task(0) to task(count - 1), and the one lock and signal they share with
 // the caller. The first task to fail calls the others off, and so does every way out of the
 // caller, a closing window included: the destructor waits for them, since they read the
@@ -117,7 +122,7 @@ void runThreaded(size_t count, TimeSlice *slice, const Done &done, const Task &t
     crew.start(count, [&](size_t p) { task(p, [&] { crew.pause(); }); });
     auto lock = crew.lock();
     while (!crew.finished()) {
-        crew.waitFor(lock, std::chrono::milliseconds(slice ? 2 : 100));
+        crew.waitFor(lock, slice ? TurnPoll : QuietPoll);
         if (slice && slice->idleDue()) {
             lock.unlock();
             slice->setStepDone(done());
