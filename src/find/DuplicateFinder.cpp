@@ -11,7 +11,6 @@
 #include <atomic>
 #include <limits>
 #include <memory>
-#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -33,9 +32,9 @@ int threadsFor(std::uint32_t items, int wanted) {
     return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
 }
 
-std::size_t threadsOf(const TextStore &items, const FindTuning &tuning) {
+std::size_t threadsOf(qsizetype items, const FindTuning &tuning) {
     return std::size_t(threadsFor(
-        std::uint32_t(std::min<qsizetype>(items.size(), std::numeric_limits<std::int32_t>::max())),
+        std::uint32_t(std::min<qsizetype>(items, std::numeric_limits<std::int32_t>::max())),
         tuning.threads));
 }
 
@@ -45,24 +44,20 @@ std::uint32_t partitionsFor(std::size_t items) {
 
 // The address space each thread reserves for its stack (the usual 8 MB stack limit).
 constexpr qint64 ThreadStackBytes = qint64(8) << 20;
-
-// The slots of the table of a partition of this many copies; a partition of twice the
-// average stands for the largest one each thread pairs.
-qint64 tableBytes(qint64 copies) {
-    return (copies / 3 * 4 + 4) * qint64(sizeof(std::uint64_t));
-}
 } // namespace
 
 qint64 findIndexBytes(qsizetype items) {
     const auto n = qint64(items);
-    const qint64 count =
-        threadsFor(std::uint32_t(std::min<qint64>(n, std::numeric_limits<std::int32_t>::max())), 0);
+    const auto count = qint64(threadsOf(items, {}));
     const qint64 parts = partitionsFor(size_t(n));
     // Each copy's hash and position, each thread's marks, counts per partition and table.
     const qint64 copies = n * qint64(sizeof(std::uint64_t) + sizeof(std::uint32_t));
     const qint64 marks = count * (n / 64 + 1) * qint64(sizeof(std::uint64_t));
     const qint64 counts = count * parts * qint64(sizeof(std::uint32_t) + sizeof(std::size_t));
-    const qint64 tables = count * tableBytes(2 * std::max<qint64>(n / parts, 1));
+    // A partition of twice the average stands for the largest one each thread pairs.
+    const qint64 tables =
+        count * qint64(PartitionPairer::tableSlots(size_t(2 * std::max<qint64>(n / parts, 1))) *
+                       sizeof(std::uint64_t));
     return copies + marks + counts + tables + (count > 1 ? count * ThreadStackBytes : 0);
 }
 
@@ -156,7 +151,7 @@ marksOf(const std::vector<std::unique_ptr<PartitionPairer>> &pairers) {
 
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space, const FindTuning &tuning) {
-    const auto threads = threadsOf(items, tuning);
+    const auto threads = threadsOf(items.size(), tuning);
     const auto pairers = pairAll(items, slice, threads, tuning);
     if (space) {
         qsizetype rows = 0, bytes = 0;
@@ -171,7 +166,7 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
 
 void findDuplicateBytes(const TextStore &items, const RowFormat &format, const ByteSink &sink,
                         const FindTuning &tuning) {
-    const auto threads = threadsOf(items, tuning);
+    const auto threads = threadsOf(items.size(), tuning);
     const auto pairers = pairAll(items, nullptr, threads, tuning);
     reportRowBytes(items, marksOf(pairers), threads, format, sink);
 }

@@ -79,8 +79,7 @@ PartitionPairer::~PartitionPairer() = default;
 
 void PartitionPairer::pair(const std::uint64_t *hashes, const std::uint32_t *positions,
                            std::size_t count, const std::function<void()> &pause) {
-    // Never more than three quarters full, however few values the copies hold.
-    const std::size_t size = std::max<std::size_t>(16, count / 3 * 4 + 4);
+    const std::size_t size = tableSlots(count);
     if (capacity_ < size) {
         slots_.reset();
         slots_ = std::make_unique_for_overwrite<std::uint64_t[]>(size);
@@ -100,7 +99,7 @@ void PartitionPairer::pair(const std::uint64_t *hashes, const std::uint32_t *pos
 bool PartitionPairer::pass(const std::uint64_t *hashes, const std::uint32_t *positions,
                            std::size_t count, bool compareAtOnce,
                            const std::function<void()> &pause) {
-    const std::size_t size = std::max<std::size_t>(16, count / 3 * 4 + 4);
+    const std::size_t size = tableSlots(count);
     std::uint64_t *table = slots_.get();
     std::memset(table, 0, size * sizeof(std::uint64_t));
     // Where a hash's probe starts: its lower half scaled to the table, which need not be a

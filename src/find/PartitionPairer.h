@@ -2,6 +2,7 @@
 
 #include "list/TextStore.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,6 +19,11 @@ public:
 
     // Copies looked up between pauses.
     static constexpr std::size_t PauseEvery = 4096;
+    // The slots of the table for a partition of this many copies: never more than three
+    // quarters full, however few values the copies hold.
+    static std::size_t tableSlots(std::size_t count) {
+        return std::max<std::size_t>(16, count / 3 * 4 + 4);
+    }
 
     // The copies of one partition in list order: positions[k] is an item, hashes[k] its hash.
     // Calls pause() before every PauseEvery copies.
