@@ -352,6 +352,13 @@ void CliTest::pipelines_data() {
         << "ulimit -s 4000000; ulimit -v 3000000; seq 200000 | \"$F\"; exit ${PIPESTATUS[1]}" << 3
         << QByteArray()
         << QByteArray("quorvel-find: cannot start threads: Resource temporarily unavailable\n");
+    // Under a terminal, the status line shows from the first second: a mebibyte read at once,
+    // then the end held back a little longer, makes the first partition the first line shown.
+    QTest::newRow("status line counts partitions from 1")
+        << "script -qec '{ { seq 100000 174999; seq 100000 174999; } | head -c 1M; sleep 1.2; } "
+           "| \"$F\" --memory 64K - >/dev/null' /dev/null | grep -ao 'partition [-0-9]* of [0-9]*' "
+           "| head -1"
+        << 0 << QByteArray("partition 1 of 4\n") << QByteArray();
     // 1024 equal lines of a mebibyte: 512 rows.
     QTest::newRow("1 GB on standard input")
         << "set -o pipefail; head -c 1G /dev/zero | tr '\\0' a | fold -w 1048576 | \"$F\" --lf "

@@ -2,10 +2,14 @@
 
 #include "core/TimeSlice.h"
 #include "find/DuplicateFinder.h"
+#include "find/SpillFinder.h"
 #include "list/TextListModel.h"
 
+#include <QDir>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -18,7 +22,7 @@ TextStore storeOf(const QStringList &texts) {
 
 // The rows found; announced is false when the space announced before them was not exactly
 // what came.
-QStringList find(const QStringList &items, bool *announced = nullptr) {
+QStringList find(const QStringList &items, bool *announced = nullptr, FindHash hash = nullptr) {
     TextStore rows;
     qsizetype rowSpace = -1, byteSpace = -1;
     findDuplicates(
@@ -26,7 +30,8 @@ QStringList find(const QStringList &items, bool *announced = nullptr) {
         [&](qsizetype r, qsizetype b) {
             rowSpace = r;
             byteSpace = rows.isEmpty() ? b : -1;
-        });
+        },
+        {0, hash});
     if (announced)
         *announced = rowSpace == rows.size() && byteSpace == qsizetype(rows.textBytes());
     return textsOf(rows);
@@ -72,6 +77,17 @@ std::uint64_t fewTags(QByteArrayView text) {
 std::uint64_t allInFirstPart(QByteArrayView text) {
     return std::uint64_t(qHashBits(text.data(), size_t(text.size()))) & 0x0FFFFFFFFFFFFFFF;
 }
+// The finder's own hash, in a table that puts in others.
+void *const Xxh3 = nullptr;
+// Every text alike until compared.
+std::uint64_t oneHash(QByteArrayView) {
+    return 0x5EED5EED5EED5EED;
+}
+// x and y alike until compared, the others apart.
+std::uint64_t xAndYAlike(QByteArrayView text) {
+    return text == "x" || text == "y" ? oneHash(text)
+                                      : std::uint64_t(qHashBits(text.data(), size_t(text.size())));
+}
 
 // A list large enough that a search takes many time slices.
 void fillLarge(Form1 &w, int count, int distinct) {
@@ -90,6 +106,8 @@ private slots:
     void agreesWithPairwiseScan();
     void threadsAgree_data();
     void threadsAgree();
+    void spilledAgree_data();
+    void spilledAgree();
     void startFinding();
     void emptyList();
     void secondStartDuringRunIsIgnored();
@@ -100,35 +118,46 @@ private slots:
 void FindTest::pairs_data() {
     QTest::addColumn<QStringList>("items");
     QTest::addColumn<QStringList>("rows");
-    QTest::newRow("one item") << QStringList{"a"} << QStringList{};
-    QTest::newRow("all distinct") << QStringList{"a", "b", "c"} << QStringList{};
-    QTest::newRow("a a") << QStringList{"a", "a"} << QStringList{"a"};
-    QTest::newRow("three a") << QStringList(3, "a") << QStringList{"a"};
-    QTest::newRow("four a") << QStringList(4, "a") << QStringList{"a", "a"};
-    QTest::newRow("five a") << QStringList(5, "a") << QStringList{"a", "a"};
-    QTest::newRow("a b a b") << QStringList{"a", "b", "a", "b"} << QStringList{"a", "b"};
-    QTest::newRow("b a a b") << QStringList{"b", "a", "a", "b"} << QStringList{"b", "a"};
-    QTest::newRow("case differs") << QStringList{"Apple", "apple"} << QStringList{};
-    QTest::newRow("trailing space") << QStringList{"abc", "abc "} << QStringList{};
-    QTest::newRow("leading space kept") << QStringList{" x", " x"} << QStringList{" x"};
-    QTest::newRow("blanks") << QStringList{"", "", "   ", "   "} << QStringList{};
+    QTest::addColumn<void *>("hash");
+    QTest::newRow("one item") << QStringList{"a"} << QStringList{} << Xxh3;
+    QTest::newRow("all distinct") << QStringList{"a", "b", "c"} << QStringList{} << Xxh3;
+    QTest::newRow("a a") << QStringList{"a", "a"} << QStringList{"a"} << Xxh3;
+    QTest::newRow("three a") << QStringList(3, "a") << QStringList{"a"} << Xxh3;
+    QTest::newRow("four a") << QStringList(4, "a") << QStringList{"a", "a"} << Xxh3;
+    QTest::newRow("five a") << QStringList(5, "a") << QStringList{"a", "a"} << Xxh3;
+    QTest::newRow("a b a b") << QStringList{"a", "b", "a", "b"} << QStringList{"a", "b"} << Xxh3;
+    QTest::newRow("b a a b") << QStringList{"b", "a", "a", "b"} << QStringList{"b", "a"} << Xxh3;
+    QTest::newRow("case differs") << QStringList{"Apple", "apple"} << QStringList{} << Xxh3;
+    QTest::newRow("trailing space") << QStringList{"abc", "abc "} << QStringList{} << Xxh3;
+    QTest::newRow("leading space kept") << QStringList{" x", " x"} << QStringList{" x"} << Xxh3;
+    QTest::newRow("blanks") << QStringList{"", "", "   ", "   "} << QStringList{} << Xxh3;
     QTest::newRow("samples") << QStringList{"red", "orange", "Purple", "orange", "purple", "orange"}
-                             << QStringList{"orange"};
-    QTest::newRow("tab is not blank") << QStringList{"\t", "\t"} << QStringList{"\t"};
+                             << QStringList{"orange"} << Xxh3;
+    QTest::newRow("tab is not blank") << QStringList{"\t", "\t"} << QStringList{"\t"} << Xxh3;
     QTest::newRow("non-ASCII") << QStringList{"é", "e\u0301", "é", "😀", "😀"}
-                               << QStringList{"é", "😀"};
+                               << QStringList{"é", "😀"} << Xxh3;
     QTest::newRow("lone surrogates differ")
         << QStringList{QString(QChar(0xD800)), QString(QChar(0xD801)), QString(QChar(0xD800))}
-        << QStringList{QString(QChar(0xD800))};
+        << QStringList{QString(QChar(0xD800))} << Xxh3;
     QTest::newRow("NUL inside") << QStringList{QString::fromUtf8("a\0b", 3), "a",
                                                QString::fromUtf8("a\0b", 3)}
-                                << QStringList{QString::fromUtf8("a\0b", 3)};
+                                << QStringList{QString::fromUtf8("a\0b", 3)} << Xxh3;
+    QStringList pairs, copies;
+    for (int i = 0; i < 70; ++i) {
+        const QString value = QStringLiteral("p%1").arg(i);
+        pairs << value;
+        copies << value << value;
+    }
+    // More tag matches than are held back for comparing, only the first of them false.
+    QTest::newRow("x and y alike until compared, then 70 pairs")
+        << QStringList{"x", "y"} + copies << pairs << reinterpret_cast<void *>(&xAndYAlike);
 }
 
 void FindTest::pairs() {
     QFETCH(QStringList, items);
     QFETCH(QStringList, rows);
-    QCOMPARE(find(items), rows);
+    QFETCH(void *, hash);
+    QCOMPARE(find(items, nullptr, reinterpret_cast<FindHash>(hash)), rows);
 }
 
 void FindTest::agreesWithPairwiseScan() {
@@ -149,37 +178,116 @@ void FindTest::agreesWithPairwiseScan() {
 void FindTest::threadsAgree_data() {
     QTest::addColumn<int>("threads");
     QTest::addColumn<void *>("hash");
-    QTest::newRow("2 threads") << 2 << static_cast<void *>(nullptr);
-    QTest::newRow("3 threads") << 3 << static_cast<void *>(nullptr);
-    QTest::newRow("1 thread, few tags") << 1 << reinterpret_cast<void *>(&fewTags);
-    QTest::newRow("2 threads, few tags") << 2 << reinterpret_cast<void *>(&fewTags);
-    QTest::newRow("2 threads, all in one part") << 2 << reinterpret_cast<void *>(&allInFirstPart);
+    QTest::addColumn<bool>("slowSink"); // one large list whose rows are taken slowly
+    QTest::newRow("2 threads") << 2 << Xxh3 << false;
+    QTest::newRow("3 threads") << 3 << Xxh3 << false;
+    QTest::newRow("1 thread, few tags") << 1 << reinterpret_cast<void *>(&fewTags) << false;
+    QTest::newRow("2 threads, few tags") << 2 << reinterpret_cast<void *>(&fewTags) << false;
+    QTest::newRow("2 threads, all in one part")
+        << 2 << reinterpret_cast<void *>(&allInFirstPart) << false;
+    QTest::newRow("2 threads, slow sink") << 2 << Xxh3 << true;
 }
 
 // Every way of splitting the work gives the single-threaded rows, in the same order.
 void FindTest::threadsAgree() {
     QFETCH(int, threads);
     QFETCH(void *, hash);
+    QFETCH(bool, slowSink);
     QRandomGenerator random(20261208);
-    for (int round = 0; round < 4; ++round) {
-        const int size = random.bounded(2000, 40000);
+    for (int round = 0; round < (slowSink ? 1 : 4); ++round) {
+        const int size = slowSink ? 2000000 : random.bounded(2000, 40000);
         // The first round has nearly all values distinct: a part given them all must grow.
-        const int distinct = round == 0 ? size * 4 : random.bounded(1, size);
+        const int distinct = slowSink ? size / 2 : round == 0 ? size * 4 : random.bounded(1, size);
         TextStore items;
         for (int i = 0; i < size; ++i)
             items.append(random.bounded(50) == 0
                              ? QString()
                              : QStringLiteral("v%1").arg(random.bounded(distinct)));
+        qsizetype largestBatch = 0;
         auto rowsOf = [&](const FindTuning &tuning) {
             TextStore rows;
             findDuplicates(
-                items, nullptr, [&](const TextStore &batch) { rows.append(batch); }, {}, tuning);
+                items, nullptr,
+                [&](const TextStore &batch) {
+                    rows.append(batch);
+                    largestBatch = std::max(largestBatch, batch.size());
+                    if (slowSink)
+                        QThread::msleep(20);
+                },
+                {}, tuning);
             return textsOf(rows);
         };
         const QStringList single = rowsOf({1, nullptr});
         QVERIFY(!single.isEmpty());
+        largestBatch = 0;
         QCOMPARE(rowsOf({threads, reinterpret_cast<FindHash>(hash)}), single);
+        // The workers stop at a full batch (1 << 15 rows) but for the stretches they have
+        // begun: 8 a thread, of 16384 items each. The rows are never all held twice.
+        if (slowSink)
+            QVERIFY2(largestBatch <= (1 << 15) + 8 * threads * 16384,
+                     qPrintable(QString::number(largestBatch)));
     }
+}
+
+// Lines numbered from 0 to distinct - 1, scattered.
+QByteArrayList numbered(int count, int distinct) {
+    QByteArrayList lines;
+    for (int i = 0; i < count; ++i)
+        lines << "s" + QByteArray::number(qint64(i) * 7919 % distinct);
+    return lines;
+}
+
+void FindTest::spilledAgree_data() {
+    QTest::addColumn<QByteArrayList>("lines");
+    QTest::addColumn<qint64>("budget");
+    QTest::addColumn<void *>("hash");
+    const QByteArrayList list = numbered(200000, 70000);
+    for (const qint64 budget : {qint64(64) << 10, qint64(1) << 20, qint64(1) << 30})
+        QTest::addRow("budget %lld", budget) << list << budget << Xxh3;
+    QTest::newRow("all alike until compared")
+        << numbered(12000, 3000) << qint64(64 << 10) << reinterpret_cast<void *>(&oneHash);
+    const QByteArray huge(3 << 20, 'h');
+    QTest::newRow("one huge line") << numbered(30000, 9000) + QByteArrayList{huge, "h", huge, huge}
+                                   << qint64(64 << 10) << Xxh3;
+    QByteArrayList blanks;
+    for (int i = 0; i < 30000; ++i)
+        blanks << (i % 3 == 0   ? QByteArray()
+                   : i % 3 == 1 ? "  "
+                                : "b" + QByteArray::number(i % 97));
+    QTest::newRow("blank lines") << blanks << qint64(64 << 10) << Xxh3;
+}
+
+// Partitioned through temporary files, a list gives the rows it gives in memory, in order.
+void FindTest::spilledAgree() {
+    QFETCH(QByteArrayList, lines);
+    QFETCH(qint64, budget);
+    QFETCH(void *, hash);
+    TextStore items;
+    for (const QByteArray &line : std::as_const(lines))
+        items.appendBytes(line);
+    TextStore inMemory;
+    findDuplicates(items, nullptr, [&](const TextStore &rows) { inMemory.append(rows); });
+    QVERIFY(!inMemory.isEmpty());
+
+    QTemporaryDir folder;
+    SpillFinder spilled(folder.path(), budget,
+                        inMemoryNeed(items.size(), qint64(items.textBytes())),
+                        reinterpret_cast<FindHash>(hash));
+    // In batches, as a file is read.
+    for (qsizetype first = 0; first < items.size(); first += 1000) {
+        TextStore batch;
+        for (qsizetype i = first; i < std::min(items.size(), first + 1000); ++i)
+            batch.appendBytes(items.bytes(i));
+        spilled.add(batch);
+    }
+    TextStore rows;
+    qsizetype partitions = 0;
+    spilled.finish([&](const TextStore &batch) { rows.append(batch); },
+                   [&](qsizetype, qsizetype total) { partitions = total; });
+    QCOMPARE(rows.size(), inMemory.size());
+    QVERIFY(textsOf(rows) == textsOf(inMemory));
+    QVERIFY(partitions >= 1);
+    QVERIFY(QDir(folder.path()).isEmpty());
 }
 
 void FindTest::startFinding() {

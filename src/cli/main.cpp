@@ -1,22 +1,17 @@
 // quorvel-find: the window's "Load Data From File", "Start Finding" and "Save Results" in
 // one command, for scripts and pipelines.
 #include "core/ErrorReport.h"
-#include "core/Shared.h"
-#include "find/DuplicateFinder.h"
+#include "find/ListCollector.h"
 #include "find/MemoryBudget.h"
 #include "find/SpillFile.h"
-#include "find/SpillFinder.h"
-#include "list/ListFileReader.h"
 #include "results/ResultWriter.h"
 
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
 
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <optional>
 #include <system_error>
 
@@ -87,147 +82,6 @@ private:
     bool written_ = false;
     QElapsedTimer started_, last_;
 };
-
-// The lines of all FILEs: held in memory while the search fits the budget, spilled to
-// partition files from the moment it would not.
-class Collector {
-public:
-    Collector(qint64 budget, QString folder, StatusLine &status)
-        : budget_(budget), folder_(std::move(folder)), status_(status) {}
-
-    const QString &folder() const { return folder_; }
-    SpillFinder *spill() { return spill_.get(); }
-    const TextStore &items() const { return items_; }
-    // What the budget leaves for a pipe's bytes held until it ends.
-    qint64 roomLeft() const {
-        return spill_ ? 0
-                      : std::max<qint64>(
-                            0, budget_ - inMemoryNeed(items_.size(), qint64(items_.textBytes())));
-    }
-    void readSoFar(qint64 bytes) { status_.read(readBefore_ + bytes); }
-    void fileDone(qint64 bytes) { readBefore_ += bytes; }
-
-    void announce(qsizetype lines, qsizetype bytes) {
-        if (spill_)
-            return;
-        const qint64 need = inMemoryNeed(items_.size() + lines, qint64(items_.textBytes()) + bytes);
-        if (need > budget_)
-            startSpill(need);
-        else
-            items_.reserveMore(lines, bytes);
-    }
-    void take(const TextStore &lines) {
-        if (!spill_) {
-            // The finder counts positions in 31 bits: a longer list is spilled too.
-            const qint64 items = items_.size() + lines.size();
-            const qint64 need = inMemoryNeed(items, qint64(items_.textBytes() + lines.textBytes()));
-            if (need > budget_ || items >= std::numeric_limits<std::int32_t>::max())
-                startSpill(need);
-        }
-        if (spill_)
-            spill_->add(lines);
-        else
-            items_.append(lines);
-    }
-
-private:
-    void startSpill(qint64 need) {
-        spill_ = std::make_unique<SpillFinder>(folder_, budget_, need);
-        spill_->add(items_);
-        items_ = TextStore();
-    }
-
-    qint64 budget_;
-    QString folder_;
-    StatusLine &status_;
-    TextStore items_;
-    std::unique_ptr<SpillFinder> spill_;
-    qint64 readBefore_ = 0;
-};
-
-// A pipe cannot be read twice, and the reader sees all of it before it decodes a line (to
-// tell UTF-8 from Windows-1252): what the budget cannot hold waits in a temporary file.
-struct Spooled {
-    std::unique_ptr<TemporaryFile> file;
-    std::unique_ptr<QIODevice> device;
-    std::optional<Failure> failure; // read after the bytes before it
-};
-Spooled spool(QIODevice &pipe, Collector &list) {
-    Spooled result;
-    QByteArray held;
-    const qint64 room = list.roomLeft() / 2;
-    constexpr qint64 Block = 1 << 20;
-    qint64 total = 0;
-    for (;;) {
-        const qsizetype at = held.size();
-        if (held.capacity() < at + Block)
-            held.reserve(std::max(held.capacity() * 2, at + Block));
-        held.resize(at + Block);
-        const qint64 got = pipe.read(held.data() + at, Block);
-        held.resize(at + std::max<qint64>(got, 0));
-        if (got < 0)
-            result.failure = Failure(pipe.errorString());
-        if (got <= 0)
-            break;
-        total += got;
-        list.readSoFar(total);
-        if (held.size() > room) {
-            if (!result.file)
-                result.file = std::make_unique<TemporaryFile>(list.folder());
-            result.file->append(held);
-            held.truncate(0);
-        }
-    }
-    if (!result.file) {
-        auto buffer = std::make_unique<QBuffer>();
-        buffer->setData(held);
-        held = QByteArray();
-        buffer->open(QIODevice::ReadOnly);
-        result.device = std::move(buffer);
-        return result;
-    }
-    result.file->append(held);
-    held = QByteArray();
-    auto file = std::make_unique<QFile>();
-    if (::lseek(result.file->handle(), 0, SEEK_SET) != 0 ||
-        !file->open(result.file->handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        throw TemporaryFailure(file->errorString());
-    result.device = std::move(file);
-    return result;
-}
-
-// Appends the lines of one FILE to the list, as "Load Data From File" reads a file; pipes
-// and devices are read too, in one pass.
-void readFile(const QString &name, Collector &list) {
-    QFile file;
-    if (name == QLatin1String("-")) {
-        if (!file.open(0, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-            throw Failure(file.errorString());
-    } else {
-        if (!FileExists(name))
-            throw Failure(QStringLiteral("File not found"));
-        file.setFileName(name);
-        if (!file.open(QIODevice::ReadOnly))
-            throw Failure(file.errorString());
-    }
-    Spooled spooled;
-    QIODevice *device = &file;
-    if (file.isSequential()) {
-        spooled = spool(file, list);
-        device = spooled.device.get();
-    }
-    readListLines(
-        *device, nullptr,
-        [&](const TextStore &lines) {
-            list.take(lines);
-            if (!spooled.device)
-                list.readSoFar(device->pos());
-        },
-        [&](qsizetype lines, qsizetype bytes) { list.announce(lines, bytes); });
-    list.fileDone(spooled.device ? 0 : device->pos());
-    if (spooled.failure)
-        throw *spooled.failure;
-}
 
 int printed(const char *text) {
     std::fputs(text, stdout);
@@ -307,10 +161,11 @@ int main(int argc, char *argv[]) {
 
     int status = ExitSuccess;
     StatusLine statusLine(quiet);
-    Collector list(memory ? *memory : defaultMemoryBudget(), folder, statusLine);
+    ListCollector list(memory ? *memory : defaultMemoryBudget(), folder,
+                       [&](qint64 bytes) { statusLine.read(bytes); });
     for (const QString &name : std::as_const(files)) {
         try {
-            readFile(name, list);
+            list.readFile(name);
         } catch (const TemporaryFailure &failure) {
             complain(folder, failure.description());
             return ExitWriteFailed;
@@ -330,16 +185,12 @@ int main(int argc, char *argv[]) {
         if (!out.open(1, QIODevice::WriteOnly | QIODevice::Unbuffered,
                       QFileDevice::DontCloseHandle))
             throw Failure(out.errorString());
-        ResultWriter writer(out, comma ? ResultFormat::Comma : ResultFormat::OnePerLine,
-                            lf ? "\n" : "\r\n");
-        const RowSink sink = [&](const TextStore &rows) { writer.write(rows, nullptr); };
-        if (list.spill())
-            list.spill()->finish(sink, [&](qsizetype done, qsizetype total) {
-                statusLine.show("partition %lld of %lld", done + 1 > total ? total : done + 1,
-                                total);
-            });
-        else
-            findDuplicates(list.items(), nullptr, sink);
+        const ResultFormat format = comma ? ResultFormat::Comma : ResultFormat::OnePerLine;
+        const QByteArray lineEnd = lf ? "\n" : "\r\n";
+        ResultWriter writer(out, format, lineEnd);
+        list.find(writer, format, lineEnd, [&](qsizetype done, qsizetype total) {
+            statusLine.show("partition %lld of %lld", done + 1 > total ? total : done + 1, total);
+        });
         writer.finish();
     } catch (const TemporaryFailure &failure) {
         complain(folder, failure.description());

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DuplicateFinder.h"
+#include "FinderRules.h"
 
 #include <QString>
 
@@ -20,8 +20,8 @@ qint64 inMemoryNeed(qint64 items, qint64 textBytes);
 class SpillFinder {
 public:
     // expectedNeed: inMemoryNeed() of the list as far as it is known, to choose how many
-    // partitions to start with.
-    SpillFinder(const QString &folder, qint64 budget, qint64 expectedNeed);
+    // partitions to start with. hash: nullptr for XXH3; tests put in one that collides.
+    SpillFinder(const QString &folder, qint64 budget, qint64 expectedNeed, FindHash hash = nullptr);
     ~SpillFinder();
 
     // The next lines of the list.

@@ -15,6 +15,11 @@ namespace workers {
 // Thrown inside a worker when the search is called off.
 struct Stopped {};
 
+// How long a caller waiting for its workers sleeps at most: one that takes turns of the event
+// loop wakes often enough to take each in time; one that does not only wakes for a change.
+constexpr std::chrono::milliseconds TurnPoll{2};
+constexpr std::chrono::milliseconds QuietPoll{100};
+
 // Threads running task(0) to task(count - 1), and the one lock and signal they share with
 // the caller. The first task to fail calls the others off, and so does every way out of the
 // caller, a closing window included: the destructor waits for them, since they read the
@@ -99,21 +104,26 @@ private:
     std::vector<std::thread> threads_;
 };
 
-// How long the caller waits for the tasks before it looks again: with turns to take, well
-// within a time slice; without, only to notice the tasks' end.
-inline constexpr std::chrono::milliseconds PollWithTurns{2};
-inline constexpr std::chrono::milliseconds PollWithoutTurns{100};
 
 // Runs task(0, pause) to task(count - 1, pause) on a crew while the caller keeps taking its
 // turns, telling at each how far the work has come (done()); a task calls pause() now and
-// then.
+// then. A single task runs on the caller's thread, taking the turns in its pauses.
 template <class Task, class Done>
 void runThreaded(size_t count, TimeSlice *slice, const Done &done, const Task &task) {
+    if (count == 1) {
+        task(0, [&] {
+            if (slice && slice->due()) {
+                slice->setStepDone(done());
+                slice->yield();
+            }
+        });
+        return;
+    }
     Crew crew;
     crew.start(count, [&](size_t p) { task(p, [&] { crew.pause(); }); });
     auto lock = crew.lock();
     while (!crew.finished()) {
-        crew.waitFor(lock, slice ? PollWithTurns : PollWithoutTurns);
+        crew.waitFor(lock, slice ? TurnPoll : QuietPoll);
         if (slice && slice->idleDue()) {
             lock.unlock();
             slice->setStepDone(done());

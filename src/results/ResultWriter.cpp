@@ -64,6 +64,12 @@ void ResultWriter::write(const TextStore &values, TimeSlice *slice) {
     }
 }
 
+void ResultWriter::writeFormatted(QByteArrayView bytes) {
+    buffer_.append(bytes.data(), bytes.size());
+    if (buffer_.size() >= BufferSize)
+        put();
+}
+
 void ResultWriter::finish() {
     if (format_ == ResultFormat::Comma)
         buffer_ += lineEnd_;

@@ -21,6 +21,8 @@ public:
 
     // Its progress counts the values of the batch.
     void write(const TextStore &values, TimeSlice *slice);
+    // Bytes another writer of the same format made of values, as write() would write them.
+    void writeFormatted(QByteArrayView bytes);
     void finish();
 
 private:

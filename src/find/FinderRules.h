@@ -1,0 +1,37 @@
+#pragma once
+
+// What every finder agrees on, in memory or spilled: which texts are blank, how a hash
+// chooses a partition, and how the rows reach the caller.
+#include "list/TextStore.h"
+
+#include <QByteArrayView>
+
+#include <cstdint>
+#include <functional>
+
+using RowSink = std::function<void(const TextStore &rows)>;
+
+using FindHash = std::uint64_t (*)(QByteArrayView text);
+
+// Blank texts (empty, or only spaces) are never paired.
+inline bool isBlankText(QByteArrayView text) {
+    for (char c : text)
+        if (c != ' ')
+            return false;
+    return true;
+}
+
+// Which of parts parts a hash belongs to, by its upper half; the lower half places a value in
+// its part's table.
+inline std::uint32_t partOfHash(std::uint64_t hash, std::uint32_t parts) {
+    return std::uint32_t(((hash >> 32) * parts) >> 32);
+}
+
+// Stands for a blank text, which is never paired; no text hashes to it.
+constexpr std::uint64_t BlankHash = 0;
+inline std::uint64_t hashOf(QByteArrayView text, FindHash hash) {
+    if (isBlankText(text))
+        return BlankHash;
+    const std::uint64_t h = hash(text);
+    return h == BlankHash ? 1 : h;
+}
