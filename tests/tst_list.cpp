@@ -219,13 +219,19 @@ void ListTest::storeEdits_data() {
     // "set N text", "remove N", "append text", positions from 1
     QTest::addColumn<QStringList>("edits");
     QTest::addColumn<int>("seed");             // of random texts and edits instead, 0 for none
+    QTest::addColumn<int>("randomItems");      // added to initial with the seed
     QTest::addColumn<QStringList>("expected"); // as well as what a plain list says
     QTest::newRow("lengthen, remove, empty, append")
         << QStringList{"one", "two", "three", "four"}
         << QStringList{"set 2 a much longer second item", "remove 1", "set 3 ", "append five"} << 0
-        << QStringList{"a much longer second item", "three", "", "five"};
+        << 0 << QStringList{"a much longer second item", "three", "", "five"};
     // Past the point where the store rewrites its buffer.
-    QTest::newRow("random edits") << QStringList() << QStringList() << 9 << QStringList();
+    QTest::newRow("random edits") << QStringList() << QStringList() << 9 << 300 << QStringList();
+    // Thousands of items: edits that cross chunks, and a stretch removed until chunks merge
+    // and vanish.
+    QTest::newRow("random edits across chunks")
+        << QStringList() << QStringList(6000, QStringLiteral("remove 3000")) << 5 << 13000
+        << QStringList();
 }
 
 // Edits against a plain list, with a snapshot that must not change.
@@ -233,13 +239,17 @@ void ListTest::storeEdits() {
     QFETCH(QStringList, initial);
     QFETCH(QStringList, edits);
     QFETCH(int, seed);
+    QFETCH(int, randomItems);
     QFETCH(QStringList, expected);
     QRandomGenerator random(quint32(std::max(seed, 1)));
     auto someText = [&] {
-        return QString(int(random.bounded(6)), QChar(u'a' + random.bounded(26))) +
+        // Now and then one long enough to be kept on its own.
+        const int length =
+            random.bounded(40) == 0 ? 4090 + int(random.bounded(12)) : int(random.bounded(6));
+        return QString(length, QChar(u'a' + random.bounded(26))) +
                (random.bounded(4) == 0 ? QStringLiteral("é😀") : QString());
     };
-    for (int i = 0; seed && i < 300; ++i)
+    for (int i = 0; i < randomItems; ++i)
         initial << someText();
     TextListModel list(false);
     for (const QString &t : std::as_const(initial))

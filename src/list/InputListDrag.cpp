@@ -2,8 +2,8 @@
 
 #include "platform/SupportFiles.h"
 #include "TextListModel.h"
-#include "ui/ReportView.h"
 #include "ui/CursorFile.h"
+#include "ui/ReportView.h"
 
 #include <QMouseEvent>
 
