@@ -1,5 +1,7 @@
 #include "ReportView.h"
 
+#include "TypeAhead.h"
+
 #include <QHeaderView>
 #include <QHoverEvent>
 #include <QPainter>
@@ -10,7 +12,8 @@
 #include <limits>
 
 ReportView::ReportView(QWidget *parent)
-    : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)) {
+    : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)),
+      typeAhead_(new TypeAhead(this)) {
     header_->setSectionsClickable(false);
     setHorizontalScrollMode(ScrollPerPixel);
     setVerticalScrollMode(ScrollPerItem);
@@ -140,6 +143,10 @@ void ReportView::scrollTo(const QModelIndex &index, ScrollHint hint) {
         break;
     }
     verticalScrollBar()->setValue(wanted);
+}
+
+void ReportView::keyboardSearch(const QString &search) {
+    typeAhead_->keyboardSearch(search);
 }
 
 QModelIndex ReportView::moveCursor(CursorAction action, Qt::KeyboardModifiers) {
