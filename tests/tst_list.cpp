@@ -234,6 +234,15 @@ void ListTest::storeEdits_data() {
     QTest::newRow("random edits across chunks")
         << QStringList() << QStringList(6000, QStringLiteral("remove 3000")) << 5 << 13000
         << QStringList();
+    QTest::newRow("a middle chunk removed whole, then appends")
+        << QStringList()
+        << QStringList(4096, QStringLiteral("remove 4097")) + QStringList(5000, "append z") << 0
+        << 13000 << QStringList();
+    QStringList fromTheEnd;
+    for (int position = 9000; position > 0; --position)
+        fromTheEnd << QStringLiteral("remove %1").arg(position);
+    QTest::newRow("removed from the end")
+        << QStringList() << fromTheEnd + QStringList{"append a"} << 0 << 9000 << QStringList{"a"};
 }
 
 // Edits against a plain list, with a snapshot that must not change.
@@ -272,6 +281,7 @@ void ListTest::storeEdits() {
             list.appendItem(plain.back());
         }
     }
+    QCOMPARE(itemsOf(list), plain);
     for (int step = 0; seed && step < 20000; ++step) {
         const int kind = int(random.bounded(10));
         const qsizetype i = plain.isEmpty() ? 0 : random.bounded(int(plain.size()));
@@ -296,6 +306,10 @@ void ListTest::storeEdits() {
             joined.append(list.store());
             QCOMPARE(joined.size(), plain.size() + 1);
             QCOMPARE(joined.text(joined.size() - 1), plain.isEmpty() ? "x" : plain.back());
+            TextStore copy = list.store(); // an append to a copy leaves the list alone
+            copy.append(QStringLiteral("y"));
+            QCOMPARE(copy.text(copy.size() - 1), QStringLiteral("y"));
+            QCOMPARE(list.itemCount(), plain.size());
         }
     }
     QCOMPARE(itemsOf(list), plain);
@@ -365,8 +379,9 @@ void ListTest::typeAhead_data() {
                                             << "" << 2;
     QTest::newRow("quick typing extends") << fruit << 0 << 1 << "ber"
                                           << "" << 3;
-    QTest::newRow("the same letter steps on") << fruit << 0 << 1 << "bb"
-                                              << "" << 3;
+    QTest::newRow("the same letter steps on")
+        << QStringList{"apple", "Banana", "berry", "blue"} << 0 << 1 << "bb"
+        << "" << 3;
     QTest::newRow("the same letter, one match") << fruit << 0 << 1 << "cc"
                                                 << "" << 4;
     QTest::newRow("wraps to the top") << fruit << 0 << 4 << "a"

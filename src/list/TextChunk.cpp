@@ -1,4 +1,5 @@
-// The chunks of TextStore: one buffer of texts each, with the texts kept aside.
+// The chunks of TextStore: one buffer of texts each, with the texts kept aside, and what they
+// hold in all.
 #include "TextStore.h"
 
 #include <algorithm>
@@ -152,4 +153,17 @@ void TextStore::Chunk::truncate(std::size_t items, std::size_t bufferBytes, std:
     ends.resize(items);
     bytes.resize(bufferBytes);
     aside.erase(aside.begin() + std::ptrdiff_t(asides), aside.end());
+}
+
+std::size_t TextStore::bytesAllocated() const {
+    std::size_t sum = chunks_.capacity() * sizeof(std::shared_ptr<Chunk>) +
+                      starts_.capacity() * sizeof(qsizetype) +
+                      pages_.capacity() * sizeof(std::uint32_t);
+    for (const auto &c : chunks_) {
+        sum += sizeof(Chunk) + c->bytes.capacity() + c->ends.capacity() * sizeof(std::uint32_t) +
+               c->aside.capacity() * sizeof(Aside);
+        for (const Aside &a : c->aside)
+            sum += std::size_t(a.text.capacity());
+    }
+    return sum;
 }

@@ -106,6 +106,11 @@ template <class V> void growFor(V &v, std::size_t extra, std::size_t most = SIZE
 } // namespace
 
 void TextStore::appendBytes(QByteArrayView bytes) {
+    if (!regular_) {
+        TextStore one;
+        one.appendBytes(bytes);
+        return append(one);
+    }
     // Room first, so that running out of memory changes nothing.
     const bool fresh = lastChunkSize() == 0 || lastChunkSize() == ChunkItems;
     std::shared_ptr<Chunk> chunk = fresh ? std::make_shared<Chunk>() : nullptr;
@@ -117,7 +122,6 @@ void TextStore::appendBytes(QByteArrayView bytes) {
         growFor(c.aside, 1);
     else
         growFor(c.bytes, std::size_t(bytes.size()));
-    growFor(pages_, 1);
     if (fresh) {
         growFor(chunks_, 1);
         growFor(starts_, 1);
@@ -127,10 +131,19 @@ void TextStore::appendBytes(QByteArrayView bytes) {
         starts_.insert(starts_.end() - 1, size_);
         chunks_.push_back(std::move(chunk));
     }
-    if ((std::size_t(size_) & (ChunkItems - 1)) == 0)
-        pages_.push_back(std::uint32_t(chunks_.size() - 1));
     ++size_;
     textBytes_ += std::size_t(bytes.size());
+}
+
+template <class F> void TextStore::forRuns(qsizetype first, qsizetype count, F &&f) const {
+    for (qsizetype i = first; i < first + count;) {
+        const Place p = place(i);
+        const Chunk &chunk = *chunks_[p.chunk];
+        const auto to =
+            std::uint32_t(std::min<qsizetype>(chunk.size(), p.item + first + count - i));
+        f(chunk, p.item, to);
+        i += to - p.item;
+    }
 }
 
 void TextStore::append(QStringView text) {
@@ -169,14 +182,10 @@ void TextStore::append(const TextStore &other) {
             const auto count = std::uint32_t(
                 std::min<qsizetype>(ChunkItems - target->size(), source.size() - done));
             std::size_t bufferBytes = 0;
-            for (qsizetype i = done; i < done + count;) {
-                const Place p = source.place(i);
-                const Chunk &from = *source.chunks_[p.chunk];
-                const auto to =
-                    std::uint32_t(std::min<qsizetype>(from.size(), p.item + done + count - i));
-                bufferBytes += from.bufferBytes(p.item, to);
-                i += to - p.item;
-            }
+            source.forRuns(done, count,
+                           [&](const Chunk &from, std::uint32_t first, std::uint32_t to) {
+                               bufferBytes += from.bufferBytes(first, to);
+                           });
             // Exact for a new chunk, growing by half for the last one.
             const std::size_t needed = target->bytes.size() + bufferBytes;
             if (needed > target->bytes.capacity())
@@ -184,19 +193,16 @@ void TextStore::append(const TextStore &other) {
                                           ? needed
                                           : std::max(needed, target->bytes.capacity() * 3 / 2));
             target->ends.reserve(target->ends.size() + count);
-            for (qsizetype i = done; i < done + count;) {
-                const Place p = source.place(i);
-                const Chunk &from = *source.chunks_[p.chunk];
-                const auto to =
-                    std::uint32_t(std::min<qsizetype>(from.size(), p.item + done + count - i));
-                target->appendRange(from, p.item, to);
-                i += to - p.item;
-            }
+            source.forRuns(done, count,
+                           [&](const Chunk &from, std::uint32_t first, std::uint32_t to) {
+                               target->appendRange(from, first, to);
+                           });
             done += count;
         }
-        chunks_.reserve(chunks_.size() + added.size());
-        starts_.reserve(starts_.size() + added.size());
-        pages_.reserve(std::size_t((size_ + source.size()) >> ChunkShift) + 1);
+        growFor(chunks_, added.size());
+        growFor(starts_, added.size());
+        if (!regular_)
+            growFor(pages_, std::size_t(source.size() >> ChunkShift) + 1);
     } catch (...) {
         if (fillLast)
             chunks_.back()->truncate(lastItems, lastBytes, lastAsides);
@@ -208,8 +214,9 @@ void TextStore::append(const TextStore &other) {
     }
     size_ += source.size();
     textBytes_ += source.textBytes_;
-    for (std::size_t page = pages_.size(); page << ChunkShift < std::size_t(size_); ++page) {
-        std::size_t c = page == 0 ? 0 : pages_.back();
+    for (std::size_t page = pages_.size(); !regular_ && page << ChunkShift < std::size_t(size_);
+         ++page) {
+        std::size_t c = pages_.back();
         while (starts_[c + 1] <= qsizetype(page << ChunkShift))
             ++c;
         pages_.push_back(std::uint32_t(c));
@@ -278,7 +285,7 @@ void TextStore::exchange(qsizetype a, qsizetype b) {
          {std::tuple<Chunk *, std::uint32_t, const QByteArray *>{&x, first.item, &yHeld},
           {&y, second.item, &xHeld}}) {
         c->aside.reserve(c->aside.size() + 2);
-        if (item + 1 == c->size())
+        if (item + 1 == c->size() && text->size() <= LongText)
             c->bytes.reserve(
                 std::max(c->bytes.capacity(), c->spanBegin(item) + std::size_t(text->size())));
     }
@@ -352,9 +359,8 @@ void TextStore::clear() {
 
 void TextStore::reserveMore(qsizetype items, qsizetype) {
     const std::size_t chunks = std::size_t(items) / ChunkItems + 1;
-    chunks_.reserve(chunks_.size() + chunks);
-    starts_.reserve(starts_.size() + chunks);
-    pages_.reserve(std::size_t(size_ + items) / ChunkItems + 1);
+    growFor(chunks_, chunks);
+    growFor(starts_, chunks);
 }
 
 qint64 TextStore::growthCost(qsizetype items, qsizetype bytes) const {
@@ -378,17 +384,4 @@ qint64 TextStore::growthCost(const TextStore &other) const {
     return other.isEmpty() || sharesOnAppend(other)
                ? 0
                : growthCost(other.size(), qsizetype(other.textBytes()));
-}
-
-std::size_t TextStore::bytesAllocated() const {
-    std::size_t sum = chunks_.capacity() * sizeof(std::shared_ptr<Chunk>) +
-                      starts_.capacity() * sizeof(qsizetype) +
-                      pages_.capacity() * sizeof(std::uint32_t);
-    for (const auto &c : chunks_) {
-        sum += sizeof(Chunk) + c->bytes.capacity() + c->ends.capacity() * sizeof(std::uint32_t) +
-               c->aside.capacity() * sizeof(Aside);
-        for (const Aside &a : c->aside)
-            sum += std::size_t(a.text.capacity());
-    }
-    return sum;
 }

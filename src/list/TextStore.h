@@ -134,6 +134,8 @@ private:
             ++c;
         return {c, std::uint32_t(index - starts_[c])};
     }
+    // Calls f(chunk, from, to) for each run of the items [first, first + count) in one chunk.
+    template <class F> void forRuns(qsizetype first, qsizetype count, F &&f) const;
     // The chunk, copied first if it is shared.
     Chunk &own(std::size_t chunk);
     // After chunks changed sizes or were removed from c on.
@@ -149,7 +151,7 @@ private:
     std::vector<std::shared_ptr<Chunk>> chunks_;
     // First item of each chunk, then a sentinel past every index.
     std::vector<qsizetype> starts_;
-    // The chunk holding item p * ChunkItems, for each p.
+    // The chunk holding item p * ChunkItems, for each p; kept only while not regular_.
     std::vector<std::uint32_t> pages_;
     qsizetype size_ = 0;
     std::size_t textBytes_ = 0;
