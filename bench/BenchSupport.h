@@ -314,6 +314,8 @@ struct Options {
     bool noViews = false;
     QList<long long> deepLevels;
     long long bigItemMB = 0;
+    bool editDuringFind = false;
+    bool typeAhead = false;
 };
 
 bool parseCount(const QString &text, long long &value) {
@@ -345,6 +347,10 @@ bool parseOptions(const QStringList &args, Options &options) {
             if (++i == args.size() || !parseCount(args[i], options.bigItemMB) ||
                 options.bigItemMB > 4096)
                 return false;
+        } else if (args[i] == QLatin1String("--edit-during-find")) {
+            options.editDuringFind = true;
+        } else if (args[i] == QLatin1String("--type-ahead")) {
+            options.typeAhead = true;
         } else if (!haveItems && parseCount(args[i], options.items)) {
             haveItems = true;
         } else {

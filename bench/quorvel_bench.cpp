@@ -5,14 +5,18 @@
 // usage: quorvel_bench [N] [--file-lines M]
 //        quorvel_bench --write-list PATH [--file-lines M]
 //        quorvel_bench --load-find PATH [--no-views]
-//        quorvel_bench [--deep LEVELS]... [--big-item MB]
+//        quorvel_bench [--deep LEVELS]... [N --big-item MB]
+//        quorvel_bench [N] --edit-during-find | --type-ahead
 // Prints one figure a line as "name value unit". Exits with 1 when a command gave a wrong
 // result or showed an unexpected message. --write-list only writes the list file the load is
 // timed on (M lines, CR LF), for comparisons with other tools; --load-find only loads a list
 // file into an empty window and finds on it, as a user would; with --no-views, the lists
 // are shown by no view, so the figures leave out what views keep per row. --deep times only the
-// drop of a chain of LEVELS folders, --big-item only a drag step past an item of MB megabytes.
+// drop of a chain of LEVELS folders, --big-item only drag steps of an item of MB megabytes
+// among N, --edit-during-find only edits during a search of N items, --type-ahead only keys
+// typed into a list of N.
 #include "BenchSupport.h"
+#include "EditBenches.h"
 
 #include <cstring>
 
@@ -21,13 +25,6 @@
 #include <unistd.h>
 
 namespace {
-
-void sendMouse(QWidget *target, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, QPointF(at), QPointF(target->mapToGlobal(at)), button, buttons,
-                      Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &event);
-}
 
 // A drag step that exchanges two texts of different lengths, then a Delete, both in the
 // middle of the input list, each timed from the event to its return plus the repaint after.
@@ -309,42 +306,6 @@ bool benchDeepDrop(int levels) {
     return expectItems("the deep drop", bench.window->inputList().itemCount(), levels + 1);
 }
 
-// One drag step that takes a small text past an item of mb megabytes.
-bool benchBigItemDrag(long long mb) {
-    Bench bench;
-    Form1 &w = *bench.window;
-    TextStore items;
-    items.append(QStringLiteral("small"));
-    items.appendBytes(QByteArray(qsizetype(mb) << 20, 'x'));
-    items.append(QStringLiteral("after"));
-    w.inputList().appendItems(items);
-    items.clear();
-    drainEvents();
-    ReportView *view = w.listView1();
-    QWidget *viewport = view->viewport();
-    const QPoint from = view->visualRect(w.inputList().index(0)).center();
-    const QPoint to = view->visualRect(w.inputList().index(1)).center();
-    sendMouse(viewport, QEvent::MouseButtonPress, from, Qt::LeftButton);
-    drainEvents();
-    resetPeakRss();
-    const long before = statusKiB("VmRSS:");
-    QElapsedTimer clock;
-    clock.start();
-    sendMouse(viewport, QEvent::MouseMove, to, Qt::LeftButton);
-    const double step = secondsOf(clock);
-    const double settle = drainEvents();
-    const long grown = peakRssKiB() - before;
-    sendMouse(viewport, QEvent::MouseButtonRelease, to, Qt::NoButton);
-    figure("big_item_drag_step", step * 1e3, "ms", 1);
-    figure("big_item_drag_settle", settle * 1e3, "ms", 1);
-    figure("big_item_drag_memory", double(std::max(grown, 0L)) / 1024.0, "MB", 0);
-    const bool sound = w.inputList().itemText(2) == QLatin1String("small") &&
-                       w.inputList().store().bytes(0).size() == qsizetype(mb) << 20;
-    if (!sound)
-        std::fprintf(stderr, "the drag past the big item gave a wrong list\n");
-    return sound;
-}
-
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -357,7 +318,7 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr,
                      "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH] [--load-find "
                      "PATH [--no-views]]"
-                     " [--deep LEVELS] [--big-item MB]"
+                     " [--deep LEVELS] [--big-item MB] [--edit-during-find] [--type-ahead]"
                      "  (0 <= N, M <= %lld)\n",
                      MaxItems);
         return 2;
@@ -374,9 +335,13 @@ int main(int argc, char *argv[]) {
         for (const long long levels : std::as_const(options.deepLevels))
             sound &= benchDeepDrop(int(levels));
         if (options.bigItemMB > 0)
-            sound &= benchBigItemDrag(options.bigItemMB);
+            sound &= benchBigItemDrag(std::max(options.items, 20LL), options.bigItemMB);
         return sound ? 0 : 1;
     }
+    if (options.editDuringFind)
+        return benchEditDuringFind(std::max(options.items, 20LL)) ? 0 : 1;
+    if (options.typeAhead)
+        return benchTypeAhead(std::max(options.items, 2LL)) ? 0 : 1;
     if (!options.loadFind.isEmpty())
         return loadAndFind(options.loadFind, -1, !options.noViews) ? 0 : 1;
     resetPeakRss();

@@ -342,8 +342,8 @@ void FindTest::secondStartDuringRunIsIgnored() {
     QVERIFY(!w.busyFlag());
 }
 
-// Clear Results, adding items and Clear List run during a search; the search keeps to the
-// list as it stood when it started, and its rows go into the emptied results.
+// Clear Results, adding items, Clear List and a drag run during a search; the search keeps to
+// the list as it stood when it started, and its rows go into the emptied results.
 void FindTest::otherCommandsDuringRun() {
     Harness h;
     Form1 &w = h.w();
@@ -355,9 +355,20 @@ void FindTest::otherCommandsDuringRun() {
         h.dialogs.inputs << QStringLiteral("new") << QStringLiteral("new");
         h.button("PushButton1")->click();
         h.button("PushButton1")->click();
+        // A drag exchanges the first two items, beside the search's view of the list.
+        ReportView *view = w.listView1();
+        const auto at = [&](int row) {
+            return view->visualRect(view->model()->index(row, 0)).center();
+        };
+        QTest::mousePress(view->viewport(), Qt::RightButton, {}, at(0));
+        QTest::mouseMove(view->viewport(), at(1));
+        QTest::mouseRelease(view->viewport(), Qt::RightButton, {}, at(1));
     });
     h.button("PushButton4")->click();
     QCOMPARE(w.inputList().itemCount(), 400002);
+    QCOMPARE(w.inputList().itemText(1), QStringLiteral("item 1"));
+    QCOMPARE(w.inputList().itemText(2), QStringLiteral("item 0"));
+    QCOMPARE(w.inputList().itemText(400002), QStringLiteral("new"));
     QCOMPARE(w.resultsList().itemCount(), 150000);
     QCOMPARE(w.resultsList().itemText(1), QStringLiteral("item 0"));
     QCOMPARE(w.resultsList().itemText(150000), QStringLiteral("item 149999"));

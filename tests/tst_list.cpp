@@ -68,6 +68,8 @@ private slots:
     void badPositionIsAFailure();
     void hugeItemShowsItsBeginning_data();
     void hugeItemShowsItsBeginning();
+    void typeAhead_data();
+    void typeAhead();
 };
 
 void ListTest::addOneItem_data() {
@@ -214,13 +216,28 @@ void ListTest::storeEdits_data() {
     // "set N text", "remove N", "append text", positions from 1
     QTest::addColumn<QStringList>("edits");
     QTest::addColumn<int>("seed");             // of random texts and edits instead, 0 for none
+    QTest::addColumn<int>("randomItems");      // added to initial with the seed
     QTest::addColumn<QStringList>("expected"); // as well as what a plain list says
     QTest::newRow("lengthen, remove, empty, append")
         << QStringList{"one", "two", "three", "four"}
         << QStringList{"set 2 a much longer second item", "remove 1", "set 3 ", "append five"} << 0
-        << QStringList{"a much longer second item", "three", "", "five"};
+        << 0 << QStringList{"a much longer second item", "three", "", "five"};
     // Past the point where the store rewrites its buffer.
-    QTest::newRow("random edits") << QStringList() << QStringList() << 9 << QStringList();
+    QTest::newRow("random edits") << QStringList() << QStringList() << 9 << 300 << QStringList();
+    // Thousands of items: edits that cross chunks, and a stretch removed until chunks merge
+    // and vanish.
+    QTest::newRow("random edits across chunks")
+        << QStringList() << QStringList(6000, QStringLiteral("remove 3000")) << 5 << 13000
+        << QStringList();
+    QTest::newRow("a middle chunk removed whole, then appends")
+        << QStringList()
+        << QStringList(4096, QStringLiteral("remove 4097")) + QStringList(5000, "append z") << 0
+        << 13000 << QStringList();
+    QStringList fromTheEnd;
+    for (int position = 9000; position > 0; --position)
+        fromTheEnd << QStringLiteral("remove %1").arg(position);
+    QTest::newRow("removed from the end")
+        << QStringList() << fromTheEnd + QStringList{"append a"} << 0 << 9000 << QStringList{"a"};
 }
 
 // Edits against a plain list, with a snapshot that must not change.
@@ -228,13 +245,17 @@ void ListTest::storeEdits() {
     QFETCH(QStringList, initial);
     QFETCH(QStringList, edits);
     QFETCH(int, seed);
+    QFETCH(int, randomItems);
     QFETCH(QStringList, expected);
     QRandomGenerator random(quint32(std::max(seed, 1)));
     auto someText = [&] {
-        return QString(int(random.bounded(6)), QChar(u'a' + random.bounded(26))) +
+        // Now and then one long enough to be kept on its own.
+        const int length =
+            random.bounded(40) == 0 ? 4090 + int(random.bounded(12)) : int(random.bounded(6));
+        return QString(length, QChar(u'a' + random.bounded(26))) +
                (random.bounded(4) == 0 ? QStringLiteral("é😀") : QString());
     };
-    for (int i = 0; seed && i < 300; ++i)
+    for (int i = 0; i < randomItems; ++i)
         initial << someText();
     TextListModel list(false);
     for (const QString &t : std::as_const(initial))
@@ -255,6 +276,7 @@ void ListTest::storeEdits() {
             list.appendItem(plain.back());
         }
     }
+    QCOMPARE(itemsOf(list), plain);
     for (int step = 0; seed && step < 20000; ++step) {
         const int kind = int(random.bounded(10));
         const qsizetype i = plain.isEmpty() ? 0 : random.bounded(int(plain.size()));
@@ -279,6 +301,10 @@ void ListTest::storeEdits() {
             joined.append(list.store());
             QCOMPARE(joined.size(), plain.size() + 1);
             QCOMPARE(joined.text(joined.size() - 1), plain.isEmpty() ? "x" : plain.back());
+            TextStore copy = list.store(); // an append to a copy leaves the list alone
+            copy.append(QStringLiteral("y"));
+            QCOMPARE(copy.text(copy.size() - 1), QStringLiteral("y"));
+            QCOMPARE(list.itemCount(), plain.size());
         }
     }
     QCOMPARE(itemsOf(list), plain);
@@ -334,6 +360,70 @@ void ListTest::hugeItemShowsItsBeginning() {
     QVERIFY(shown.size() >= qMin(text.size(), qsizetype(1300)));
     QVERIFY(text.startsWith(shown));
     QCOMPARE(list.itemText(1), text);
+}
+
+void ListTest::typeAhead_data() {
+    QTest::addColumn<QStringList>("items");
+    QTest::addColumn<int>("filler");  // items "x" before the last one
+    QTest::addColumn<int>("current"); // positions from 1, 0 for none
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<QString>("edit"); // "position text" once the search runs
+    QTest::addColumn<int>("expected");
+    const QStringList fruit{"apple", "Banana", "berry", "cherry"};
+    QTest::newRow("first letter, any case") << fruit << 0 << 1 << "b"
+                                            << "" << 2;
+    QTest::newRow("quick typing extends") << fruit << 0 << 1 << "ber"
+                                          << "" << 3;
+    QTest::newRow("the same letter steps on")
+        << QStringList{"apple", "Banana", "berry", "blue"} << 0 << 1 << "bb"
+        << "" << 3;
+    QTest::newRow("the same letter, one match") << fruit << 0 << 1 << "cc"
+                                                << "" << 4;
+    QTest::newRow("wraps to the top") << fruit << 0 << 4 << "a"
+                                      << "" << 1;
+    QTest::newRow("no current item") << fruit << 0 << 0 << "a"
+                                     << "" << 1;
+    QTest::newRow("nothing begins with it") << fruit << 0 << 2 << "z"
+                                            << "" << 2;
+    // The search takes many turns of the window.
+    const QStringList ends{"apple", "zebra"};
+    QTest::newRow("millions") << ends << 3'000'000 << 1 << "z"
+                              << "" << 3'000'002;
+    QTest::newRow("an edit starts it again") << ends << 3'000'000 << 1 << "z"
+                                             << "2 zoo" << 2;
+}
+
+void ListTest::typeAhead() {
+    QFETCH(QStringList, items);
+    QFETCH(int, filler);
+    QFETCH(int, current);
+    QFETCH(QString, keys);
+    QFETCH(QString, edit);
+    QFETCH(int, expected);
+    Harness h;
+    h.w().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
+    TextStore all;
+    for (const QString &text : std::as_const(items)) {
+        if (&text == &items.constLast())
+            for (int i = 0; i < filler; ++i)
+                all.appendBytes("x");
+        all.append(text);
+    }
+    h.w().inputList().appendItems(all);
+    ReportView *view = h.w().listView1();
+    if (current)
+        view->setCurrentIndex(view->model()->index(current - 1, 0));
+    view->setFocus();
+    QTest::keyClicks(view, keys);
+    QTest::qWait(50);
+    if (filler) // still looking
+        QCOMPARE(view->currentIndex().row() + 1, current);
+    if (!edit.isEmpty())
+        h.w().inputList().setText(edit.section(QLatin1Char(' '), 0, 0).toInt(),
+                                  edit.section(QLatin1Char(' '), 1));
+    QTRY_COMPARE_WITH_TIMEOUT(view->currentIndex().row() + 1, expected, 30000);
+    QCOMPARE(h.w().currentItem(), expected);
 }
 
 QTEST_MAIN(ListTest)

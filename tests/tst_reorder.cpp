@@ -94,6 +94,11 @@ void ReorderTest::drag_data() {
     QTest::newRow("neighbours of other lengths")
         << QStringList{"a long text", "b", "c"} << 1 << QList<int>{2} << Qt::LeftButton
         << QStringList{"b", "a long text", "c"} << 2 << -1;
+    // Kept on its own in the store, it moves without a copy, also past rows it skips.
+    const QString huge(5000, QLatin1Char('h'));
+    QTest::newRow("a huge text skips rows")
+        << QStringList{"a", huge, "c", "d"} << 2 << QList<int>{4, 1} << Qt::LeftButton
+        << QStringList{huge, "d", "c", "a"} << 1 << -1;
     QTest::newRow("right button drags")
         << abc << 1 << QList<int>{3} << Qt::RightButton << QStringList{"c", "b", "a"} << 3 << -1;
     QTest::newRow("middle button drags")

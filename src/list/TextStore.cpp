@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <tuple>
 
 namespace {
 // UTF-8 extended to lone surrogates (three-byte form), so that no UTF-16 text is altered on
@@ -71,7 +73,7 @@ QString decodeWithSurrogates(QByteArrayView bytes) {
 }
 } // namespace
 
-TextStore::TextStore() : d_(std::make_shared<Data>()) {}
+TextStore::TextStore() : starts_{std::numeric_limits<qsizetype>::max()} {}
 
 QByteArray TextStore::encode(QStringView text) {
     return text.isValidUtf16() ? text.toUtf8() : encodeWithSurrogates(text);
@@ -87,30 +89,61 @@ QString TextStore::text(qsizetype index) const {
     return decode(bytes(index));
 }
 
-void TextStore::detach() {
-    if (d_.use_count() > 1)
-        d_ = std::make_shared<Data>(*d_);
+TextStore::Chunk &TextStore::own(std::size_t chunk) {
+    std::shared_ptr<Chunk> &c = chunks_[chunk];
+    if (c.use_count() > 1)
+        c = std::make_shared<Chunk>(*c);
+    return *c;
 }
 
 namespace {
-// Grows by half rather than doubling: the lists can hold gigabytes. 0: no need to grow.
-std::size_t grownCapacity(std::size_t size, std::size_t capacity, std::size_t extra) {
-    const std::size_t needed = size + extra;
-    return needed > capacity ? std::max(needed, capacity + capacity / 2 + 64) : 0;
+// Grows by half rather than doubling, and never past most.
+template <class V> void growFor(V &v, std::size_t extra, std::size_t most = SIZE_MAX) {
+    const std::size_t needed = v.size() + extra;
+    if (needed > v.capacity())
+        v.reserve(std::max(needed, std::min(v.capacity() + v.capacity() / 2 + 64, most)));
 }
 } // namespace
 
-template <class V> void TextStore::growFor(V &v, std::size_t extra) {
-    if (const std::size_t grown = grownCapacity(v.size(), v.capacity(), extra))
-        v.reserve(grown);
+void TextStore::appendBytes(QByteArrayView bytes) {
+    if (!regular_) {
+        TextStore one;
+        one.appendBytes(bytes);
+        return append(one);
+    }
+    // Room first, so that running out of memory changes nothing.
+    const bool fresh = lastChunkSize() == 0 || lastChunkSize() == ChunkItems;
+    std::shared_ptr<Chunk> chunk = fresh ? std::make_shared<Chunk>() : nullptr;
+    if (!fresh)
+        own(chunks_.size() - 1);
+    Chunk &c = fresh ? *chunk : *chunks_.back();
+    growFor(c.ends, 1, ChunkItems);
+    if (bytes.size() > LongText)
+        growFor(c.aside, 1);
+    else
+        growFor(c.bytes, std::size_t(bytes.size()));
+    if (fresh) {
+        growFor(chunks_, 1);
+        growFor(starts_, 1);
+    }
+    c.appendText(bytes, nullptr);
+    if (fresh) {
+        starts_.insert(starts_.end() - 1, size_);
+        chunks_.push_back(std::move(chunk));
+    }
+    ++size_;
+    textBytes_ += std::size_t(bytes.size());
 }
 
-void TextStore::appendBytes(QByteArrayView bytes) {
-    detach();
-    growFor(d_->bytes, size_t(bytes.size()));
-    growFor(d_->ends, 1);
-    d_->bytes.insert(d_->bytes.end(), bytes.begin(), bytes.end());
-    d_->ends.push_back(d_->bytes.size());
+template <class F> void TextStore::forRuns(qsizetype first, qsizetype count, F &&f) const {
+    for (qsizetype i = first; i < first + count;) {
+        const Place p = place(i);
+        const Chunk &chunk = *chunks_[p.chunk];
+        const auto to =
+            std::uint32_t(std::min<qsizetype>(chunk.size(), p.item + first + count - i));
+        f(chunk, p.item, to);
+        i += to - p.item;
+    }
 }
 
 void TextStore::append(QStringView text) {
@@ -120,93 +153,106 @@ void TextStore::append(QStringView text) {
 void TextStore::append(const TextStore &other) {
     if (other.isEmpty())
         return;
-    if (isEmpty() && d_->bytes.capacity() == 0 && other.d_ != d_) {
-        d_ = other.d_; // share instead of copying
+    if (sharesOnAppend(other)) {
+        *this = other;
         return;
     }
     const TextStore source = other; // keeps it unchanged if other is *this
-    const std::shared_ptr<Data> src = source.d_;
-    if (!src->aside.empty()) {
-        reserveMore(source.size(), qsizetype(src->bytes.size()));
-        for (qsizetype i = 0; i < source.size(); ++i)
-            appendBytes(source.bytes(i));
-        return;
+    // The last chunk is filled first; it is changed in place only when nothing shares it,
+    // and cut back should the memory run out.
+    std::shared_ptr<Chunk> last;
+    const bool fillLast = lastChunkSize() < ChunkItems;
+    std::size_t lastItems = 0, lastBytes = 0, lastAsides = 0;
+    if (fillLast) {
+        own(chunks_.size() - 1);
+        last = chunks_.back();
+        lastItems = last->ends.size();
+        lastBytes = last->bytes.size();
+        lastAsides = last->aside.size();
     }
-    detach();
-    const std::uint64_t base = d_->bytes.size();
-    growFor(d_->bytes, src->bytes.size());
-    growFor(d_->ends, src->ends.size());
-    d_->bytes.insert(d_->bytes.end(), src->bytes.begin(), src->bytes.end());
-    for (std::uint64_t end : src->ends)
-        d_->ends.push_back(base + end);
+    std::vector<std::shared_ptr<Chunk>> added;
+    try {
+        for (qsizetype done = 0; done < source.size();) {
+            Chunk *target = last.get();
+            if (!target || target->size() == ChunkItems) {
+                added.push_back(std::make_shared<Chunk>());
+                target = added.back().get();
+                last = nullptr;
+            }
+            const auto count = std::uint32_t(
+                std::min<qsizetype>(ChunkItems - target->size(), source.size() - done));
+            std::size_t bufferBytes = 0;
+            source.forRuns(done, count,
+                           [&](const Chunk &from, std::uint32_t first, std::uint32_t to) {
+                               bufferBytes += from.bufferBytes(first, to);
+                           });
+            // Exact for a new chunk, growing by half for the last one.
+            const std::size_t needed = target->bytes.size() + bufferBytes;
+            if (needed > target->bytes.capacity())
+                target->bytes.reserve(target->bytes.empty()
+                                          ? needed
+                                          : std::max(needed, target->bytes.capacity() * 3 / 2));
+            target->ends.reserve(target->ends.size() + count);
+            source.forRuns(done, count,
+                           [&](const Chunk &from, std::uint32_t first, std::uint32_t to) {
+                               target->appendRange(from, first, to);
+                           });
+            done += count;
+        }
+        growFor(chunks_, added.size());
+        growFor(starts_, added.size());
+        if (!regular_)
+            growFor(pages_, std::size_t(source.size() >> ChunkShift) + 1);
+    } catch (...) {
+        if (fillLast)
+            chunks_.back()->truncate(lastItems, lastBytes, lastAsides);
+        throw;
+    }
+    for (auto &chunk : added) {
+        starts_.insert(starts_.end() - 1, starts_.end()[-2] + chunks_.back()->size());
+        chunks_.push_back(std::move(chunk));
+    }
+    size_ += source.size();
+    textBytes_ += source.textBytes_;
+    for (std::size_t page = pages_.size(); !regular_ && page << ChunkShift < std::size_t(size_);
+         ++page) {
+        std::size_t c = pages_.back();
+        while (starts_[c + 1] <= qsizetype(page << ChunkShift))
+            ++c;
+        pages_.push_back(std::uint32_t(c));
+    }
 }
 
 void TextStore::reserveFor(const TextStore &other) {
     // What append shares instead of copying needs no room.
-    if (other.isEmpty() || sharesOnAppend(other))
-        return;
-    reserveMore(other.size(), other.allBytes());
-}
-
-qint64 TextStore::growthCost(const TextStore &other) const {
-    return other.isEmpty() || sharesOnAppend(other) ? 0
-                                                    : growthCost(other.size(), other.allBytes());
-}
-
-QByteArrayView TextStore::asideText(qsizetype index) const {
-    const auto found = std::ranges::lower_bound(d_->aside, std::uint64_t(index), {}, &Aside::index);
-    return QByteArrayView(d_->asideBytes.data() + found->begin, qsizetype(found->length));
-}
-
-std::vector<TextStore::Aside>::iterator TextStore::findAside(std::size_t index) {
-    return std::ranges::lower_bound(d_->aside, std::uint64_t(index), {}, &Aside::index);
-}
-
-void TextStore::putAside(std::size_t index, QByteArrayView text) {
-    Data &d = *d_;
-    const Aside entry{index, d.asideBytes.size(), std::uint64_t(text.size())};
-    growFor(d.asideBytes, size_t(text.size()));
-    d.asideBytes.insert(d.asideBytes.end(), text.begin(), text.end());
-    const auto at = findAside(index);
-    if (at != d.aside.end() && at->index == index) {
-        *at = entry; // the old bytes stay unused until the next compaction
-    } else {
-        d.aside.insert(at, entry);
-        d.unusedBytes += (d.ends[index] & OffsetMask) - spanBegin(index);
-        d.ends[index] |= AsideFlag;
-    }
-}
-
-// Back to the item's own span, which the caller fills or gives up.
-void TextStore::dropAside(std::size_t index) {
-    Data &d = *d_;
-    if (!(d.ends[index] & AsideFlag))
-        return;
-    d.aside.erase(findAside(index));
-    d.ends[index] &= OffsetMask;
-    d.unusedBytes -= d.ends[index] - spanBegin(index);
+    if (!sharesOnAppend(other))
+        reserveMore(other.size(), qsizetype(other.textBytes()));
 }
 
 void TextStore::setText(qsizetype index, QStringView text) {
     const QByteArray encoded = encode(text);
-    detach();
-    setBytes(size_t(index), encoded);
+    const Place p = place(index);
+    Chunk &c = own(p.chunk);
+    const auto old = std::size_t(c.text(p.item).size());
+    c.set(p.item, encoded);
+    textBytes_ = textBytes_ - old + std::size_t(encoded.size());
 }
 
 void TextStore::exchange(qsizetype a, qsizetype b) {
     if (a == b)
         return;
-    detach();
-    Data &d = *d_;
-    const auto first = size_t(std::min(a, b));
-    const auto second = size_t(std::max(a, b));
-    const bool inBuffer = !(d.ends[first] & AsideFlag) && !(d.ends[second] & AsideFlag);
-    if (inBuffer && second == first + 1) {
+    const Place first = place(std::min(a, b));
+    const Place second = place(std::max(a, b));
+    Chunk &x = own(first.chunk);
+    Chunk &y = own(second.chunk);
+    const bool inBuffer = !(x.ends[first.item] & AsideFlag) && !(y.ends[second.item] & AsideFlag);
+    if (inBuffer && &x == &y && second.item == first.item + 1) {
         // Neighbours trade places in their joint span: the shorter text waits aside while the
         // longer one moves over.
-        char *begin = d.bytes.data() + spanBegin(first);
-        char *middle = d.bytes.data() + d.ends[first];
-        char *end = d.bytes.data() + d.ends[second];
+        const std::uint32_t from = x.spanBegin(first.item);
+        char *begin = x.bytes.data() + from;
+        char *middle = x.bytes.data() + x.ends[first.item];
+        char *end = x.bytes.data() + x.ends[second.item];
         if (middle - begin <= end - middle) {
             const QByteArray shorter(begin, middle - begin);
             std::memmove(begin, middle, size_t(end - middle));
@@ -216,116 +262,126 @@ void TextStore::exchange(qsizetype a, qsizetype b) {
             std::memmove(end - (middle - begin), begin, size_t(middle - begin));
             std::memcpy(begin, shorter.constData(), size_t(shorter.size()));
         }
-        d.ends[first] = spanBegin(first) + std::uint64_t(end - middle);
+        x.ends[first.item] = from + std::uint32_t(end - middle);
         return;
     }
-    const QByteArrayView x = bytes(a);
-    const QByteArrayView y = bytes(b);
-    if (x.size() == y.size()) {
-        // Both views point into this store's own writable buffers.
-        std::swap_ranges(const_cast<char *>(x.data()), const_cast<char *>(x.data() + x.size()),
-                         const_cast<char *>(y.data()));
+    const QByteArrayView xText = x.text(first.item);
+    const QByteArrayView yText = y.text(second.item);
+    if (inBuffer && xText.size() == yText.size()) {
+        // Both views point into buffers this store owns.
+        std::swap_ranges(const_cast<char *>(xText.data()),
+                         const_cast<char *>(xText.data() + xText.size()),
+                         const_cast<char *>(yText.data()));
         return;
     }
-    const QByteArray kept = x.toByteArray();
-    setBytes(size_t(a), y.toByteArray());
-    setBytes(size_t(b), kept);
-}
-
-void TextStore::setBytes(std::size_t i, QByteArrayView encoded) {
-    Data &d = *d_;
-    const std::uint64_t begin = spanBegin(i);
-    const std::uint64_t span = (d.ends[i] & OffsetMask) - begin;
-    if (i + 1 == d.ends.size()) {
-        // The last text may grow or shrink where it is.
-        dropAside(i);
-        d.bytes.resize(begin);
-        growFor(d.bytes, size_t(encoded.size()));
-        d.bytes.insert(d.bytes.end(), encoded.begin(), encoded.end());
-        d.ends[i] = d.bytes.size();
-    } else if (std::uint64_t(encoded.size()) == span) {
-        dropAside(i);
-        std::copy(encoded.begin(), encoded.end(), d.bytes.begin() + std::ptrdiff_t(begin));
-    } else {
-        putAside(i, encoded);
-        compactIfWasteful();
+    // A text kept aside moves as it is, sharing its buffer.
+    auto held = [](Chunk &c, std::uint32_t item, QByteArrayView text) {
+        return c.ends[item] & AsideFlag ? c.findAside(item)->text : text.toByteArray();
+    };
+    const QByteArray xHeld = held(x, first.item, xText);
+    const QByteArray yHeld = held(y, second.item, yText);
+    // Room for both first, so that the exchange cannot stop half way.
+    for (auto [c, item, text] :
+         {std::tuple<Chunk *, std::uint32_t, const QByteArray *>{&x, first.item, &yHeld},
+          {&y, second.item, &xHeld}}) {
+        c->aside.reserve(c->aside.size() + 2);
+        if (item + 1 == c->size() && text->size() <= LongText)
+            c->bytes.reserve(
+                std::max(c->bytes.capacity(), c->spanBegin(item) + std::size_t(text->size())));
     }
+    x.set(first.item, yHeld, false);
+    y.set(second.item, xHeld, false);
+    x.compactIfWasteful();
+    if (&y != &x)
+        y.compactIfWasteful();
 }
 
 void TextStore::remove(qsizetype index) {
-    detach();
-    Data &d = *d_;
-    const auto i = size_t(index);
-    if (i + 1 == d.ends.size()) {
-        dropAside(i);
-        d.bytes.resize(spanBegin(i));
-        d.ends.pop_back();
-        return;
+    const Place p = place(index);
+    Chunk &c = own(p.chunk);
+    textBytes_ -= std::size_t(c.text(p.item).size());
+    c.remove(p.item);
+    --size_;
+    regular_ = regular_ && p.chunk + 1 == chunks_.size();
+    if (c.size() == 0) {
+        // The next chunk now begins where this one began.
+        const bool lastChunk = p.chunk + 1 == chunks_.size();
+        chunks_.erase(chunks_.begin() + std::ptrdiff_t(p.chunk));
+        starts_.erase(starts_.begin() + std::ptrdiff_t(p.chunk) + (lastChunk ? 0 : 1));
     }
-    const std::uint64_t span = (d.ends[i] & OffsetMask) - spanBegin(i);
-    if (span > 0) {
-        // The next item takes over the span: its text goes aside, so no byte moves.
-        if (!(d.ends[i + 1] & AsideFlag))
-            putAside(i + 1, bytes(index + 1));
-        d.unusedBytes += span;
-    }
-    if (d.ends[i] & AsideFlag) {
-        d.aside.erase(findAside(i));
-        d.unusedBytes -= span;
-    }
-    d.ends.erase(d.ends.begin() + index);
-    for (auto at = findAside(i); at != d.aside.end(); ++at)
-        --at->index;
-    compactIfWasteful();
+    renumberFrom(p.chunk);
+    mergeSmall(std::min(p.chunk, chunks_.size() - 1));
 }
 
-// Rewrites the buffer once texts kept aside or unused spans have grown large, so an edit is
-// cheap on average and memory stays close to the texts' size.
-void TextStore::compactIfWasteful() {
-    const Data &d = *d_;
-    const bool many = d.aside.size() > 4096 + d.ends.size() / 16;
-    const bool wasteful =
-        d.unusedBytes + d.asideBytes.size() > (std::uint64_t(1) << 20) + d.bytes.size() / 4;
-    if (!many && !wasteful)
+// Keeps chunks from thinning out under many removals, so finding an item stays a step or
+// two: a small chunk joins a neighbour it fits in.
+void TextStore::mergeSmall(std::size_t c) {
+    if (chunks_.size() < 2 || chunks_[c]->size() >= ChunkItems / 4)
         return;
-    auto fresh = std::make_shared<Data>();
-    fresh->ends.reserve(d.ends.size());
-    fresh->bytes.reserve(d.bytes.size() - d.unusedBytes + d.asideBytes.size());
-    for (qsizetype i = 0; i < size(); ++i) {
-        const QByteArrayView text = bytes(i);
-        fresh->bytes.insert(fresh->bytes.end(), text.begin(), text.end());
-        fresh->ends.push_back(fresh->bytes.size());
+    if (c + 1 == chunks_.size() || chunks_[c]->size() + chunks_[c + 1]->size() > ChunkItems) {
+        if (c == 0)
+            return;
+        --c; // join the previous one instead
     }
-    d_ = std::move(fresh);
+    if (c + 1 >= chunks_.size() || chunks_[c]->size() + chunks_[c + 1]->size() > ChunkItems)
+        return;
+    try {
+        const std::shared_ptr<Chunk> next = chunks_[c + 1];
+        Chunk &into = own(c);
+        into.bytes.reserve(into.bytes.size() + next->bufferBytes(0, next->size()));
+        into.ends.reserve(into.ends.size() + next->size());
+        into.aside.reserve(into.aside.size() + next->aside.size());
+        into.appendRange(*next, 0, next->size());
+    } catch (const std::bad_alloc &) {
+        return; // a saving only
+    }
+    chunks_.erase(chunks_.begin() + std::ptrdiff_t(c) + 1);
+    starts_.erase(starts_.begin() + std::ptrdiff_t(c) + 1);
+    renumberFrom(c);
+}
+
+void TextStore::renumberFrom(std::size_t c) {
+    for (std::size_t k = c; k < chunks_.size(); ++k)
+        starts_[k + 1] = k + 1 < chunks_.size() ? starts_[k] + chunks_[k]->size()
+                                                : std::numeric_limits<qsizetype>::max();
+    pages_.resize((std::size_t(size_) + ChunkItems - 1) >> ChunkShift);
+    std::size_t k = 0;
+    for (std::size_t page = 0; page < pages_.size(); ++page) {
+        while (starts_[k + 1] <= qsizetype(page << ChunkShift))
+            ++k;
+        pages_[page] = std::uint32_t(k);
+    }
 }
 
 void TextStore::clear() {
-    d_ = std::make_shared<Data>();
+    *this = TextStore();
 }
 
-void TextStore::reserveMore(qsizetype items, qsizetype bytes) {
-    detach();
-    growFor(d_->ends, size_t(items));
-    growFor(d_->bytes, size_t(bytes));
+void TextStore::reserveMore(qsizetype items, qsizetype) {
+    const std::size_t chunks = std::size_t(items) / ChunkItems + 1;
+    growFor(chunks_, chunks);
+    growFor(starts_, chunks);
 }
 
 qint64 TextStore::growthCost(qsizetype items, qsizetype bytes) const {
-    const Data &d = *d_;
-    // A shared store is copied first, without spare room; the old buffers stay held while
-    // the new ones fill.
-    const bool shared = d_.use_count() > 1;
-    const qint64 copy =
-        shared ? qint64(d.bytes.size() + d.asideBytes.size() +
-                        d.ends.size() * sizeof(std::uint64_t) + d.aside.size() * sizeof(Aside))
-               : 0;
-    const std::size_t grownEnds =
-        grownCapacity(d.ends.size(), shared ? d.ends.size() : d.ends.capacity(), size_t(items));
-    const std::size_t grownBytes =
-        grownCapacity(d.bytes.size(), shared ? d.bytes.size() : d.bytes.capacity(), size_t(bytes));
-    return copy + qint64(grownEnds * sizeof(std::uint64_t) + grownBytes);
+    // A shared last chunk is copied first; it and a new chunk grow by half at most.
+    const std::uint32_t last = lastChunkSize();
+    qint64 cost = 0;
+    if (last > 0 && last < ChunkItems) {
+        const Chunk &c = *chunks_.back();
+        cost += qint64(c.bytes.capacity() / 2 + 64);
+        if (chunks_.back().use_count() > 1)
+            cost += qint64(c.bytes.size() + c.ends.size() * sizeof(std::uint32_t) +
+                           c.aside.size() * sizeof(Aside));
+    }
+    const qint64 chunks = items / ChunkItems + 2;
+    constexpr qint64 PerChunk =
+        sizeof(Chunk) + 64 + sizeof(std::shared_ptr<Chunk>) + sizeof(qsizetype);
+    return cost + bytes + bytes / 2 + items * qint64(sizeof(std::uint32_t)) + chunks * PerChunk;
 }
 
-std::size_t TextStore::bytesAllocated() const {
-    return d_->bytes.capacity() + d_->ends.capacity() * sizeof(std::uint64_t) +
-           d_->aside.capacity() * sizeof(Aside) + d_->asideBytes.capacity();
+qint64 TextStore::growthCost(const TextStore &other) const {
+    return other.isEmpty() || sharesOnAppend(other)
+               ? 0
+               : growthCost(other.size(), qsizetype(other.textBytes()));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 
@@ -7,102 +8,156 @@
 #include <memory>
 #include <vector>
 
-// An ordered list of texts kept as UTF-8 in one buffer with one end offset per text.
-// Copies share the data until one of them changes (a copy is a cheap snapshot).
+// An ordered list of texts kept as UTF-8 in chunks of a few thousand items, each chunk one
+// buffer with one end offset per text. Copies share the chunks until one of them changes a
+// chunk, which it then copies alone: a copy is a cheap snapshot, and an edit beside a
+// snapshot costs no more than one chunk.
 // Texts are stored so that equal texts have equal bytes, lone surrogates included.
-// Editing or removing a text in the middle moves no bytes: a text of another length is kept
-// aside, and its item keeps its unused span of the buffer (see setText and remove).
+// A long text, or one edited to another length, is kept aside in its own buffer, so that
+// edits move no bytes of other texts and long texts move between items without a copy.
 class TextStore {
 public:
     TextStore();
 
-    qsizetype size() const { return qsizetype(d_->ends.size()); }
-    bool isEmpty() const { return d_->ends.empty(); }
+    qsizetype size() const { return size_; }
+    bool isEmpty() const { return size_ == 0; }
 
     QString text(qsizetype index) const;
     QByteArrayView bytes(qsizetype index) const {
-        const std::uint64_t end = d_->ends[size_t(index)];
-        if (end & AsideFlag) [[unlikely]]
-            return asideText(index);
-        const std::uint64_t begin = index == 0 ? 0 : d_->ends[size_t(index) - 1] & OffsetMask;
-        return QByteArrayView(d_->bytes.data() + begin, qsizetype(end - begin));
+        const Place p = place(index);
+        return chunks_[p.chunk]->text(p.item);
     }
 
     // Starts fetching where the text of an item is kept, for a loop that reads it soon.
-    void prefetch([[maybe_unused]] qsizetype index) const {
-#if defined(__GNUC__) || defined(__clang__)
-        __builtin_prefetch(d_->ends.data() + index);
-        if (index > 0)
-            __builtin_prefetch(d_->ends.data() + index - 1);
-#endif
+    void prefetch(qsizetype index) const {
+        const Place p = place(index);
+        const std::uint32_t *end = chunks_[p.chunk]->ends.data() + p.item;
+        fetch(end);
+        if (p.item > 0)
+            fetch(end - 1);
     }
 
     void append(QStringView text);
     // bytes must come from bytes() of a store or be valid UTF-8.
     void appendBytes(QByteArrayView bytes);
+    // Leaves this store as it was when it runs out of memory.
     void append(const TextStore &other);
-    // Makes room for append(other), so that it cannot run out of memory.
+    // Makes room for append(other) where it can be made ahead.
     void reserveFor(const TextStore &other);
     void setText(qsizetype index, QStringView text);
     // Exchanges the texts of two items as stored bytes, never decoding them; neighbours in
-    // the buffer trade places without a copy.
+    // a buffer trade places without a copy, a long text moves without a copy.
     void exchange(qsizetype a, qsizetype b);
     void remove(qsizetype index);
     void clear();
-    // Room for this many more texts and bytes, so a large load does not copy the buffers
-    // over and over as they grow.
+    // Room for this many more texts, so a large load does not grow the chunk tables over and
+    // over.
     void reserveMore(qsizetype items, qsizetype bytes);
-    // The bytes reserveMore or reserveFor would allocate, copies of a shared store included.
+    // About the bytes appending this much would allocate, a shared chunk's copy included.
     qint64 growthCost(qsizetype items, qsizetype bytes) const;
     qint64 growthCost(const TextStore &other) const;
 
     // Memory held for the texts, for the benchmark.
     std::size_t bytesAllocated() const;
-    std::size_t textBytes() const {
-        return d_->bytes.size();
-    }
+    // The bytes of all texts.
+    std::size_t textBytes() const { return textBytes_; }
 
     static QByteArray encode(QStringView text);
     static QString decode(QByteArrayView bytes);
 
 private:
+    static constexpr int ChunkShift = 12;
+    static constexpr std::uint32_t ChunkItems = 1u << ChunkShift;
+    // Longer texts are always kept aside, which bounds a chunk's buffer (and its copy).
+    static constexpr qsizetype LongText = 4096;
     // Set in ends[i] when the text of item i is kept aside; the offset bits still end the
     // span of the buffer that the item owns.
-    static constexpr std::uint64_t AsideFlag = std::uint64_t(1) << 63;
-    static constexpr std::uint64_t OffsetMask = AsideFlag - 1;
+    static constexpr std::uint32_t AsideFlag = std::uint32_t(1) << 31;
+    static constexpr std::uint32_t OffsetMask = AsideFlag - 1;
 
     struct Aside {
-        std::uint64_t index;
-        std::uint64_t begin; // in asideBytes
-        std::uint64_t length;
+        std::uint32_t item;
+        QByteArray text; // shared, never written
     };
-    struct Data {
+    struct Chunk {
         std::vector<char> bytes;
-        std::vector<std::uint64_t> ends;
-        std::vector<Aside> aside; // sorted by index
-        std::vector<char> asideBytes;
-        std::uint64_t unusedBytes = 0; // spans of the buffer held by items kept aside
-    };
-    QByteArrayView asideText(qsizetype index) const;
-    void setBytes(std::size_t index, QByteArrayView encoded);
-    std::uint64_t spanBegin(std::size_t index) const {
-        return index == 0 ? 0 : d_->ends[index - 1] & OffsetMask;
-    }
-    std::vector<Aside>::iterator findAside(std::size_t index);
-    void putAside(std::size_t index, QByteArrayView text);
-    void dropAside(std::size_t index);
-    void compactIfWasteful();
-    void detach();
-    // append(other) would share other's data rather than copy it.
-    bool sharesOnAppend(const TextStore &other) const {
-        return isEmpty() && d_->bytes.capacity() == 0 && other.d_ != d_;
-    }
-    qsizetype allBytes() const {
-        return qsizetype(d_->bytes.size() + d_->asideBytes.size());
-    }
-    template <class V> static void growFor(V &v, std::size_t extra);
+        std::vector<std::uint32_t> ends;
+        std::vector<Aside> aside;      // sorted by item
+        std::uint32_t unusedBytes = 0; // spans of the buffer held by items kept aside
+        std::uint32_t shortAsideBytes = 0;
+        std::uint32_t shortAsideCount = 0;
 
-    std::shared_ptr<Data> d_;
+        std::uint32_t size() const { return std::uint32_t(ends.size()); }
+        std::uint32_t spanBegin(std::uint32_t item) const {
+            return item == 0 ? 0 : ends[item - 1] & OffsetMask;
+        }
+        QByteArrayView text(std::uint32_t item) const {
+            const std::uint32_t end = ends[item];
+            if (end & AsideFlag) [[unlikely]]
+                return asideText(item);
+            const std::uint32_t begin = spanBegin(item);
+            return QByteArrayView(bytes.data() + begin, qsizetype(end - begin));
+        }
+        QByteArrayView asideText(std::uint32_t item) const;
+        std::vector<Aside>::iterator findAside(std::uint32_t item);
+        bool asideIn(std::uint32_t from, std::uint32_t to) const;
+        // The buffer bytes that appendRange(*this, from, to) adds.
+        std::size_t bufferBytes(std::uint32_t from, std::uint32_t to) const;
+        // Room must have been made for a text of up to LongText bytes; a longer one is
+        // shared when given as kept.
+        void appendText(QByteArrayView text, const QByteArray *kept);
+        void appendRange(const Chunk &source, std::uint32_t from, std::uint32_t to);
+        void set(std::uint32_t item, const QByteArray &text, bool compact = true);
+        void putAside(std::uint32_t item, const QByteArray &text);
+        void dropAside(std::uint32_t item);
+        void remove(std::uint32_t item);
+        void compactIfWasteful();
+        void truncate(std::size_t items, std::size_t bytes, std::size_t asides);
+    };
+    static void fetch([[maybe_unused]] const void *address) {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+        // GCC drops __builtin_prefetch of an address it loads through the chunk table.
+        asm volatile("prefetcht0 (%0)" : : "r"(address));
+#elif defined(__GNUC__) || defined(__clang__)
+        __builtin_prefetch(address);
+#endif
+    }
+    struct Place {
+        std::size_t chunk;
+        std::uint32_t item;
+    };
+    Place place(qsizetype index) const {
+        if (regular_) [[likely]]
+            return {std::size_t(index) >> ChunkShift, std::uint32_t(index) & (ChunkItems - 1)};
+        std::size_t c = pages_[std::size_t(index) >> ChunkShift];
+        while (starts_[c + 1] <= index)
+            ++c;
+        return {c, std::uint32_t(index - starts_[c])};
+    }
+    // Calls f(chunk, from, to) for each run of the items [first, first + count) in one chunk.
+    template <class F> void forRuns(qsizetype first, qsizetype count, F &&f) const;
+    // The chunk, copied first if it is shared.
+    Chunk &own(std::size_t chunk);
+    // After chunks changed sizes or were removed from c on.
+    void renumberFrom(std::size_t c);
+    void mergeSmall(std::size_t c);
+    bool sharesOnAppend(const TextStore &other) const {
+        return isEmpty() && !other.isEmpty();
+    }
+    std::uint32_t lastChunkSize() const {
+        return chunks_.empty() ? 0 : chunks_.back()->size();
+    }
+
+    std::vector<std::shared_ptr<Chunk>> chunks_;
+    // First item of each chunk, then a sentinel past every index.
+    std::vector<qsizetype> starts_;
+    // The chunk holding item p * ChunkItems, for each p; kept only while not regular_.
+    std::vector<std::uint32_t> pages_;
+    qsizetype size_ = 0;
+    std::size_t textBytes_ = 0;
+    // Every chunk but the last is full, as after appends only: item i is in chunk
+    // i / ChunkItems.
+    bool regular_ = true;
 };
 
 // Hands batch to sink and empties it, keeping room for a batch like it at once rather than

@@ -1,5 +1,6 @@
 #include "ReportView.h"
 
+#include "TypeAhead.h"
 #include "ReportViewAccessible.h"
 
 #include <QHeaderView>
@@ -12,7 +13,8 @@
 #include <limits>
 
 ReportView::ReportView(QWidget *parent)
-    : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)) {
+    : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)),
+      typeAhead_(new TypeAhead(this)) {
     installReportViewAccessibility();
     header_->setSectionsClickable(false);
     setHorizontalScrollMode(ScrollPerPixel);
@@ -131,6 +133,10 @@ void ReportView::scrollTo(const QModelIndex &index, ScrollHint hint) {
         break;
     }
     verticalScrollBar()->setValue(wanted);
+}
+
+void ReportView::keyboardSearch(const QString &search) {
+    typeAhead_->keyboardSearch(search);
 }
 
 QModelIndex ReportView::moveCursor(CursorAction action, Qt::KeyboardModifiers) {

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 
 class QHeaderView;
+class TypeAhead;
 
 // A report-style list: one titled column over rows of one height, whole rows selected.
 // Where a row is follows from its number, so the view keeps nothing per row: rows added to a
@@ -27,6 +28,8 @@ public:
     QRect visualRect(const QModelIndex &index) const override;
     void scrollTo(const QModelIndex &index, ScrollHint hint = EnsureVisible) override;
     QModelIndex indexAt(const QPoint &point) const override;
+    // A time slice at a turn, however long the list.
+    void keyboardSearch(const QString &search) override;
 
 protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
@@ -59,6 +62,7 @@ private:
     void rowsChanged();
 
     QHeaderView *header_;
+    TypeAhead *typeAhead_;
     int rowHeight_ = 16;
     qint64 shownPixelTop_ = 0;
     int hoverRow_ = -1;
