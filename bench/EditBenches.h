@@ -77,7 +77,7 @@ bool benchEditDuringFind(long long n) {
             sendMouse(viewport, QEvent::MouseButtonRelease, to, Qt::NoButton, Qt::RightButton);
         },
         [&] {
-            view->selectRow(removed);
+            view->setCurrentIndex(view->model()->index(removed, 0));
             sendKey(view, Qt::Key_Delete);
         }};
     double editMax = 0;
@@ -132,7 +132,7 @@ bool benchTypeAhead(long long n) {
     drainEvents();
     ReportView *view = bench.window->listView1();
     view->setFocus();
-    view->selectRow(0);
+    view->setCurrentIndex(view->model()->index(0, 0));
     drainEvents();
     StallProbe probe;
     QElapsedTimer clock;
@@ -200,7 +200,8 @@ bool benchBigItemDrag(long long n, long long mb) {
         const QPoint from = showRow(view, at);
         QElapsedTimer clock;
         clock.start();
-        sendMouse(viewport, QEvent::MouseMove, from + QPoint(0, move * view->rowHeight()),
+        sendMouse(viewport, QEvent::MouseMove,
+                  from + QPoint(0, move * view->visualRect(view->model()->index(0, 0)).height()),
                   Qt::LeftButton);
         drainEvents();
         stepMax = std::max(stepMax, secondsOf(clock) * 1e3);
