@@ -222,6 +222,12 @@ void ListTest::storeEdits_data() {
         << QStringList{"one", "two", "three", "four"}
         << QStringList{"set 2 a much longer second item", "remove 1", "set 3 ", "append five"} << 0
         << 0 << QStringList{"a much longer second item", "three", "", "five"};
+    // A text kept aside comes back into the buffer, and is then changed again.
+    const QString aside(5000, QLatin1Char('x'));
+    QTest::newRow("last text back from aside")
+        << QStringList{"a", "b"}
+        << QStringList{"set 2 " + aside, "set 2 short", "append c", "set 2 a longer text"} << 0 << 0
+        << QStringList{"a", "a longer text", "c"};
     // Past the point where the store rewrites its buffer.
     QTest::newRow("random edits") << QStringList() << QStringList() << 9 << 300 << QStringList();
     // Thousands of items: edits that cross chunks, and a stretch removed until chunks merge
@@ -367,7 +373,7 @@ void ListTest::typeAhead_data() {
     QTest::addColumn<int>("filler");  // items "x" before the last one
     QTest::addColumn<int>("current"); // positions from 1, 0 for none
     QTest::addColumn<QString>("keys");
-    QTest::addColumn<QString>("edit"); // "position text" once the search runs
+    QTest::addColumn<QString>("edit"); // "position text" or "+ texts" once the search runs
     QTest::addColumn<int>("expected");
     const QStringList fruit{"apple", "Banana", "berry", "cherry"};
     QTest::newRow("first letter, any case") << fruit << 0 << 1 << "b"
@@ -391,6 +397,8 @@ void ListTest::typeAhead_data() {
                               << "" << 3'000'002;
     QTest::newRow("an edit starts it again") << ends << 3'000'000 << 1 << "z"
                                              << "2 zoo" << 2;
+    QTest::newRow("items added meanwhile, then the wrap") << ends << 3'000'000 << 2 << "a"
+                                                          << "+ m n" << 1;
 }
 
 void ListTest::typeAhead() {
@@ -419,9 +427,12 @@ void ListTest::typeAhead() {
     QTest::qWait(50);
     if (filler) // still looking
         QCOMPARE(view->currentIndex().row() + 1, current);
-    if (!edit.isEmpty())
-        h.w().inputList().setText(edit.section(QLatin1Char(' '), 0, 0).toInt(),
-                                  edit.section(QLatin1Char(' '), 1));
+    const QStringList words = edit.split(QLatin1Char(' '));
+    if (edit.startsWith(QLatin1Char('+')))
+        for (const QString &text : words.mid(1))
+            h.w().inputList().appendItem(text);
+    else if (!edit.isEmpty())
+        h.w().inputList().setText(words[0].toInt(), words[1]);
     QTRY_COMPARE_WITH_TIMEOUT(view->currentIndex().row() + 1, expected, 30000);
     QCOMPARE(h.w().currentItem(), expected);
 }
