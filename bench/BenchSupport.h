@@ -66,7 +66,7 @@ public:
 class NullClipboard : public Clipboard {
 public:
     bool clear() override { return true; }
-    bool setText(const QString &, int) override { return true; }
+    bool setText(const QByteArray &, int) override { return true; }
 };
 
 std::uint64_t splitMix(std::uint64_t &state) {
@@ -314,6 +314,7 @@ struct Options {
     bool noViews = false;
     QList<long long> deepLevels;
     long long bigItemMB = 0;
+    bool copyPaste = false;
 };
 
 bool parseCount(const QString &text, long long &value) {
@@ -336,6 +337,8 @@ bool parseOptions(const QStringList &args, Options &options) {
             if (++i == args.size() || args[i].isEmpty())
                 return false;
             options.loadFind = args[i];
+        } else if (args[i] == QLatin1String("--copy-paste")) {
+            options.copyPaste = true;
         } else if (args[i] == QLatin1String("--no-views")) {
             options.noViews = true;
         } else if (args[i] == QLatin1String("--deep")) {

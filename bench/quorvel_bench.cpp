@@ -6,13 +6,20 @@
 //        quorvel_bench --write-list PATH [--file-lines M]
 //        quorvel_bench --load-find PATH [--no-views]
 //        quorvel_bench [--deep LEVELS]... [--big-item MB]
+//        quorvel_bench [N] --copy-paste    (on X11, with xclip)
 // Prints one figure a line as "name value unit". Exits with 1 when a command gave a wrong
 // result or showed an unexpected message. --write-list only writes the list file the load is
 // timed on (M lines, CR LF), for comparisons with other tools; --load-find only loads a list
 // file into an empty window and finds on it, as a user would; with --no-views, the lists
 // are shown by no view, so the figures leave out what views keep per row. --deep times only the
 // drop of a chain of LEVELS folders, --big-item only a drag step past an item of MB megabytes.
+// --copy-paste finds on N items, copies the results to the system clipboard and pastes them
+// in another program (xclip), as under a memory limit (ulimit -v) the window must survive.
 #include "BenchSupport.h"
+#include "platform/QtClipboard.h"
+
+#include <QEventLoop>
+#include <QProcess>
 
 #include <cstring>
 
@@ -345,6 +352,55 @@ bool benchBigItemDrag(long long mb) {
     return sound;
 }
 
+// Start Finding on N items, Copy Results To Clipboard, then a paste in xclip, which the
+// window serves from its event loop.
+bool benchCopyPaste(long long items) {
+    InstantDialogs dialogs;
+    QtClipboard clipboard;
+    FileSystem files;
+    QTemporaryDir appFolder;
+    Form1 w(dialogs, clipboard, files, appFolder.path());
+    w.show();
+    drainEvents();
+    RandomList list(std::uint64_t(items), ItemSeed);
+    appendList(w.inputList(), list);
+    w.findChild<QPushButton *>(QStringLiteral("PushButton4"))->click();
+    qint64 expected = 0;
+    {
+        const TextStore rows = w.resultsList().store();
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            expected += rows.bytes(i).size() + 2;
+    }
+    figure("rows", w.resultsList().itemCount(), "count", 0);
+    dialogs.messages.clear();
+    QElapsedTimer clock;
+    clock.start();
+    w.findChild<QPushButton *>(QStringLiteral("PushButton10"))->click();
+    figure("copy", secondsOf(clock), "s", 3);
+    std::fprintf(stderr, "copy showed: %s\n",
+                 qPrintable(dialogs.messages.join(QLatin1String(" | "))));
+    figure("copy_peak_rss", double(peakRssKiB()) / 1024.0, "MB", 0);
+
+    QProcess paste;
+    qint64 pasted = 0;
+    QObject::connect(&paste, &QProcess::readyReadStandardOutput,
+                     [&] { pasted += paste.readAllStandardOutput().size(); });
+    QEventLoop loop;
+    QObject::connect(&paste, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&paste, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    clock.restart();
+    paste.start(QStringLiteral("xclip"),
+                {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
+    loop.exec();
+    pasted += paste.readAllStandardOutput().size();
+    figure("paste", secondsOf(clock), "s", 3);
+    figure("paste_bytes", double(pasted), "bytes", 0);
+    figure("paste_expected_bytes", double(expected), "bytes", 0);
+    figure("paste_peak_rss", double(peakRssKiB()) / 1024.0, "MB", 0);
+    figure("window_alive", 1, "", 0);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char *argv[]) {
@@ -357,7 +413,7 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr,
                      "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH] [--load-find "
                      "PATH [--no-views]]"
-                     " [--deep LEVELS] [--big-item MB]"
+                     " [--deep LEVELS] [--big-item MB] [--copy-paste]"
                      "  (0 <= N, M <= %lld)\n",
                      MaxItems);
         return 2;
@@ -377,6 +433,8 @@ int main(int argc, char *argv[]) {
             sound &= benchBigItemDrag(options.bigItemMB);
         return sound ? 0 : 1;
     }
+    if (options.copyPaste)
+        return benchCopyPaste(options.items) ? 0 : 1;
     if (!options.loadFind.isEmpty())
         return loadAndFind(options.loadFind, -1, !options.noViews) ? 0 : 1;
     resetPeakRss();

@@ -284,6 +284,7 @@ void FaultsTest::outOfMemory_data() {
     QTest::addColumn<QString>("limit");
     QTest::newRow("load") << "load" << 0 << "tight";
     QTest::newRow("find") << "find" << 3000000 << "tight";
+    QTest::newRow("copy") << "copy" << 3000000 << "tight";
     QTest::newRow("load, room for its store alone") << "load" << 4000000 << "store";
     QTest::newRow("load and find in 0.8 GB") << "load+find" << 10000000 << "838860800";
     QTest::newRow("load and find in 1.2 GB") << "load+find" << 10000000 << "1258291200";
@@ -384,6 +385,12 @@ static int outOfMemoryChild(const QStringList &args) {
         for (int i = 0; i < lines; ++i)
             items.append(QStringLiteral("item %1").arg(i % std::max(1, lines / 2)));
         w.inputList().appendItems(items);
+    } else if (commands == QLatin1String("copy")) {
+        TextStore rows;
+        for (int i = 0; i < lines; ++i)
+            rows.append(QStringLiteral("row %1").arg(i));
+        w.resultsList().setNewRowsChecked(true);
+        w.resultsList().appendItems(rows);
     }
     h.dialogs.openAnswers << QStringList{path};
 
@@ -424,6 +431,13 @@ static int outOfMemoryChild(const QStringList &args) {
         const int rows = (input.itemCount() - 1) / 2;
         h.button("PushButton4")->click();
         outcome("find", results.itemCount(), 0, rows);
+    }
+    if (commands == QLatin1String("copy")) {
+        const QString before = h.clipboard.text;
+        h.button("PushButton10")->click();
+        // Refused: the report alone, no word of a copy, and the clipboard as it was.
+        const bool claimed = !h.dialogs.messageTexts().filter(QStringLiteral("copied")).isEmpty();
+        outcome("copy", claimed || h.clipboard.text != before ? 1 : 0, 0, 1);
     }
     if (!fixed) {
         limit.rlim_cur = unlimited;

@@ -2,10 +2,13 @@
 
 #include "core/ErrorReport.h"
 #include "list/TextListModel.h"
+#include "platform/QtClipboard.h"
 #include "results/ClipboardLayout.h"
 
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QMimeData>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
@@ -98,13 +101,19 @@ void ResultsTest::copyLayout_data() {
     QTest::newRow("width in UTF-16 units")
         << QList<QStringList>{{QStringLiteral("\U0001F600"), "1"}, {"abc", "2"}}
         << QList<bool>{true, true} << QStringLiteral("\U0001F600 \t1\r\nabc\t2\r\n");
+    QTest::newRow("two and three bytes in UTF-8")
+        << QList<QStringList>{{QStringLiteral("\u00e9\u20ac"), "1"}, {"abcd", "2"}}
+        << QList<bool>{true, true} << QStringLiteral("\u00e9\u20ac  \t1\r\nabcd\t2\r\n");
+    QTest::newRow("lone surrogate")
+        << QList<QStringList>{{QString(QChar(0xD800)) + QLatin1Char('a')}} << QList<bool>{true}
+        << QString(QChar(0xD800)) + QStringLiteral("a\r\n");
 }
 
 void ResultsTest::copyLayout() {
     QFETCH(QList<QStringList>, rows);
     QFETCH(QList<bool>, ticks);
     QFETCH(QString, text);
-    QCOMPARE(layoutCheckedRows(Table(rows, ticks), nullptr), text);
+    QCOMPARE(layoutCheckedRows(Table(rows, ticks), nullptr), text.toUtf8());
 }
 
 // A box answers the mouse in a row scrolled to, and only its own row changes.
@@ -132,14 +141,20 @@ void ResultsTest::copyCommand_data() {
     QTest::addColumn<QList<bool>>("ticks");
     QTest::addColumn<int>("failures");
     QTest::addColumn<QString>("clipboard");
+    QTest::addColumn<bool>("real"); // the system's clipboard instead of a stand-in
     QTest::newRow("empty results")
-        << QStringList{} << QList<bool>{} << 0 << QStringLiteral("(untouched)");
+        << QStringList{} << QList<bool>{} << 0 << QStringLiteral("(untouched)") << false;
     QTest::newRow("none ticked") << QStringList{"a", "b"} << QList<bool>{false, false} << 0
-                                 << QString();
+                                 << QString() << false;
     QTest::newRow("ticked rows") << QStringList{"a", "bb", "c"} << QList<bool>{true, false, true}
-                                 << 0 << QStringLiteral("a\r\nc\r\n");
+                                 << 0 << QStringLiteral("a\r\nc\r\n") << false;
     QTest::newRow("busy clipboard")
-        << QStringList{"a"} << QList<bool>{true} << 5 << QStringLiteral("a\r\n");
+        << QStringList{"a"} << QList<bool>{true} << 5 << QStringLiteral("a\r\n") << false;
+    QTest::newRow("system clipboard")
+        << QStringList{QStringLiteral("\u00e9\u20ac\U0001F600"), "b"} << QList<bool>{true, true}
+        << 0 << QStringLiteral("\u00e9\u20ac\U0001F600\r\nb\r\n") << true;
+    QTest::newRow("system clipboard, empty results")
+        << QStringList{} << QList<bool>{} << 0 << QStringLiteral("(untouched)") << true;
 }
 
 void ResultsTest::copyCommand() {
@@ -147,7 +162,10 @@ void ResultsTest::copyCommand() {
     QFETCH(QList<bool>, ticks);
     QFETCH(int, failures);
     QFETCH(QString, clipboard);
-    Harness h;
+    QFETCH(bool, real);
+    QtClipboard system;
+    QGuiApplication::clipboard()->setText(QStringLiteral("(untouched)"));
+    Harness h(nullptr, real ? &system : nullptr);
     addResults(h.w(), values);
     for (int i = 0; i < ticks.size(); ++i)
         h.w().resultsList().setChecked(i + 1, ticks[i]);
@@ -155,7 +173,15 @@ void ResultsTest::copyCommand() {
 
     h.button("PushButton10")->click();
 
-    QCOMPARE(h.clipboard.text, clipboard);
+    if (real) {
+        // What a paste here and one in another program get.
+        QCOMPARE(QGuiApplication::clipboard()->text(), clipboard);
+        const QMimeData *data = QGuiApplication::clipboard()->mimeData();
+        QVERIFY(data);
+        QCOMPARE(data->data(QStringLiteral("text/plain")), clipboard.toUtf8());
+    } else {
+        QCOMPARE(h.clipboard.text, clipboard);
+    }
     QCOMPARE(h.dialogs.shown.size(), 1);
     const auto &box = h.dialogs.shown[0];
     QCOMPARE(box.text, CopiedMessage);

@@ -20,6 +20,6 @@ void ClearClipboard(Clipboard &clipboard) {
     retry([&] { return clipboard.clear(); });
 }
 
-bool SetClipboardText(Clipboard &clipboard, const QString &text, int format) {
-    return retry([&] { return clipboard.setText(text, format); });
+bool SetClipboardText(Clipboard &clipboard, const QByteArray &utf8, int format) {
+    return retry([&] { return clipboard.setText(utf8, format); });
 }

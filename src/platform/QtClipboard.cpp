@@ -4,6 +4,37 @@
 #include <QGuiApplication>
 #include <QMimeData>
 
+namespace {
+// Hands out the bytes it was given, so a paste that the event loop serves for another
+// program allocates nothing that could fail there: QMimeData would encode its text anew for
+// every request, and a failure inside the event loop would end the program.
+class EncodedText : public QMimeData {
+public:
+    EncodedText(QStringList formats, QByteArray bytes)
+        : formats_(std::move(formats)), bytes_(std::move(bytes)) {}
+
+    QStringList formats() const override { return formats_; }
+    bool hasFormat(const QString &format) const override { return formats_.contains(format); }
+
+protected:
+    QVariant retrieveData(const QString &format, QMetaType type) const override {
+        if (!hasFormat(format))
+            return {};
+        if (type.id() != QMetaType::QString)
+            return bytes_;
+        try {
+            return QString::fromUtf8(bytes_); // a paste in this window
+        } catch (...) {
+            return {}; // out of memory: the paste gets nothing
+        }
+    }
+
+private:
+    QStringList formats_;
+    QByteArray bytes_;
+};
+} // namespace
+
 bool QtClipboard::clear() {
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (!clipboard)
@@ -12,17 +43,14 @@ bool QtClipboard::clear() {
     return true;
 }
 
-bool QtClipboard::setText(const QString &text, int format) {
+bool QtClipboard::setText(const QByteArray &utf8, int format) {
     QClipboard *clipboard = QGuiApplication::clipboard();
     if (!clipboard)
         return false;
-    if (format == 0) {
-        clipboard->setText(text);
-    } else {
-        auto *data = new QMimeData;
-        data->setData(QStringLiteral("application/x-clipboard-format-%1").arg(format),
-                      text.toUtf8());
-        clipboard->setMimeData(data);
-    }
+    const QStringList formats =
+        format == 0
+            ? QStringList{QStringLiteral("text/plain"), QStringLiteral("text/plain;charset=utf-8")}
+            : QStringList{QStringLiteral("application/x-clipboard-format-%1").arg(format)};
+    clipboard->setMimeData(new EncodedText(formats, utf8));
     return true;
 }

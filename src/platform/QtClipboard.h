@@ -5,5 +5,5 @@
 class QtClipboard : public Clipboard {
 public:
     bool clear() override;
-    bool setText(const QString &text, int format) override;
+    bool setText(const QByteArray &utf8, int format) override;
 };

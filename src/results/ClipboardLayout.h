@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class TimeSlice;
@@ -14,8 +15,9 @@ public:
     virtual bool isChecked(qsizetype row) const = 0;
 };
 
-// The ticked rows as column-aligned text: every cell but the last padded with spaces to the
-// longest text of its column (over all rows, in UTF-16 code units) and followed by a tab;
-// trailing spaces of each line dropped; CR LF after every line.
+// The ticked rows as column-aligned text in UTF-8: every cell but the last padded with spaces
+// to the longest text of its column (over all rows, in UTF-16 code units) and followed by a
+// tab; trailing spaces of each line dropped; CR LF after every line. Throws std::bad_alloc
+// before writing any of it when the process could not hold the text.
 // Its progress counts (columns + 1) x rows steps.
-QString layoutCheckedRows(const ColumnTable &table, TimeSlice *slice);
+QByteArray layoutCheckedRows(const ColumnTable &table, TimeSlice *slice);

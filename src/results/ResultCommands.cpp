@@ -104,7 +104,9 @@ void ResultCommands::PushButton9_Click() {
 
 void ResultCommands::PushButton10_Click() {
     services_.runCommand(ErrorLocation::PushButton10Click, [&](Trap &t) {
-        t.step(100, [&] { CopyListToClipboard(*resultsModel_); });
+        // A copy refused for lack of memory has said so; the clipboard holds what it held.
+        if (!t.step(100, [&] { CopyListToClipboard(*resultsModel_); }))
+            return;
         t.step(102, [&] {
             services_.message(
                 QStringLiteral("Results have been copied to the clipboard.\r\rClick a text "
@@ -121,7 +123,7 @@ void ResultCommands::CopyListToClipboard(TextListModel &list) {
     const auto progress = services_.beginProgress(*progressStrip_);
     progress->total = (table.columnCount() + 1) * table.rowCount();
     TimeSlice slice(services_.closing(), progress.get());
-    const QString text = layoutCheckedRows(table, &slice);
+    const QByteArray text = layoutCheckedRows(table, &slice);
     ClearClipboard(clipboard_);
     SetClipboardText(clipboard_, text, 0);
 }
