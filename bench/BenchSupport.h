@@ -315,6 +315,7 @@ struct Options {
     QList<long long> deepLevels;
     long long bigItemMB = 0;
     bool copyPaste = false;
+    long long pasteMB = 0;
 };
 
 bool parseCount(const QString &text, long long &value) {
@@ -337,6 +338,10 @@ bool parseOptions(const QStringList &args, Options &options) {
             if (++i == args.size() || args[i].isEmpty())
                 return false;
             options.loadFind = args[i];
+        } else if (args[i] == QLatin1String("--paste")) {
+            if (++i == args.size() || !parseCount(args[i], options.pasteMB) ||
+                options.pasteMB > 1024)
+                return false;
         } else if (args[i] == QLatin1String("--copy-paste")) {
             options.copyPaste = true;
         } else if (args[i] == QLatin1String("--no-views")) {

@@ -7,6 +7,7 @@
 //        quorvel_bench --load-find PATH [--no-views]
 //        quorvel_bench [--deep LEVELS]... [--big-item MB]
 //        quorvel_bench [N] --copy-paste    (on X11, with xclip)
+//        quorvel_bench --paste MB
 // Prints one figure a line as "name value unit". Exits with 1 when a command gave a wrong
 // result or showed an unexpected message. --write-list only writes the list file the load is
 // timed on (M lines, CR LF), for comparisons with other tools; --load-find only loads a list
@@ -15,10 +16,15 @@
 // drop of a chain of LEVELS folders, --big-item only a drag step past an item of MB megabytes.
 // --copy-paste finds on N items, copies the results to the system clipboard and pastes them
 // in another program (xclip), as under a memory limit (ulimit -v) the window must survive.
+// --paste times a paste of one line of MB megabytes into the "Add One Item To List" box, the
+// repaints and a keystroke after it.
 #include "BenchSupport.h"
 #include "platform/QtClipboard.h"
+#include "platform/QtDialogs.h"
 
+#include <QClipboard>
 #include <QEventLoop>
+#include <QLineEdit>
 #include <QProcess>
 
 #include <cstring>
@@ -352,6 +358,53 @@ bool benchBigItemDrag(long long mb) {
     return sound;
 }
 
+void sendKey(QWidget *target, int key, Qt::KeyboardModifiers modifiers, const QString &text = {}) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QCoreApplication::sendEvent(target, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QCoreApplication::sendEvent(target, &release);
+}
+
+// Ctrl+V of one long line into the real input box, then repaints and a keystroke, each timed
+// to its return; the box is confirmed and must give the line whole.
+bool benchPaste(long long mb) {
+    const QString line(qsizetype(mb) << 20, QLatin1Char('p'));
+    QGuiApplication::clipboard()->setText(line);
+    resetPeakRss();
+    const long before = statusKiB("VmRSS:");
+    QtDialogs dialogs;
+    QTimer::singleShot(0, [&] {
+        QWidget *box = QApplication::activeModalWidget();
+        auto *edit = box ? box->findChild<QLineEdit *>() : nullptr;
+        if (!edit)
+            return;
+        drainEvents();
+        QElapsedTimer clock;
+        clock.start();
+        sendKey(edit, Qt::Key_V, Qt::ControlModifier);
+        figure("paste_key", secondsOf(clock) * 1e3, "ms", 1);
+        double worst = 0;
+        for (int i = 0; i < 3; ++i) {
+            clock.restart();
+            box->repaint();
+            worst = std::max(worst, secondsOf(clock));
+        }
+        figure("paste_repaint_max", worst * 1e3, "ms", 1);
+        clock.restart();
+        sendKey(edit, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        box->repaint();
+        figure("paste_keystroke", secondsOf(clock) * 1e3, "ms", 1);
+        figure("paste_memory", double(peakRssKiB() - before) / 1024.0, "MB", 0);
+        sendKey(edit, Qt::Key_Return, Qt::NoModifier);
+    });
+    const QString entered =
+        dialogs.inputBox(QStringLiteral("Enter item to add: "), QStringLiteral("Quorvel"));
+    const bool sound = entered.size() == line.size() + 1 && entered.endsWith(QLatin1String("px"));
+    if (!sound)
+        std::fprintf(stderr, "the box gave %lld characters\n", (long long)entered.size());
+    return sound;
+}
+
 // Start Finding on N items, Copy Results To Clipboard, then a paste in xclip, which the
 // window serves from its event loop.
 bool benchCopyPaste(long long items) {
@@ -413,7 +466,7 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr,
                      "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH] [--load-find "
                      "PATH [--no-views]]"
-                     " [--deep LEVELS] [--big-item MB] [--copy-paste]"
+                     " [--deep LEVELS] [--big-item MB] [--copy-paste] [--paste MB]"
                      "  (0 <= N, M <= %lld)\n",
                      MaxItems);
         return 2;
@@ -433,6 +486,8 @@ int main(int argc, char *argv[]) {
             sound &= benchBigItemDrag(options.bigItemMB);
         return sound ? 0 : 1;
     }
+    if (options.pasteMB > 0)
+        return benchPaste(options.pasteMB) ? 0 : 1;
     if (options.copyPaste)
         return benchCopyPaste(options.items) ? 0 : 1;
     if (!options.loadFind.isEmpty())

@@ -6,16 +6,17 @@
 #include "platform/SupportFiles.h"
 #include "ui/SkinEngine.h"
 
+#include "platform/LongLineEdit.h"
 #include "platform/QtDialogs.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -43,6 +44,8 @@ private slots:
     void pointerValues();
     void closingEndsRunningCommand();
     void realDialogs();
+    void inputBox_data();
+    void inputBox();
 };
 
 // The window and each of its controls: place, caption and font; the lists' columns and hints.
@@ -387,17 +390,6 @@ void AppTest::realDialogs() {
     QVERIFY(dialogs.saveFile(QStringLiteral("Save"), filter).isEmpty());
     QCOMPARE(labels, expected);
 
-    // A pasted item longer than a line edit's usual limit goes in whole.
-    const QString pasted(40000, QLatin1Char('p'));
-    QTimer::singleShot(0, [&] {
-        if (auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget())) {
-            dialog->findChild<QLineEdit *>()->setText(pasted);
-            dialog->accept();
-        }
-    });
-    QCOMPARE(dialogs.inputBox(QStringLiteral("Enter item to add: "), QStringLiteral("T")).size(),
-             pasted.size());
-
     // The help text stays on one line.
     int lines = 0;
     QTimer::singleShot(0, [&] {
@@ -413,6 +405,67 @@ void AppTest::realDialogs() {
                                       "https://quorvel.example/contact"),
                        QStringLiteral("Quorvel"), Dialogs::Buttons::Ok, Dialogs::Icon::None);
     QCOMPARE(lines, 1);
+}
+
+// The real input box, typed into and pasted into as a user would, then confirmed with Enter.
+// A pasted text of any length goes in whole; one too long to show is shown cut and edited
+// at its end.
+void AppTest::inputBox_data() {
+    QTest::addColumn<QString>("clipboard");
+    QTest::addColumn<QStringList>("steps"); // "paste", "type TEXT", "home", "backspace", "delete"
+    QTest::addColumn<QString>("entered");
+    QTest::addColumn<bool>("cut"); // shown cut when confirmed
+    const qsizetype limit = LongLineEdit::ShowLimit;
+    const QString huge(5 << 20, QLatin1Char('p'));
+    const QString over(limit + 1, QLatin1Char('o'));
+    const QString smiley = QStringLiteral("\U0001F600");
+    QTest::newRow("typed") << QString() << QStringList{"type ab"} << "ab" << false;
+    QTest::newRow("short paste at the cursor")
+        << "XY" << QStringList{"type ab", "home", "paste"} << "XYab" << false;
+    QTest::newRow("5 MB pasted whole") << huge << QStringList{"paste"} << huge << true;
+    QTest::newRow("long paste after typing")
+        << over << QStringList{"type ab", "paste"} << "ab" + over << true;
+    QTest::newRow("typing after a long paste appends")
+        << over << QStringList{"paste", "home", "type z"} << over + "z" << true;
+    QTest::newRow("Backspace to the limit shows it whole")
+        << over << QStringList{"paste", "backspace", "type e"}
+        << QString(limit, QLatin1Char('o')) + "e" << false;
+    QTest::newRow("Backspace removes a surrogate pair whole")
+        << over + smiley << QStringList{"paste", "backspace"} << over << true;
+    QTest::newRow("Delete removes a long text")
+        << over << QStringList{"paste", "delete", "type k"} << "k" << false;
+}
+
+void AppTest::inputBox() {
+    QFETCH(QString, clipboard);
+    QFETCH(QStringList, steps);
+    QFETCH(QString, entered);
+    QFETCH(bool, cut);
+    QGuiApplication::clipboard()->setText(clipboard);
+    QtDialogs dialogs;
+    int shown = -1;
+    QTimer::singleShot(0, [&] {
+        auto *edit = QApplication::activeModalWidget()->findChild<LongLineEdit *>();
+        for (const QString &step : steps) {
+            if (step == QLatin1String("paste"))
+                QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+            else if (step == QLatin1String("home"))
+                QTest::keyClick(edit, Qt::Key_Home);
+            else if (step == QLatin1String("backspace"))
+                QTest::keyClick(edit, Qt::Key_Backspace);
+            else if (step == QLatin1String("delete"))
+                QTest::keyClick(edit, Qt::Key_Delete);
+            else
+                QTest::keyClicks(edit, step.mid(5));
+        }
+        shown = int(edit->text().size());
+        QTest::keyClick(edit, Qt::Key_Return);
+    });
+    const QString result = dialogs.inputBox(QStringLiteral("Enter item to add: "), "T");
+    QCOMPARE(result.size(), entered.size());
+    QCOMPARE(result, entered);
+    // What the box showed: a cut text, its two ends around an ellipsis.
+    QCOMPARE(shown, cut ? 2001 : int(entered.size()));
 }
 
 QTEST_MAIN(AppTest)
