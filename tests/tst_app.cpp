@@ -19,7 +19,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QTest>
 #include <QTimer>
 
@@ -407,33 +409,72 @@ void AppTest::realDialogs() {
     QCOMPARE(lines, 1);
 }
 
+static void dropText(QWidget *target, const QString &text) {
+    QMimeData data;
+    data.setText(text);
+    const QPoint at = target->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+}
+
+// Opens the context menu from the keyboard and picks the action of that name.
+static void chooseFromMenu(QWidget *target, const QString &name) {
+    const QPoint at = target->rect().center();
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
+    QCoreApplication::sendEvent(target, &event);
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    QVERIFY(menu);
+    QAction *chosen = menu->findChild<QAction *>(name);
+    QVERIFY2(chosen && chosen->isEnabled(), qPrintable(name));
+    menu->close();
+    chosen->trigger();
+}
+
 // The real input box, typed into and pasted into as a user would, then confirmed with Enter.
 // A pasted text of any length goes in whole; one too long to show is shown cut and edited
 // at its end.
 void AppTest::inputBox_data() {
     QTest::addColumn<QString>("clipboard");
-    QTest::addColumn<QStringList>("steps"); // "paste", "type TEXT", "home", "backspace", "delete"
+    // "paste", "copy", "cut", "type TEXT", "home", "backspace", "delete", "drop" (of the
+    // clipboard's text), "menu NAME" (an action of the context menu)
+    QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("entered");
-    QTest::addColumn<bool>("cut"); // shown cut when confirmed
+    QTest::addColumn<bool>("cut");       // shown cut when confirmed
+    QTest::addColumn<QString>("copied"); // on the clipboard afterwards; null: as before
     const qsizetype limit = LongLineEdit::ShowLimit;
     const QString huge(5 << 20, QLatin1Char('p'));
     const QString over(limit + 1, QLatin1Char('o'));
     const QString smiley = QStringLiteral("\U0001F600");
-    QTest::newRow("typed") << QString() << QStringList{"type ab"} << "ab" << false;
+    const QString same;
+    QTest::newRow("typed") << QString() << QStringList{"type ab"} << "ab" << false << same;
     QTest::newRow("short paste at the cursor")
-        << "XY" << QStringList{"type ab", "home", "paste"} << "XYab" << false;
-    QTest::newRow("5 MB pasted whole") << huge << QStringList{"paste"} << huge << true;
+        << "XY" << QStringList{"type ab", "home", "paste"} << "XYab" << false << same;
+    QTest::newRow("5 MB pasted whole") << huge << QStringList{"paste"} << huge << true << same;
     QTest::newRow("long paste after typing")
-        << over << QStringList{"type ab", "paste"} << "ab" + over << true;
+        << over << QStringList{"type ab", "paste"} << "ab" + over << true << same;
     QTest::newRow("typing after a long paste appends")
-        << over << QStringList{"paste", "home", "type z"} << over + "z" << true;
+        << over << QStringList{"paste", "home", "type z"} << over + "z" << true << same;
     QTest::newRow("Backspace to the limit shows it whole")
         << over << QStringList{"paste", "backspace", "type e"}
-        << QString(limit, QLatin1Char('o')) + "e" << false;
+        << QString(limit, QLatin1Char('o')) + "e" << false << same;
     QTest::newRow("Backspace removes a surrogate pair whole")
-        << over + smiley << QStringList{"paste", "backspace"} << over << true;
+        << over + smiley << QStringList{"paste", "backspace"} << over << true << same;
     QTest::newRow("Delete removes a long text")
-        << over << QStringList{"paste", "delete", "type k"} << "k" << false;
+        << over << QStringList{"paste", "delete", "type k"} << "k" << false << same;
+    QTest::newRow("Ctrl+C copies a long text whole")
+        << over << QStringList{"paste", "type z", "copy"} << over + "z" << true << over + "z";
+    QTest::newRow("Ctrl+X cuts a long text whole")
+        << over << QStringList{"paste", "type z", "cut", "type k"} << "k" << false << over + "z";
+    QTest::newRow("menu: Copy copies a long text whole")
+        << over << QStringList{"paste", "type z", "menu edit-copy"} << over + "z" << true
+        << over + "z";
+    QTest::newRow("menu: Delete removes a long text")
+        << over << QStringList{"paste", "menu edit-delete"} << "" << false << same;
+    QTest::newRow("menu: Paste takes a long text whole")
+        << over << QStringList{"type ab", "menu edit-paste"} << "ab" + over << true << same;
+    QTest::newRow("long text dropped whole") << over << QStringList{"drop"} << over << true << same;
 }
 
 void AppTest::inputBox() {
@@ -441,14 +482,28 @@ void AppTest::inputBox() {
     QFETCH(QStringList, steps);
     QFETCH(QString, entered);
     QFETCH(bool, cut);
+    QFETCH(QString, copied);
     QGuiApplication::clipboard()->setText(clipboard);
     QtDialogs dialogs;
     int shown = -1;
+    bool promptAbove = false;
     QTimer::singleShot(0, [&] {
-        auto *edit = QApplication::activeModalWidget()->findChild<LongLineEdit *>();
+        QWidget *box = QApplication::activeModalWidget();
+        auto *edit = box->findChild<LongLineEdit *>();
+        const auto *prompt = box->findChild<QLabel *>();
+        promptAbove = prompt->text() == QLatin1String("Enter item to add: ") &&
+                      prompt->isVisible() && prompt->geometry().bottom() < edit->geometry().top();
         for (const QString &step : steps) {
             if (step == QLatin1String("paste"))
                 QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+            else if (step == QLatin1String("copy"))
+                QTest::keyClick(edit, Qt::Key_C, Qt::ControlModifier);
+            else if (step == QLatin1String("cut"))
+                QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
+            else if (step == QLatin1String("drop"))
+                dropText(edit, QGuiApplication::clipboard()->text());
+            else if (step.startsWith(QLatin1String("menu ")))
+                chooseFromMenu(edit, step.mid(5));
             else if (step == QLatin1String("home"))
                 QTest::keyClick(edit, Qt::Key_Home);
             else if (step == QLatin1String("backspace"))
@@ -462,8 +517,10 @@ void AppTest::inputBox() {
         QTest::keyClick(edit, Qt::Key_Return);
     });
     const QString result = dialogs.inputBox(QStringLiteral("Enter item to add: "), "T");
+    QVERIFY(promptAbove);
     QCOMPARE(result.size(), entered.size());
     QCOMPARE(result, entered);
+    QCOMPARE(QGuiApplication::clipboard()->text(), copied.isNull() ? clipboard : copied);
     // What the box showed: a cut text, its two ends around an ellipsis.
     QCOMPARE(shown, cut ? 2001 : int(entered.size()));
 }

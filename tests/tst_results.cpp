@@ -80,40 +80,50 @@ void ResultsTest::copyLayout_data() {
     QTest::addColumn<QList<QStringList>>("rows");
     QTest::addColumn<QList<bool>>("ticks");
     QTest::addColumn<QString>("text");
+    // Bytes the copy holds beyond its text: the trailing spaces it dropped, and a lone
+    // surrogate's, which becomes one byte.
+    QTest::addColumn<int>("unused");
     QTest::newRow("one column") << QList<QStringList>{{"a"}, {"bbb"}} << QList<bool>{true, true}
-                                << QStringLiteral("a\r\nbbb\r\n");
+                                << QStringLiteral("a\r\nbbb\r\n") << 0;
     QTest::newRow("two columns") << QList<QStringList>{{"x", "1"}, {"long", "2"}}
                                  << QList<bool>{true, true}
-                                 << QStringLiteral("x   \t1\r\nlong\t2\r\n");
+                                 << QStringLiteral("x   \t1\r\nlong\t2\r\n") << 0;
     QTest::newRow("trailing spaces")
         << QList<QStringList>{{"a ", "b  "}, {"cc", "d"}} << QList<bool>{true, true}
-        << QStringLiteral("a \tb\r\ncc\td\r\n");
+        << QStringLiteral("a \tb\r\ncc\td\r\n") << 2;
     QTest::newRow("one column, trailing spaces")
         << QList<QStringList>{{"a  "}, {" "}} << QList<bool>{true, true}
-        << QStringLiteral("a\r\n\r\n");
+        << QStringLiteral("a\r\n\r\n") << 3;
     // Unticked rows still count for the column widths.
     QTest::newRow("unticked rows left out")
         << QList<QStringList>{{"x", "1"}, {"longer", "2"}, {"y", "3"}}
-        << QList<bool>{true, false, true} << QStringLiteral("x     \t1\r\ny     \t3\r\n");
+        << QList<bool>{true, false, true} << QStringLiteral("x     \t1\r\ny     \t3\r\n") << 0;
     QTest::newRow("none ticked") << QList<QStringList>{{"a"}, {"b"}} << QList<bool>{false, false}
-                                 << QString();
-    QTest::newRow("no rows") << QList<QStringList>{} << QList<bool>{} << QString();
+                                 << QString() << 0;
+    QTest::newRow("no rows") << QList<QStringList>{} << QList<bool>{} << QString() << 0;
     QTest::newRow("width in UTF-16 units")
         << QList<QStringList>{{QStringLiteral("\U0001F600"), "1"}, {"abc", "2"}}
-        << QList<bool>{true, true} << QStringLiteral("\U0001F600 \t1\r\nabc\t2\r\n");
+        << QList<bool>{true, true} << QStringLiteral("\U0001F600 \t1\r\nabc\t2\r\n") << 0;
     QTest::newRow("two and three bytes in UTF-8")
         << QList<QStringList>{{QStringLiteral("\u00e9\u20ac"), "1"}, {"abcd", "2"}}
-        << QList<bool>{true, true} << QStringLiteral("\u00e9\u20ac  \t1\r\nabcd\t2\r\n");
+        << QList<bool>{true, true} << QStringLiteral("\u00e9\u20ac  \t1\r\nabcd\t2\r\n") << 0;
     QTest::newRow("lone surrogate")
         << QList<QStringList>{{QString(QChar(0xD800)) + QLatin1Char('a')}} << QList<bool>{true}
-        << QString(QChar(0xD800)) + QStringLiteral("a\r\n");
+        << QString(QChar(0xD800)) + QStringLiteral("a\r\n") << 1;
+    QTest::newRow("three bytes from U+0800")
+        << QList<QStringList>{{QStringLiteral("\u0800")}} << QList<bool>{true}
+        << QStringLiteral("\u0800\r\n") << 0;
 }
 
 void ResultsTest::copyLayout() {
     QFETCH(QList<QStringList>, rows);
     QFETCH(QList<bool>, ticks);
     QFETCH(QString, text);
-    QCOMPARE(layoutCheckedRows(Table(rows, ticks), nullptr), text.toUtf8());
+    QFETCH(int, unused);
+    const QByteArray copied = layoutCheckedRows(Table(rows, ticks), nullptr);
+    QCOMPARE(copied, text.toUtf8());
+    // Room is made once, for the text: never grown into, never left over.
+    QCOMPARE(copied.capacity() - copied.size(), unused);
 }
 
 // A box answers the mouse in a row scrolled to, and only its own row changes.

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -70,7 +71,7 @@ void LongLineEdit::paste(QClipboard::Mode mode) {
 }
 
 void LongLineEdit::copyWhole() const {
-    QGuiApplication::clipboard()->setText(entry());
+    QGuiApplication::clipboard()->setText(cut_ ? whole_ : selectedText());
 }
 
 void LongLineEdit::keyPressEvent(QKeyEvent *event) {
@@ -137,26 +138,45 @@ void LongLineEdit::dropEvent(QDropEvent *event) {
     event->acceptProposedAction();
 }
 
+// Qt's menu of a line edit, with each edit going through here; its texts come from Qt's own
+// translations.
 void LongLineEdit::contextMenuEvent(QContextMenuEvent *event) {
-    QMenu *menu = createStandardContextMenu();
+    auto *menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    auto reroute = [&](const char *name, bool enabled, auto &&action) {
-        for (QAction *item : menu->actions())
-            if (item->objectName() == QLatin1String(name)) {
-                disconnect(item, &QAction::triggered, nullptr, nullptr);
-                connect(item, &QAction::triggered, this, action);
-                item->setEnabled(enabled);
-            }
+    auto add = [&](const char *name, const char *text, QKeySequence::StandardKey key, bool enabled,
+                   auto &&act) {
+        QString label = QCoreApplication::translate("QLineEdit", text);
+        if (key != QKeySequence::UnknownKey)
+            label += QLatin1Char('\t') + QKeySequence(key).toString(QKeySequence::NativeText);
+        QAction *action = menu->addAction(label);
+        action->setObjectName(QLatin1String(name));
+        action->setEnabled(enabled);
+        connect(action, &QAction::triggered, this, act);
     };
+    const bool some = cut_ || hasSelectedText();
     const QMimeData *clip = QGuiApplication::clipboard()->mimeData();
-    reroute("edit-paste", clip && clip->hasText(), [this] { paste(QClipboard::Clipboard); });
-    if (cut_) {
-        reroute("edit-copy", true, [this] { copyWhole(); });
-        reroute("edit-cut", true, [this] {
+    add("edit-undo", "&Undo", QKeySequence::Undo, !cut_ && isUndoAvailable(), [this] { undo(); });
+    add("edit-redo", "&Redo", QKeySequence::Redo, !cut_ && isRedoAvailable(), [this] { redo(); });
+    menu->addSeparator();
+    add("edit-cut", "Cu&t", QKeySequence::Cut, some, [this] {
+        if (cut_) {
             copyWhole();
             setWhole({});
-        });
-        reroute("edit-delete", true, [this] { setWhole({}); });
-    }
+        } else {
+            cut();
+        }
+    });
+    add("edit-copy", "&Copy", QKeySequence::Copy, some, [this] { copyWhole(); });
+    add("edit-paste", "&Paste", QKeySequence::Paste, clip && clip->hasText(),
+        [this] { paste(QClipboard::Clipboard); });
+    add("edit-delete", "Delete", QKeySequence::UnknownKey, some, [this] {
+        if (cut_)
+            setWhole({});
+        else
+            del();
+    });
+    menu->addSeparator();
+    add("select-all", "Select All", QKeySequence::SelectAll, !text().isEmpty(),
+        [this] { selectAll(); });
     menu->popup(event->globalPos());
 }

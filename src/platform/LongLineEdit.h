@@ -31,6 +31,7 @@ private:
     // A key in a cut text.
     void editCut(QKeyEvent *event);
     void paste(QClipboard::Mode mode);
+    // The whole text while it is cut, else the selected part.
     void copyWhole() const;
     void setWhole(QString whole);
 
