@@ -61,6 +61,9 @@ void ReadingTest::lineEndsAndEncodings_data() {
     const QStringList wideItems{QStringLiteral("a") + smiley, QStringLiteral("\u00E9")};
     QTest::newRow("UTF-16 LE") << withBom(QStringConverter::Utf16LE, wide) << wideItems;
     QTest::newRow("UTF-16 BE") << withBom(QStringConverter::Utf16BE, wide) << wideItems;
+    QTest::newRow("UTF-16, lone surrogate")
+        << withBom(QStringConverter::Utf16LE, QString(QChar(0xDC00)) + QStringLiteral("x\r\ny"))
+        << QStringList{QString(QChar(0xDC00)) + QStringLiteral("x"), "y"};
     QTest::newRow("UTF-16 LE, five bytes") << QByteArray("\xFF\xFE"
                                                          "abc")
                                            << QStringList{QStringLiteral("\u6261\uFFFD")};

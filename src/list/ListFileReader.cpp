@@ -27,6 +27,8 @@ public:
     explicit LineSplitter(const LineSink &sink) : sink_(sink), cutter_(Append{this}) {}
 
     void setMarked(bool marked) { marked_ = marked; }
+    // Lines decoded before they were cut (UTF-16) are kept as they are, lone surrogates too.
+    void setDecoded() { decoded_ = true; }
     void feed(QByteArrayView chunk) { cutter_.feed(chunk); }
     void finish() {
         cutter_.finish();
@@ -36,7 +38,7 @@ public:
 
 private:
     void append(QByteArrayView line) {
-        if (!windows1252_ && line.isValidUtf8()) {
+        if (decoded_ || (!windows1252_ && line.isValidUtf8())) {
             lines_.appendBytes(line);
             return;
         }
@@ -48,6 +50,7 @@ private:
     TextStore lines_;
     LineCutter<Append> cutter_;
     bool marked_ = false;
+    bool decoded_ = false;
     bool windows1252_ = false;
 };
 
@@ -161,6 +164,7 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
         const QByteArray head = device.peek(3);
         if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) {
             device.skip(2);
+            splitter.setDecoded();
             if (space && !device.isSequential())
                 space(0, qsizetype(device.size()));
             readUtf16(device,
