@@ -419,19 +419,22 @@ static void dropText(QWidget *target, const QString &text) {
     QCoreApplication::sendEvent(target, &drop);
 }
 
-// Opens the context menu from the keyboard and picks the action of that name.
-static void chooseFromMenu(QWidget *target, const QString &name) {
+// Opens the context menu from the keyboard and picks the action of that name; with choose
+// false, checks that it is offered disabled.
+static void chooseFromMenu(QWidget *target, const QString &name, bool choose = true) {
     const QPoint at = target->rect().center();
     QContextMenuEvent event(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
     QCoreApplication::sendEvent(target, &event);
     auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
     QVERIFY(menu);
     QAction *chosen = menu->findChild<QAction *>(name);
-    QVERIFY2(chosen && chosen->isEnabled(), qPrintable(name));
+    QVERIFY(chosen);
+    QVERIFY2(chosen->isEnabled() == choose, qPrintable(name));
     // Its shortcut shown beside it, as in Qt's own menu; Delete has none.
     QCOMPARE(chosen->text().contains(QLatin1Char('\t')), name != QLatin1String("edit-delete"));
     menu->close();
-    chosen->trigger();
+    if (choose)
+        chosen->trigger();
 }
 
 // The real input box, typed into and pasted into as a user would, then confirmed with Enter.
@@ -439,8 +442,9 @@ static void chooseFromMenu(QWidget *target, const QString &name) {
 // at its end.
 void AppTest::inputBox_data() {
     QTest::addColumn<QString>("clipboard");
-    // "paste", "copy", "cut", "type TEXT", "home", "backspace", "delete", "drop" (of the
-    // clipboard's text), "menu NAME" (an action of the context menu)
+    // "paste", "copy", "cut", "undo", "select all", "type TEXT", "home", "backspace", "delete",
+    // "drop" (of the clipboard's text), "menu NAME" (an action of the context menu),
+    // "menu-off NAME" (offered disabled)
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("entered");
     QTest::addColumn<bool>("cut");       // shown cut when confirmed
@@ -480,6 +484,13 @@ void AppTest::inputBox_data() {
     QTest::newRow("menu: Paste takes a long text whole")
         << over << QStringList{"type ab", "menu edit-paste"} << "ab" + over << true << same;
     QTest::newRow("long text dropped whole") << over << QStringList{"drop"} << over << true << same;
+    QTest::newRow("a drop lands where dropped, beside the selection")
+        << "XY" << QStringList{"type abc", "select all", "drop"} << "abcXY" << false << same;
+    QTest::newRow("Ctrl+Z undoes a paste that fits")
+        << QString(limit, QLatin1Char('q')) << QStringList{"type ab", "select all", "paste", "undo"}
+        << "ab" << false << same;
+    QTest::newRow("menu: nothing to undo")
+        << QString() << QStringList{"menu-off edit-undo"} << "" << false << same;
 }
 
 void AppTest::inputBox() {
@@ -507,6 +518,12 @@ void AppTest::inputBox() {
                 QTest::keyClick(edit, Qt::Key_C, Qt::ControlModifier);
             else if (step == QLatin1String("cut"))
                 QTest::keyClick(edit, Qt::Key_X, Qt::ControlModifier);
+            else if (step == QLatin1String("select all"))
+                QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+            else if (step == QLatin1String("undo"))
+                QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+            else if (step.startsWith(QLatin1String("menu-off ")))
+                chooseFromMenu(edit, step.mid(9), false);
             else if (step == QLatin1String("drop"))
                 dropText(edit, QGuiApplication::clipboard()->text());
             else if (step.startsWith(QLatin1String("menu ")))

@@ -128,8 +128,7 @@ void LongLineEdit::dropEvent(QDropEvent *event) {
         QLineEdit::dropEvent(event);
         return;
     }
-    deselect();
-    setCursorPosition(cursorPositionAt(event->position().toPoint()));
+    setCursorPosition(cursorPositionAt(event->position().toPoint())); // also drops a selection
     try {
         insertText(data->text());
     } catch (const std::bad_alloc &) {
