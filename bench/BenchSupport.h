@@ -66,7 +66,7 @@ public:
 class NullClipboard : public Clipboard {
 public:
     bool clear() override { return true; }
-    bool setText(const QString &) override { return true; }
+    bool setText(const QByteArray &) override { return true; }
 };
 
 std::uint64_t splitMix(std::uint64_t &state) {
@@ -316,6 +316,8 @@ struct Options {
     long long bigItemMB = 0;
     bool editDuringFind = false;
     bool typeAhead = false;
+    bool copyPaste = false;
+    long long pasteMB = 0;
 };
 
 bool parseCount(const QString &text, long long &value) {
@@ -338,6 +340,12 @@ bool parseOptions(const QStringList &args, Options &options) {
             if (++i == args.size() || args[i].isEmpty())
                 return false;
             options.loadFind = args[i];
+        } else if (args[i] == QLatin1String("--paste")) {
+            if (++i == args.size() || !parseCount(args[i], options.pasteMB) ||
+                options.pasteMB > 1024)
+                return false;
+        } else if (args[i] == QLatin1String("--copy-paste")) {
+            options.copyPaste = true;
         } else if (args[i] == QLatin1String("--no-views")) {
             options.noViews = true;
         } else if (args[i] == QLatin1String("--deep")) {

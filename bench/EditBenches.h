@@ -19,10 +19,11 @@ void sendMouse(QWidget *target, QEvent::Type type, QPoint at, Qt::MouseButtons b
     QCoreApplication::sendEvent(target, &event);
 }
 
-void sendKey(QWidget *target, int key, const QString &text = {}) {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+void sendKey(QWidget *target, int key, const QString &text = {},
+             Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
     QCoreApplication::sendEvent(target, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
     QCoreApplication::sendEvent(target, &release);
 }
 

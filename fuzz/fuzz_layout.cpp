@@ -23,6 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
             text.chop(1);
         expected += text + QLatin1String("\r\n");
     }
-    FUZZ_CHECK(layoutCheckedRows(texts, ticks, nullptr) == expected);
+    FUZZ_CHECK(layoutCheckedRows(texts, ticks, nullptr) == expected.toUtf8());
     return 0;
 }

@@ -23,9 +23,12 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# Builds build/; given targets, only those (and what they need), else everything.
 build_release() {
     cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build build -j "$(nproc)"
+    local targets=()
+    (( $# > 0 )) && targets=(--target "$@")
+    cmake --build build -j "$(nproc)" "${targets[@]}"
 }
 
 # Optimised, with debug information for readable reports.

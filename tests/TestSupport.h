@@ -88,11 +88,11 @@ public:
         text.clear();
         return true;
     }
-    bool setText(const QString &t) override {
+    bool setText(const QByteArray &utf8) override {
         ++attempts;
         if (failuresLeft > 0 && failuresLeft--)
             return false;
-        text = t;
+        text = QString::fromUtf8(utf8);
         return true;
     }
 };
@@ -106,10 +106,11 @@ struct Harness {
     QTemporaryDir appFolder;
     std::unique_ptr<Form1> window;
 
-    explicit Harness(FileSystem *fileSystem = nullptr) {
+    explicit Harness(FileSystem *fileSystem = nullptr, Clipboard *systemClipboard = nullptr) {
         if (fileSystem)
             files = fileSystem;
-        window = std::make_unique<Form1>(dialogs, clipboard, *files, appFolder.path());
+        window = std::make_unique<Form1>(dialogs, systemClipboard ? *systemClipboard : clipboard,
+                                         *files, appFolder.path());
     }
     Form1 &w() { return *window; }
     QPushButton *button(const char *name) {

@@ -291,6 +291,8 @@ void FaultsTest::outOfMemory_data() {
                           << "refused";
     QTest::newRow("find") << "find" << 3000000 << "tight"
                           << "refused";
+    QTest::newRow("copy") << "copy" << 3000000 << "tight"
+                          << "refused";
     QTest::newRow("load, room for its store alone") << "load" << 4000000 << "store"
                                                     << "refused";
     QTest::newRow("find, room for its index but not the window's headroom")
@@ -408,6 +410,12 @@ static int outOfMemoryChild(const QStringList &args) {
         for (int i = 0; i < lines; ++i)
             items.append(QStringLiteral("item %1").arg(i % distinct));
         w.inputList().appendItems(items);
+    } else if (commands == QLatin1String("copy")) {
+        TextStore rows;
+        for (int i = 0; i < lines; ++i)
+            rows.append(QStringLiteral("row %1").arg(i));
+        w.resultsList().setNewRowsChecked(true);
+        w.resultsList().appendItems(rows);
     }
     h.dialogs.openAnswers << QStringList{path};
 
@@ -449,6 +457,13 @@ static int outOfMemoryChild(const QStringList &args) {
         const int rows = limitKind == QLatin1String("index") ? 0 : (input.itemCount() - 1) / 2;
         h.button("PushButton4")->click();
         outcome("find", results.itemCount(), 0, rows);
+    }
+    if (commands == QLatin1String("copy")) {
+        const QString before = h.clipboard.text;
+        h.button("PushButton10")->click();
+        // Refused: the report alone, no word of a copy, and the clipboard as it was.
+        const bool claimed = !h.dialogs.messageTexts().filter(QStringLiteral("copied")).isEmpty();
+        outcome("copy", claimed || h.clipboard.text != before ? 1 : 0, 0, 1);
     }
     if (!fixed) {
         limit.rlim_cur = unlimited;

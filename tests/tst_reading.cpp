@@ -47,6 +47,9 @@ void ReadingTest::lineEndsAndEncodings_data() {
     const QStringList wideItems{QStringLiteral("a") + smiley, QStringLiteral("\u00E9")};
     QTest::newRow("UTF-16 LE") << withBom(QStringConverter::Utf16LE, wide) << wideItems;
     QTest::newRow("UTF-16 BE") << withBom(QStringConverter::Utf16BE, wide) << wideItems;
+    QTest::newRow("UTF-16, lone surrogate")
+        << withBom(QStringConverter::Utf16LE, QString(QChar(0xDC00)) + QStringLiteral("x\r\ny"))
+        << QStringList{QString(QChar(0xDC00)) + QStringLiteral("x"), "y"};
     QTest::newRow("UTF-16 LE, five bytes") << QByteArray("\xFF\xFE"
                                                          "abc")
                                            << QStringList{QStringLiteral("\u6261\uFFFD")};
@@ -60,12 +63,13 @@ void ReadingTest::lineEndsAndEncodings_data() {
                                          QStringLiteral("\u20AC\u00E9"),
                                          QString::fromUtf16(u"\u0081\u008D\u008F\u0090\u009D"),
                                          QStringLiteral("\u0178\u00A0")};
-    QTest::newRow("invalid UTF-8 decodes whole file as Windows-1252")
-        << QByteArray("caf\xC3\xA9\r\n\xE9t\xE9")
-        << QStringList{QStringLiteral("caf\u00C3\u00A9"), QStringLiteral("\u00E9t\u00E9")};
+    QTest::newRow("Windows-1252 from the first line that is not UTF-8")
+        << QByteArray("caf\xC3\xA9\r\n\xE9t\xE9\r\n\xC3\xA9")
+        << QStringList{QStringLiteral("caf\u00E9"), QStringLiteral("\u00E9t\u00E9"),
+                       QStringLiteral("\u00C3\u00A9")};
     QTest::newRow("invalid UTF-8 after the first chunk")
         << QByteArray("\xC3\xA9\r\n") + xs(Chunk + 100) + "\r\n\xFF"
-        << QStringList{QStringLiteral("\u00C3\u00A9"), QString(xs(Chunk + 100)),
+        << QStringList{QStringLiteral("\u00E9"), QString(xs(Chunk + 100)),
                        QStringLiteral("\u00FF")};
     QTest::newRow("UTF-8 mark, stray bytes")
         << QByteArray("\xEF\xBB\xBF"

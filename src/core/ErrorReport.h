@@ -37,6 +37,7 @@ inline constexpr char PushButton9Click[] = "in Quorvel2021/08/31.Form1.PushButto
 inline constexpr char PushButton10Click[] = "in Quorvel2021/08/31.Form1.PushButton10_Click ";
 inline constexpr char PushButton11Click[] = "in Quorvel2021/08/31.Form1.PushButton11_Click ";
 inline constexpr char PushButton12Click[] = "in Quorvel2021/08/31.Form1.PushButton12_Click ";
+inline constexpr char ListView1OLEDragDrop[] = "in Quorvel2021/08/31.Form1.ListView1_OLEDragDrop ";
 inline constexpr char GetSubDirectories2016[] =
     "in BrannocTitle2021/08/31.AddFolder.GetSubDirectories2016 ";
 } // namespace ErrorLocation

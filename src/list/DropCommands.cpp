@@ -93,19 +93,19 @@ void DropCommands::ListView1_OLEDragDrop(QDropEvent *event) {
         this, [this, paths] { DropPaths(paths); }, Qt::QueuedConnection);
 }
 
-// No hourglass: the list may be cleared or edited while a large folder is walked.
+// No hourglass: the list may be cleared or edited while a large folder is walked. A failure
+// (such as a folder's items refused for lack of memory) ends the drop there: what came before
+// stays, the paths after it are not added.
 void DropCommands::DropPaths(const QStringList &paths) {
-    try {
-        const auto progress = services_.beginProgress(*progressStrip_); // no total: a moving strip
-        TimeSlice slice(services_.closing(), progress.get());
-        AddFolder walk(
-            *folderSystem_, &slice,
-            [this](const QString &text) { services_.showErrorReport(text); },
-            [this](const TextStore &items) { inputModel_->appendItems(items); });
-        walk.DropPaths(paths);
-    } catch (const Aborted &) {
-        // The window closed during the walk.
-    } catch (const std::exception &e) {
-        services_.message(describeFailure(e));
-    }
+    services_.runCommand(ErrorLocation::ListView1OLEDragDrop, [&](Trap &t) {
+        t.step(100, [&] {
+            const auto progress = services_.beginProgress(*progressStrip_); // a moving strip
+            TimeSlice slice(services_.closing(), progress.get());
+            AddFolder walk(
+                *folderSystem_, &slice,
+                [this](const QString &text) { services_.showErrorReport(text); },
+                [this](const TextStore &items) { inputModel_->appendItems(items); });
+            walk.DropPaths(paths);
+        });
+    });
 }

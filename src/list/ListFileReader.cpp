@@ -7,7 +7,6 @@
 
 #include <QStringDecoder>
 
-#include <deque>
 #include <optional>
 
 namespace {
@@ -15,16 +14,21 @@ namespace {
 // inside a time slice.
 constexpr qsizetype BlockSize = 1 << 20;
 
-// Collects the lines and hands them to the sink in batches.
+// Collects the lines and hands them to the sink in batches. 8-bit text is UTF-8 up to its
+// first line that is not; an unmarked file is Windows-1252 from that line on, and a file
+// marked as UTF-8 keeps the valid sequences of such a line.
 class LineSplitter {
     struct Append {
-        TextStore *lines;
-        void operator()(QByteArrayView line) const { lines->appendBytes(line); }
+        LineSplitter *splitter;
+        void operator()(QByteArrayView line) const { splitter->append(line); }
     };
 
 public:
-    explicit LineSplitter(const LineSink &sink) : sink_(sink), cutter_(Append{&lines_}) {}
+    explicit LineSplitter(const LineSink &sink) : sink_(sink), cutter_(Append{this}) {}
 
+    void setMarked(bool marked) { marked_ = marked; }
+    // Lines decoded before they were cut (UTF-16) are kept as they are, lone surrogates too.
+    void setDecoded() { decoded_ = true; }
     void feed(QByteArrayView chunk) { cutter_.feed(chunk); }
     void finish() {
         cutter_.finish();
@@ -33,9 +37,21 @@ public:
     void flush() { handOverBatch(lines_, sink_); }
 
 private:
+    void append(QByteArrayView line) {
+        if (decoded_ || (!windows1252_ && line.isValidUtf8())) {
+            lines_.appendBytes(line);
+            return;
+        }
+        windows1252_ = !marked_;
+        lines_.appendBytes(EightBitDecoder(marked_).decode(line.toByteArray(), true));
+    }
+
     const LineSink &sink_;
     TextStore lines_;
     LineCutter<Append> cutter_;
+    bool marked_ = false;
+    bool decoded_ = false;
+    bool windows1252_ = false;
 };
 
 // Reads a device block by block. A read that fails after some bytes came in first hands over
@@ -89,15 +105,6 @@ void yieldAndHandOver(TimeSlice *slice, LineSplitter &splitter, qint64 done) {
     }
 }
 
-// What a first pass over 8-bit text learnt.
-struct Survey {
-    bool utf8 = true;
-    qsizetype lines = 0;
-    qsizetype textBytes = 0; // without the line ends
-    qint64 bytes = 0;        // read before the end or a failure
-    std::optional<Failure> failure;
-};
-
 // Counting lines takes a population count per 32 bytes: where the processor has an
 // instruction for it, a copy made for it is chosen when the program starts.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__POPCNT__) && !defined(__clang__)
@@ -107,76 +114,29 @@ void countLines(LineCounter &counter, QByteArrayView block) noexcept {
     counter.feed(block);
 }
 
-// Reads the rest of the device once to learn whether it is UTF-8 and how many lines and bytes
-// of text it holds. A sequential device cannot be read again, so its blocks are kept.
-Survey survey(QIODevice &device, TimeSlice *slice, std::deque<QByteArray> *kept) {
-    Survey result;
-    Utf8Check check;
-    LineCounter counter;
+// Reads 8-bit text once, handing lines over as they come, so that an item added meanwhile
+// lands among them. The lines a file's first block holds per byte stand for the whole file
+// when room is made for it; its text takes no more bytes than the file.
+void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const LineSpace &space) {
+    const qint64 size = device.isSequential() ? -1 : device.size() - device.pos();
     BlockReader reader(device);
-    try {
-        for (;;) {
-            const QByteArray &block = reader.next();
-            if (block.isEmpty())
-                break;
-            check.feed(block);
-            countLines(counter, block);
-            if (kept)
-                kept->push_back(block);
-            if (slice && slice->due()) {
-                // Text read twice counts each half of its bytes in either pass.
-                slice->setStepDone(reader.total() / 2);
-                slice->yield();
-            }
+    for (bool first = true;; first = false) {
+        const QByteArray &block = reader.next();
+        if (block.isEmpty())
+            break;
+        if (first && space && size > 0) {
+            LineCounter sample;
+            countLines(sample, block);
+            const qint64 lines =
+                block.size() >= size
+                    ? sample.lines()
+                    : qint64(double(sample.lines()) * double(size) / double(block.size()) * 1.125) +
+                          1;
+            space(qsizetype(lines), qsizetype(size));
         }
-    } catch (const Failure &failure) {
-        // Judged by what could be read; the lines before the failure are still read.
-        result.failure = failure;
+        splitter.feed(block);
+        yieldAndHandOver(slice, splitter, reader.total());
     }
-    result.utf8 = check.finish();
-    result.lines = counter.lines();
-    result.textBytes = counter.textBytes();
-    result.bytes = reader.total();
-    return result;
-}
-
-// Decodes 8-bit text that was surveyed before: read again from a file, or from the kept blocks
-// of a sequential device. Stops where the survey stopped.
-void read8Bit(QIODevice &device, bool keepUtf8Marked, TimeSlice *slice, LineSplitter &splitter,
-              const LineSpace &space) {
-    std::deque<QByteArray> kept;
-    const bool sequential = device.isSequential();
-    const qint64 start = sequential ? 0 : device.pos();
-    const Survey found = survey(device, slice, sequential ? &kept : nullptr);
-    if (space)
-        space(found.lines, found.utf8 ? found.textBytes : qsizetype(found.bytes));
-    if (!sequential && !device.seek(start))
-        throw Failure(device.errorString());
-
-    EightBitDecoder eightBit(keepUtf8Marked);
-    BlockReader reader(device);
-    qint64 left = found.bytes;
-    while (left > 0) {
-        QByteArray block;
-        if (sequential) {
-            block = std::move(kept.front());
-            kept.pop_front();
-        } else {
-            block = reader.next();
-            if (block.isEmpty())
-                break; // the file got shorter meanwhile
-            block.truncate(qsizetype(std::min<qint64>(left, block.size())));
-        }
-        left -= block.size();
-        if (found.utf8)
-            splitter.feed(block);
-        else
-            splitter.feed(eightBit.decode(block, false));
-        yieldAndHandOver(slice, splitter, found.bytes - left / 2);
-    }
-    splitter.feed(eightBit.decode({}, true)); // a sequence cut off at the very end
-    if (found.failure)
-        throw *found.failure;
 }
 
 void readUtf16(QIODevice &device, QStringConverter::Encoding encoding, TimeSlice *slice,
@@ -213,6 +173,7 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
         const QByteArray head = device.peek(3);
         if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) {
             device.skip(2);
+            splitter.setDecoded();
             if (space && !device.isSequential())
                 space(0, qsizetype(device.size()));
             readUtf16(device,
@@ -223,7 +184,8 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
             const bool marked = head.startsWith("\xEF\xBB\xBF");
             if (marked)
                 device.skip(3);
-            read8Bit(device, marked, slice, splitter, space);
+            splitter.setMarked(marked);
+            read8Bit(device, slice, splitter, space);
         }
         splitter.finish();
     } catch (const Failure &) {

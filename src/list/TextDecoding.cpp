@@ -57,32 +57,6 @@ QByteArrayView windows1252ToUtf8(uchar byte) {
 }
 } // namespace
 
-void Utf8Check::feed(QByteArrayView bytes) {
-    if (!tail_.isEmpty()) {
-        while (!bytes.isEmpty() && tail_.size() < 4 && (uchar(bytes.front()) & 0xC0) == 0x80) {
-            tail_ += bytes.front();
-            bytes = bytes.sliced(1);
-        }
-        if (bytes.isEmpty() && tail_.size() < 4)
-            return; // the sequence may go on in the next piece
-        valid_ = valid_ && QByteArrayView(tail_).isValidUtf8();
-        tail_.clear();
-    }
-    // Cut before the last byte that is not a continuation byte.
-    qsizetype cut = bytes.size();
-    while (cut > 0 && (uchar(bytes[cut - 1]) & 0xC0) == 0x80 && bytes.size() - cut < 4)
-        --cut;
-    cut = cut > 0 ? cut - 1 : 0;
-    valid_ = valid_ && bytes.first(cut).isValidUtf8();
-    tail_ = bytes.sliced(cut).toByteArray();
-}
-
-bool Utf8Check::finish() {
-    valid_ = valid_ && QByteArrayView(tail_).isValidUtf8();
-    tail_.clear();
-    return valid_;
-}
-
 QByteArray EightBitDecoder::decode(const QByteArray &chunk, bool last) {
     const QByteArray in = carry_ + chunk;
     carry_.clear();

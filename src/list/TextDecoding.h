@@ -1,19 +1,8 @@
 #pragma once
 
-// Decoding the text of a list file into UTF-8: the UTF-8 check and the Windows-1252 bytes.
+// Decoding the text of a list file into UTF-8: the Windows-1252 bytes.
 #include <QByteArray>
 #include <QByteArrayView>
-
-// Checks text for UTF-8 piece by piece; a sequence may be cut between pieces.
-class Utf8Check {
-public:
-    void feed(QByteArrayView bytes);
-    bool finish();
-
-private:
-    QByteArray tail_;
-    bool valid_ = true;
-};
 
 // Turns 8-bit text into UTF-8, each byte of 0x80 or above standing for its Windows-1252
 // character. With keepUtf8, valid UTF-8 sequences pass through and only the bytes that belong

@@ -20,6 +20,6 @@ void ClearClipboard(Clipboard &clipboard) {
     retry([&] { return clipboard.clear(); });
 }
 
-bool SetClipboardText(Clipboard &clipboard, const QString &text) {
-    return retry([&] { return clipboard.setText(text); });
+bool SetClipboardText(Clipboard &clipboard, const QByteArray &utf8) {
+    return retry([&] { return clipboard.setText(utf8); });
 }

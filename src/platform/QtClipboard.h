@@ -5,5 +5,5 @@
 class QtClipboard : public Clipboard {
 public:
     bool clear() override;
-    bool setText(const QString &text) override;
+    bool setText(const QByteArray &utf8) override;
 };

@@ -1,16 +1,15 @@
 #include "QtDialogs.h"
 
 #include "core/Shared.h"
+#include "LongLineEdit.h"
 
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QInputDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
-
-#include <limits>
+#include <QVBoxLayout>
 
 namespace {
 // "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|" -> name filters that show each label as
@@ -68,15 +67,23 @@ Dialogs::Answer QtDialogs::messageBox(const QString &text, const QString &title,
     return answer == QMessageBox::Yes ? Answer::Yes : Answer::No;
 }
 
+// QInputDialog's layout, with an entry that stays quick with a pasted text of any length.
 QString QtDialogs::inputBox(const QString &prompt, const QString &title) {
-    QInputDialog dialog(parent_);
+    QDialog dialog(parent_);
     dialog.setWindowTitle(title);
-    dialog.setLabelText(prompt);
-    dialog.setInputMode(QInputDialog::TextInput);
-    // A line edit keeps 32767 characters unless told otherwise; a pasted item goes in whole.
-    for (QLineEdit *edit : dialog.findChildren<QLineEdit *>())
-        edit->setMaxLength(std::numeric_limits<int>::max());
-    return dialog.exec() == QDialog::Accepted ? dialog.textValue() : QString();
+    auto *label = new QLabel(prompt, &dialog);
+    auto *entry = new LongLineEdit(&dialog);
+    label->setBuddy(entry);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    auto *layout = new QVBoxLayout(&dialog);
+    layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
+    layout->addWidget(label);
+    layout->addWidget(entry);
+    layout->addWidget(buttons);
+    entry->setFocus();
+    return dialog.exec() == QDialog::Accepted ? entry->entry() : QString();
 }
 
 QStringList QtDialogs::openFiles(const QString &title, const QString &filter) {

@@ -5,7 +5,7 @@
 #include <QPointer>
 #include <QWidget>
 
-// The real dialogs: QMessageBox, QInputDialog and QFileDialog.
+// The real dialogs: QMessageBox, an input box like QInputDialog's and QFileDialog.
 class QtDialogs : public Dialogs {
 public:
     void setParent(QWidget *parent) { parent_ = parent; }

@@ -1,23 +1,43 @@
 #include "ClipboardLayout.h"
 
+#include "core/MemoryLimits.h"
 #include "core/TimeSlice.h"
 #include "list/TextStore.h"
 
-QString layoutCheckedRows(const TextStore &texts, const std::vector<bool> &checks,
-                          TimeSlice *slice) {
-    QString text;
-    for (qsizetype r = 0; r < texts.size(); ++r) {
-        if (slice && (r & 255) == 0 && slice->due()) {
-            slice->setStepDone(r);
+#include <algorithm>
+
+QByteArray layoutCheckedRows(const TextStore &texts, const std::vector<bool> &checks,
+                             TimeSlice *slice) {
+    const qsizetype rows = std::min(texts.size(), qsizetype(checks.size()));
+    auto turn = [&](qsizetype row, qsizetype done) {
+        if (slice && (row & 255) == 0 && slice->due()) {
+            slice->setStepDone(done);
             slice->yield();
         }
-        if (size_t(r) >= checks.size() || !checks[size_t(r)])
+    };
+
+    // Sized first from the stored bytes, never fewer than the copy's, so that its memory is
+    // asked for once, before any of it is written, and a copy that cannot get it leaves
+    // nothing half done.
+    qint64 size = 0;
+    for (qsizetype r = 0; r < rows; ++r) {
+        turn(r, r);
+        if (checks[size_t(r)])
+            size += texts.bytes(r).size() + 2;
+    }
+    memory::ensureRoomFor(size);
+
+    QByteArray text;
+    text.reserve(qsizetype(size));
+    for (qsizetype r = 0; r < rows; ++r) {
+        turn(r, rows + r);
+        if (!checks[size_t(r)])
             continue;
-        QString cell = texts.text(r);
-        while (cell.endsWith(QLatin1Char(' ')))
+        QByteArray cell = texts.text(r).toUtf8();
+        while (cell.endsWith(' '))
             cell.chop(1);
         text += cell;
-        text += QLatin1String("\r\n");
+        text += "\r\n";
     }
     return text;
 }

@@ -87,7 +87,9 @@ void ResultCommands::PushButton9_Click() {
 
 void ResultCommands::PushButton10_Click() {
     services_.runCommand(ErrorLocation::PushButton10Click, [&](Trap &t) {
-        t.step(100, [&] { CopyListToClipboard(*resultsModel_); });
+        // A copy refused for lack of memory has said so; the clipboard holds what it held.
+        if (!t.step(100, [&] { CopyListToClipboard(*resultsModel_); }))
+            return;
         t.step(102, [&] {
             services_.message(
                 QStringLiteral("Results have been copied to the clipboard.\r\rClick a text "
@@ -102,9 +104,9 @@ void ResultCommands::CopyListToClipboard(TextListModel &list) {
         return;
     const TextStore texts = list.store();
     const auto progress = services_.beginProgress(*progressStrip_);
-    progress->total = texts.size();
+    progress->total = 2 * texts.size();
     TimeSlice slice(services_.closing(), progress.get());
-    const QString text = layoutCheckedRows(texts, list.checks(), &slice);
+    const QByteArray text = layoutCheckedRows(texts, list.checks(), &slice);
     ClearClipboard(clipboard_);
     SetClipboardText(clipboard_, text);
 }
