@@ -397,6 +397,8 @@ void ListTest::typeAhead_data() {
                               << "" << 3'000'002;
     QTest::newRow("an edit starts it again") << ends << 3'000'000 << 1 << "z"
                                              << "2 zoo" << 2;
+    QTest::newRow("an item added after the wrap") << ends << 3'000'000 << 3'000'001 << "m"
+                                                  << "+ m" << 3'000'003;
     QTest::newRow("items added meanwhile, then the wrap") << ends << 3'000'000 << 2 << "a"
                                                           << "+ m n" << 1;
 }

@@ -17,11 +17,14 @@ void TypeAhead::watch(QAbstractItemModel *model) {
     if (watched_)
         disconnect(watched_, nullptr, this, nullptr);
     watched_ = model;
-    // Rows added at the end are still to come; any other change may have moved what was
-    // passed over.
+    // Rows added at the end are still to come, unless the scan has gone back to the top
+    // already: then they come before what it looks at next. Any other change may have moved
+    // what was passed over.
     connect(model, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex &, int first, int last) {
-                if (running())
+                if (running() && wrapped_)
+                    restart();
+                else if (running())
                     left_ += last - first + 1;
             });
     auto edited = [this] {
@@ -73,6 +76,7 @@ void TypeAhead::restart() {
     start_ = rows > 0 ? std::min(start_, rows - 1) : 0;
     next_ = start_;
     left_ = rows;
+    wrapped_ = false;
     skip_ = skipped_;
     turn_.start();
 }
@@ -88,8 +92,10 @@ void TypeAhead::scan() {
     QElapsedTimer slice;
     slice.start();
     while (left_ > 0 && rows > 0) {
-        if (next_ >= rows)
+        if (next_ >= rows) {
             next_ = 0;
+            wrapped_ = true;
+        }
         const QModelIndex index = model->index(next_++, 0, root);
         --left_;
         if (model->data(index, Qt::DisplayRole)

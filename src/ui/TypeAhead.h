@@ -37,6 +37,7 @@ private:
     int start_ = 0; // the first row looked at
     int next_ = 0;
     qint64 left_ = 0;              // rows still to look at
+    bool wrapped_ = false;         // gone back to the top since the scan began
     int skipped_ = 0;              // matches to pass over, for a letter typed again
     int skip_ = 0;                 // of them, still to pass over in this scan
     QPersistentModelIndex passed_; // the last match passed over
