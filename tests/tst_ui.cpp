@@ -429,7 +429,8 @@ void UiTest::listAccessible_data() {
     QTest::addColumn<int>("items");
     QTest::addColumn<int>("current");   // selected and focused first; -1 focus elsewhere
     QTest::addColumn<QString>("input"); // keys, or what a reader does to the row: "toggle" its
-                                        // action, "select" or "unselect" it in the list
+                                        // action, "select" or "unselect" it in the list; "cells"
+                                        // reads the rows of a long selection, then clears it
     QTest::addColumn<int>("row");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("states");
@@ -478,6 +479,10 @@ void UiTest::listAccessible_data() {
         << "ListView2" << 3 << -1 << "Tab" << 0 << "item 0"
         << "focused checkable checked"
         << "Focus 0" << 3;
+    QTest::newRow("a long selection read while its rows are made")
+        << "ListView1" << 1000 << -1 << "cells" << 0 << "item 0"
+        << ""
+        << "SelectionWithin -1,SelectionWithin -1" << 1000;
 }
 
 // Through the interfaces a screen reader is given, as it asks: the list, then one row.
@@ -534,7 +539,24 @@ void UiTest::listAccessible() {
             QVERIFY(table->selectRow(row));
         else if (step == QLatin1String("unselect"))
             QVERIFY(table->unselectRow(row));
-        else
+        else if (step == QLatin1String("cells")) {
+            // The first row read is the oldest kept, so reading the others makes rows after it.
+            iface->child(0);
+            for (int i = 500; i < 755; ++i)
+                iface->child(i);
+            const QAbstractItemModel *shown = list->model();
+            list->selectionModel()->select(QItemSelection(shown->index(0, 0, list->rootIndex()),
+                                                          shown->index(299, 0, list->rootIndex())),
+                                           QItemSelectionModel::Select | QItemSelectionModel::Rows);
+            QCOMPARE(table->selectedCellCount(), 300);
+            const QList<QAccessibleInterface *> cells = table->selectedCells();
+            QVERIFY(!cells.isEmpty());
+            for (int k = 0; k < cells.size(); ++k) {
+                QCOMPARE(cells[k]->tableCellInterface()->rowIndex(), k);
+                QCOMPARE(cells[k]->text(QAccessible::Name), QStringLiteral("item %1").arg(k));
+            }
+            list->selectionModel()->clearSelection();
+        } else
             QTest::keyClick(QApplication::focusWidget(), QKeySequence(step)[0].key());
     }
     QApplication::processEvents();

@@ -14,8 +14,8 @@
 #include <vector>
 
 namespace {
-// Row interfaces kept for readers; the oldest go first, so a reader walking millions of rows
-// leaves no more than these behind.
+// Row interfaces kept for readers; the least recently asked for go first, so a reader walking
+// millions of rows leaves no more than these behind.
 constexpr size_t KeptRows = 256;
 // A change of more rows is told as one event on the list instead of one per row.
 constexpr qsizetype ToldRows = 64;
@@ -198,10 +198,13 @@ private:
         return selected ? selected->selection() : QItemSelection();
     }
     QAccessibleInterface *row(int r) const {
-        if (auto kept = rows_.find(r); kept != rows_.end())
+        if (auto kept = rows_.find(r); kept != rows_.end()) {
+            order_.erase(std::find(order_.begin(), order_.end(), r));
+            order_.push_back(r);
             return QAccessible::accessibleInterface(kept->second);
+        }
         if (rows_.size() >= KeptRows) {
-            QAccessible::deleteAccessibleInterface(rows_.at(order_.front()));
+            retire(rows_.at(order_.front()));
             rows_.erase(order_.front());
             order_.pop_front();
         }
@@ -210,15 +213,35 @@ private:
         order_.push_back(r);
         return made;
     }
+    // A caller may still hold rows handed out earlier in the same call, as a list of selected
+    // cells does, so an evicted row lives until the event loop runs again.
+    void retire(QAccessible::Id id) const {
+        if (retired_.empty())
+            QMetaObject::invokeMethod(
+                view(),
+                [view = view()] {
+                    if (auto *list = dynamic_cast<ListAccessible *>(
+                            QAccessible::queryAccessibleInterface(view)))
+                        list->dropRetired();
+                },
+                Qt::QueuedConnection);
+        retired_.push_back(id);
+    }
+    void dropRetired() {
+        for (QAccessible::Id id : std::exchange(retired_, {}))
+            QAccessible::deleteAccessibleInterface(id);
+    }
     void dropRows() {
         for (const auto &[r, id] : rows_)
             QAccessible::deleteAccessibleInterface(id);
         rows_.clear();
         order_.clear();
+        dropRetired();
     }
 
     mutable std::unordered_map<int, QAccessible::Id> rows_;
-    mutable std::deque<int> order_; // rows_ in the order they were made
+    mutable std::deque<int> order_; // rows_, the least recently asked for first
+    mutable std::vector<QAccessible::Id> retired_;
     std::vector<std::pair<QAccessible::Event, QPersistentModelIndex>> pending_;
 };
 
