@@ -66,9 +66,12 @@ public:
         if (written_)
             std::fputs("\r\033[K", stderr);
     }
+    // A new kind of line shows at once: the user sees reading end and pairing begin.
     void show(const char *format, qint64 a, qint64 b = 0) {
-        if (!shown_ || started_.elapsed() < 1000 || (written_ && !last_.hasExpired(200)))
+        if (!shown_ || started_.elapsed() < 1000 ||
+            (written_ && format == lastFormat_ && !last_.hasExpired(200)))
             return;
+        lastFormat_ = format;
         std::fputs("\r\033[Kquorvel-find: ", stderr);
         std::fprintf(stderr, format, a, b);
         std::fflush(stderr);
@@ -80,6 +83,7 @@ public:
 private:
     bool shown_;
     bool written_ = false;
+    const char *lastFormat_ = nullptr;
     QElapsedTimer started_, last_;
 };
 

@@ -8,53 +8,42 @@
 #include <QFile>
 
 #include <limits>
-#include <optional>
-
-#include <unistd.h>
 
 namespace {
-// A file read through it is read once: the reader keeps the blocks it surveys instead of
-// reading the file again.
-class ReadOnce : public QIODevice {
+// Counts the bytes read through it: a pipe's position tells nothing of how far reading has
+// come.
+class Counted : public QIODevice {
 public:
-    explicit ReadOnce(QIODevice &file) : file_(file) { open(QIODevice::ReadOnly); }
-    bool isSequential() const override { return true; }
+    explicit Counted(QIODevice &device) : device_(device) {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return device_.isSequential(); }
+    qint64 size() const override { return device_.size(); }
+    // The reader looks ahead in a file by reading, then seeking back.
+    bool seek(qint64 pos) override { return device_.seek(pos) && QIODevice::seek(pos); }
+    qint64 total() const { return isSequential() ? total_ : pos(); }
 
 protected:
     qint64 readData(char *data, qint64 size) override {
-        const qint64 got = file_.read(data, size);
+        const qint64 got = device_.read(data, size);
         if (got < 0)
-            setErrorString(file_.errorString());
+            setErrorString(device_.errorString());
+        else
+            total_ += got;
         return got;
     }
     qint64 writeData(const char *, qint64) override { return -1; }
 
 private:
-    QIODevice &file_;
+    QIODevice &device_;
+    qint64 total_ = 0;
 };
-
-// The bytes a pipe or a file read once is read in.
-constexpr qint64 SpoolBlock = 1 << 20;
 } // namespace
-
-// A pipe cannot be read twice, and the reader sees all of it before it decodes a line (to
-// tell UTF-8 from Windows-1252): what the budget cannot hold waits in a temporary file.
-struct ListCollector::Spooled {
-    std::unique_ptr<TemporaryFile> file;
-    std::unique_ptr<QIODevice> device;
-    std::optional<Failure> failure; // read after the bytes before it
-};
 
 ListCollector::ListCollector(qint64 budget, QString folder, ReadProgress read)
     : budget_(budget), folder_(std::move(folder)), readProgress_(std::move(read)) {}
 
 ListCollector::~ListCollector() = default;
-
-qint64 ListCollector::roomLeft() const {
-    return spill_ ? 0
-                  : std::max<qint64>(
-                        0, budget_ - inMemoryNeed(items_.size(), qint64(items_.textBytes())));
-}
 
 void ListCollector::announce(qsizetype lines, qsizetype bytes) {
     if (spill_)
@@ -86,50 +75,6 @@ void ListCollector::startSpill(qint64 need) {
     items_ = TextStore();
 }
 
-ListCollector::Spooled ListCollector::spool(QIODevice &pipe) {
-    Spooled result;
-    QByteArray held;
-    const qint64 room = roomLeft() / 2;
-    qint64 total = 0;
-    for (;;) {
-        const qsizetype at = held.size();
-        if (held.capacity() < at + SpoolBlock)
-            held.reserve(std::max(held.capacity() * 2, at + SpoolBlock));
-        held.resize(at + SpoolBlock);
-        const qint64 got = pipe.read(held.data() + at, SpoolBlock);
-        held.resize(at + std::max<qint64>(got, 0));
-        if (got < 0)
-            result.failure = Failure(pipe.errorString());
-        if (got <= 0)
-            break;
-        total += got;
-        if (readProgress_)
-            readProgress_(readBefore_ + total);
-        if (held.size() > room) {
-            if (!result.file)
-                result.file = std::make_unique<TemporaryFile>(folder_);
-            result.file->append(held);
-            held.truncate(0);
-        }
-    }
-    if (!result.file) {
-        auto buffer = std::make_unique<QBuffer>();
-        buffer->setData(held);
-        held = QByteArray();
-        buffer->open(QIODevice::ReadOnly);
-        result.device = std::move(buffer);
-        return result;
-    }
-    result.file->append(held);
-    held = QByteArray();
-    auto file = std::make_unique<QFile>();
-    if (::lseek(result.file->handle(), 0, SEEK_SET) != 0 ||
-        !file->open(result.file->handle(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        throw TemporaryFailure(file->errorString());
-    result.device = std::move(file);
-    return result;
-}
-
 void ListCollector::readFile(const QString &name) {
     QFile file;
     if (name == QLatin1String("-")) {
@@ -142,32 +87,18 @@ void ListCollector::readFile(const QString &name) {
         if (!file.open(QIODevice::ReadOnly))
             throw Failure(file.errorString());
     }
-    if (file.isSequential()) {
-        Spooled spooled = spool(file);
-        read(*spooled.device, nullptr);
-        if (spooled.failure)
-            throw *spooled.failure;
-    } else if (file.size() <= roomLeft() / 2) {
-        // The file's blocks are held from the reader's survey to its cutting of the lines,
-        // which the budget then holds too.
-        ReadOnce once(file);
-        read(once, &file);
-        readBefore_ += file.pos();
-    } else {
-        read(file, &file);
-        readBefore_ += file.pos();
-    }
-}
-
-void ListCollector::read(QIODevice &device, const QIODevice *file) {
+    // Read once, a pipe as a file: the lines go to the partition files from the moment the
+    // budget cannot hold them.
+    Counted counted(file);
     readListLines(
-        device, nullptr,
+        counted, nullptr,
         [&](const TextStore &lines) {
             take(lines);
-            if (file && readProgress_)
-                readProgress_(readBefore_ + file->pos());
+            if (readProgress_)
+                readProgress_(readBefore_ + counted.total());
         },
         [&](qsizetype lines, qsizetype bytes) { announce(lines, bytes); });
+    readBefore_ += counted.total();
 }
 
 void ListCollector::find(ResultWriter &writer, ResultFormat format, const QByteArray &lineEnd,

@@ -35,12 +35,6 @@ public:
     bool spilled() const { return spill_ != nullptr; }
 
 private:
-    struct Spooled;
-    Spooled spool(QIODevice &pipe);
-    // file: where the bytes come from, when they are not spooled.
-    void read(QIODevice &device, const QIODevice *file);
-    // What the budget leaves for bytes held until the reader takes them.
-    qint64 roomLeft() const;
     void announce(qsizetype lines, qsizetype bytes);
     void take(const TextStore &lines);
     void startSpill(qint64 need);
