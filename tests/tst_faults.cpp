@@ -303,6 +303,9 @@ void FaultsTest::outOfMemory_data() {
         << "refused+done";
     QTest::newRow("load and find in 1.2 GB") << "load+find" << 10000000 << "1258291200"
                                              << "done+done";
+    // A running find shares the list's texts: the remove must copy 16 MB of them first.
+    QTest::newRow("remove beside a find's copy") << "remove" << 4095 << "tight"
+                                                 << "refused";
 }
 
 // Runs in a child process of this program under a limit on its address space.
@@ -416,7 +419,17 @@ static int outOfMemoryChild(const QStringList &args) {
             rows.append(QStringLiteral("row %1").arg(i));
         w.resultsList().setNewRowsChecked(true);
         w.resultsList().appendItems(rows);
+    } else if (commands == QLatin1String("remove")) {
+        TextStore items;
+        for (int i = 0; i < lines; ++i)
+            items.append(QString(4000, QLatin1Char('r')) + QString::number(i));
+        w.inputList().appendItems(items);
+        QAbstractItemView *view = w.listView1();
+        view->selectionModel()->setCurrentIndex(view->model()->index(1, 0),
+                                                QItemSelectionModel::ClearAndSelect);
     }
+    const TextStore findsCopy =
+        commands == QLatin1String("remove") ? w.inputList().store() : TextStore();
     h.dialogs.openAnswers << QStringList{path};
 
     rlimit limit{};
@@ -464,6 +477,16 @@ static int outOfMemoryChild(const QStringList &args) {
         // Refused: the report alone, no word of a copy, and the clipboard as it was.
         const bool claimed = !h.dialogs.messageTexts().filter(QStringLiteral("copied")).isEmpty();
         outcome("copy", claimed || h.clipboard.text != before ? 1 : 0, 0, 1);
+    }
+    if (commands == QLatin1String("remove")) {
+        const QString second = input.itemText(2);
+        QTest::keyClick(w.listView1(), Qt::Key_Delete);
+        // Refused: the list and its selection as they were.
+        const QModelIndexList selected = w.listView1()->selectionModel()->selectedRows();
+        const bool kept = input.itemCount() == 1 + lines && input.itemText(2) == second &&
+                          selected.size() == 1 && selected[0].row() == 1;
+        printf("remove: %s\n", kept ? "refused" : "changed");
+        fflush(stdout);
     }
     if (!fixed) {
         limit.rlim_cur = unlimited;

@@ -52,8 +52,8 @@ void TextListModel::appendItems(const TextStore &batch) {
     if (checkable_)
         checks_.reserve(size_t(store_.size() + batch.size()));
     const int first = itemCount();
-    beginInsertRows({}, first, first + int(batch.size()) - 1);
-    store_.append(batch);
+    // Announced only once the store has all it needs: a failure then announces nothing.
+    store_.append(batch, [&] { beginInsertRows({}, first, first + int(batch.size()) - 1); });
     if (checkable_)
         checks_.resize(size_t(store_.size()), newRowsChecked_);
     endInsertRows();
@@ -76,8 +76,9 @@ void TextListModel::ensureRoomForRows(qsizetype rows, qint64 storeBytes) const {
 void TextListModel::clearItems() {
     if (store_.isEmpty())
         return;
+    TextStore empty; // allocates, so before the reset begins
     beginResetModel();
-    store_.clear();
+    store_ = std::move(empty);
     checks_ = {};
     endResetModel();
 }
@@ -109,6 +110,8 @@ bool TextListModel::exchangeItems(int a, int b) {
 
 void TextListModel::removeItem(int position) {
     checkPosition(position);
+    // Room first: out of memory then leaves the list as it was, with no removal announced.
+    store_.prepareRemove(position - 1);
     beginRemoveRows({}, position - 1, position - 1);
     store_.remove(position - 1);
     if (checkable_)

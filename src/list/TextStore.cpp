@@ -150,11 +150,14 @@ void TextStore::append(QStringView text) {
     appendBytes(encode(text));
 }
 
-void TextStore::append(const TextStore &other) {
+void TextStore::append(const TextStore &other, const std::function<void()> &beforeChange) {
     if (other.isEmpty())
         return;
     if (sharesOnAppend(other)) {
-        *this = other;
+        TextStore shared = other;
+        if (beforeChange)
+            beforeChange();
+        *this = std::move(shared);
         return;
     }
     const TextStore source = other; // keeps it unchanged if other is *this
@@ -203,6 +206,8 @@ void TextStore::append(const TextStore &other) {
         growFor(starts_, added.size());
         if (!regular_)
             growFor(pages_, std::size_t(source.size() >> ChunkShift) + 1);
+        if (beforeChange)
+            beforeChange();
     } catch (...) {
         if (fillLast)
             chunks_.back()->truncate(lastItems, lastBytes, lastAsides);
@@ -296,9 +301,16 @@ void TextStore::exchange(qsizetype a, qsizetype b) {
         y.compactIfWasteful();
 }
 
+void TextStore::prepareRemove(qsizetype index) {
+    // The page table is first built by the remove that leaves a chunk short.
+    pages_.reserve((std::size_t(size_ - 1) + ChunkItems - 1) >> ChunkShift);
+    own(place(index).chunk);
+}
+
 void TextStore::remove(qsizetype index) {
+    prepareRemove(index);
     const Place p = place(index);
-    Chunk &c = own(p.chunk);
+    Chunk &c = *chunks_[p.chunk];
     textBytes_ -= std::size_t(c.text(p.item).size());
     c.remove(p.item);
     --size_;

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,14 +41,18 @@ public:
     void append(QStringView text);
     // bytes must come from bytes() of a store or be valid UTF-8.
     void appendBytes(QByteArrayView bytes);
-    // Leaves this store as it was when it runs out of memory.
-    void append(const TextStore &other);
+    // Leaves this store as it was when it runs out of memory. beforeChange runs once every
+    // allocation is made, just before the size changes; the items read as before until then.
+    void append(const TextStore &other, const std::function<void()> &beforeChange = {});
     // Makes room for append(other) where it can be made ahead.
     void reserveFor(const TextStore &other);
     void setText(qsizetype index, QStringView text);
     // Exchanges the texts of two items as stored bytes, never decoding them; neighbours in
     // a buffer trade places without a copy, a long text moves without a copy.
     void exchange(qsizetype a, qsizetype b);
+    // Makes every allocation remove(index) needs, so that the remove cannot fail after it.
+    void prepareRemove(qsizetype index);
+    // Leaves this store as it was when it runs out of memory.
     void remove(qsizetype index);
     void clear();
     // Room for this many more texts, so a large load does not grow the chunk tables over and
