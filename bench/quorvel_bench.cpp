@@ -21,14 +21,10 @@
 // the window must survive. --paste times a paste of one line of MB megabytes into the
 // "Add One Item To List" box, the repaints and a keystroke after it.
 #include "BenchSupport.h"
+#include "ClipboardBenches.h"
 #include "EditBenches.h"
-#include "platform/QtClipboard.h"
-#include "platform/QtDialogs.h"
 
-#include <QClipboard>
 #include <QEventLoop>
-#include <QLineEdit>
-#include <QProcess>
 
 #include <cstring>
 
@@ -316,95 +312,6 @@ bool benchDeepDrop(int levels) {
     figure(QByteArray(name + "_walk").constData(), seconds, "s", 3);
     figure(QByteArray(name + "_stall_max").constData(), probe.maxMs(), "ms", 1);
     return expectItems("the deep drop", bench.window->inputList().itemCount(), levels + 1);
-}
-
-// Ctrl+V of one long line into the real input box, then repaints and a keystroke, each timed
-// to its return; the box is confirmed and must give the line whole.
-bool benchPaste(long long mb) {
-    const QString line(qsizetype(mb) << 20, QLatin1Char('p'));
-    QGuiApplication::clipboard()->setText(line);
-    resetPeakRss();
-    const long before = statusKiB("VmRSS:");
-    QtDialogs dialogs;
-    QTimer::singleShot(0, [&] {
-        QWidget *box = QApplication::activeModalWidget();
-        auto *edit = box ? box->findChild<QLineEdit *>() : nullptr;
-        if (!edit)
-            return;
-        drainEvents();
-        QElapsedTimer clock;
-        clock.start();
-        sendKey(edit, Qt::Key_V, {}, Qt::ControlModifier);
-        figure("paste_key", secondsOf(clock) * 1e3, "ms", 1);
-        double worst = 0;
-        for (int i = 0; i < 3; ++i) {
-            clock.restart();
-            box->repaint();
-            worst = std::max(worst, secondsOf(clock));
-        }
-        figure("paste_repaint_max", worst * 1e3, "ms", 1);
-        clock.restart();
-        sendKey(edit, Qt::Key_X, QStringLiteral("x"));
-        box->repaint();
-        figure("paste_keystroke", secondsOf(clock) * 1e3, "ms", 1);
-        figure("paste_memory", double(peakRssKiB() - before) / 1024.0, "MB", 0);
-        sendKey(edit, Qt::Key_Return);
-    });
-    const QString entered =
-        dialogs.inputBox(QStringLiteral("Enter item to add: "), QStringLiteral("Quorvel"));
-    const bool sound = entered.size() == line.size() + 1 && entered.endsWith(QLatin1String("px"));
-    if (!sound)
-        std::fprintf(stderr, "the box gave %lld characters\n", (long long)entered.size());
-    return sound;
-}
-
-// Start Finding on N items, Copy Results To Clipboard, then a paste in xclip, which the
-// window serves from its event loop.
-bool benchCopyPaste(long long items) {
-    InstantDialogs dialogs;
-    QtClipboard clipboard;
-    FileSystem files;
-    QTemporaryDir appFolder;
-    Form1 w(dialogs, clipboard, files, appFolder.path());
-    w.show();
-    drainEvents();
-    RandomList list(std::uint64_t(items), ItemSeed);
-    appendList(w.inputList(), list);
-    w.findChild<QPushButton *>(QStringLiteral("PushButton4"))->click();
-    qint64 expected = 0;
-    {
-        const TextStore rows = w.resultsList().store();
-        for (qsizetype i = 0; i < rows.size(); ++i)
-            expected += rows.bytes(i).size() + 2;
-    }
-    figure("rows", w.resultsList().itemCount(), "count", 0);
-    dialogs.messages.clear();
-    QElapsedTimer clock;
-    clock.start();
-    w.findChild<QPushButton *>(QStringLiteral("PushButton10"))->click();
-    figure("copy", secondsOf(clock), "s", 3);
-    std::fprintf(stderr, "copy showed: %s\n",
-                 qPrintable(dialogs.messages.join(QLatin1String(" | "))));
-    figure("copy_peak_rss", double(peakRssKiB()) / 1024.0, "MB", 0);
-
-    QProcess paste;
-    qint64 pasted = 0;
-    QObject::connect(&paste, &QProcess::readyReadStandardOutput,
-                     [&] { pasted += paste.readAllStandardOutput().size(); });
-    QEventLoop loop;
-    QObject::connect(&paste, &QProcess::finished, &loop, &QEventLoop::quit);
-    QObject::connect(&paste, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
-    clock.restart();
-    paste.start(QStringLiteral("xclip"),
-                {QStringLiteral("-o"), QStringLiteral("-selection"), QStringLiteral("clipboard")});
-    loop.exec();
-    pasted += paste.readAllStandardOutput().size();
-    figure("paste", secondsOf(clock), "s", 3);
-    figure("paste_bytes", double(pasted), "bytes", 0);
-    figure("paste_expected_bytes", double(expected), "bytes", 0);
-    figure("paste_peak_rss", double(peakRssKiB()) / 1024.0, "MB", 0);
-    figure("window_alive", 1, "", 0);
-    return true;
 }
 
 } // namespace

@@ -8,9 +8,11 @@
 #include "platform/FileSystem.h"
 #include "ui/ReportView.h"
 
+#include <QAccessible>
 #include <QCoreApplication>
 #include <QDropEvent>
 #include <QFile>
+#include <QHash>
 #include <QMimeData>
 #include <QQueue>
 #include <QTemporaryDir>
@@ -205,4 +207,24 @@ inline QStringList textsOf(const TextStore &store) {
 
 inline QStringList itemsOf(const TextListModel &list) {
     return textsOf(list.store());
+}
+
+// What assistive technology is told about the lists, as "Focus 3" (the row; -1 the list).
+inline QStringList accessibleEvents;
+
+inline void recordAccessibleEvent(QAccessibleEvent *event) {
+    static const QHash<QAccessible::Event, QString> names = {
+        {QAccessible::Focus, QStringLiteral("Focus")},
+        {QAccessible::SelectionAdd, QStringLiteral("SelectionAdd")},
+        {QAccessible::SelectionRemove, QStringLiteral("SelectionRemove")},
+        {QAccessible::SelectionWithin, QStringLiteral("SelectionWithin")},
+        {QAccessible::StateChanged, QStringLiteral("Checked")},
+        {QAccessible::ValueChanged, QStringLiteral("Value")}};
+    if (event->type() == QAccessible::ValueChanged)
+        accessibleEvents
+            << QStringLiteral("Value %1 %2")
+                   .arg(event->object()->objectName())
+                   .arg(static_cast<QAccessibleValueChangeEvent *>(event)->value().toLongLong());
+    else if (names.contains(event->type()))
+        accessibleEvents << QStringLiteral("%1 %2").arg(names[event->type()]).arg(event->child());
 }

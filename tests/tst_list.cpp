@@ -68,8 +68,6 @@ private slots:
     void badPositionIsAFailure();
     void hugeItemShowsItsBeginning_data();
     void hugeItemShowsItsBeginning();
-    void typeAhead_data();
-    void typeAhead();
 };
 
 void ListTest::addOneItem_data() {
@@ -366,77 +364,6 @@ void ListTest::hugeItemShowsItsBeginning() {
     QVERIFY(shown.size() >= qMin(text.size(), qsizetype(1300)));
     QVERIFY(text.startsWith(shown));
     QCOMPARE(list.itemText(1), text);
-}
-
-void ListTest::typeAhead_data() {
-    QTest::addColumn<QStringList>("items");
-    QTest::addColumn<int>("filler");  // items "x" before the last one
-    QTest::addColumn<int>("current"); // positions from 1, 0 for none
-    QTest::addColumn<QString>("keys");
-    QTest::addColumn<QString>("edit"); // "position text" or "+ texts" once the search runs
-    QTest::addColumn<int>("expected");
-    const QStringList fruit{"apple", "Banana", "berry", "cherry"};
-    QTest::newRow("first letter, any case") << fruit << 0 << 1 << "b"
-                                            << "" << 2;
-    QTest::newRow("quick typing extends") << fruit << 0 << 1 << "ber"
-                                          << "" << 3;
-    QTest::newRow("the same letter steps on")
-        << QStringList{"apple", "Banana", "berry", "blue"} << 0 << 1 << "bb"
-        << "" << 3;
-    QTest::newRow("the same letter, one match") << fruit << 0 << 1 << "cc"
-                                                << "" << 4;
-    QTest::newRow("wraps to the top") << fruit << 0 << 4 << "a"
-                                      << "" << 1;
-    QTest::newRow("no current item") << fruit << 0 << 0 << "a"
-                                     << "" << 1;
-    QTest::newRow("nothing begins with it") << fruit << 0 << 2 << "z"
-                                            << "" << 2;
-    // The search takes many turns of the window.
-    const QStringList ends{"apple", "zebra"};
-    QTest::newRow("millions") << ends << 3'000'000 << 1 << "z"
-                              << "" << 3'000'002;
-    QTest::newRow("an edit starts it again") << ends << 3'000'000 << 1 << "z"
-                                             << "2 zoo" << 2;
-    QTest::newRow("an item added after the wrap") << ends << 3'000'000 << 3'000'001 << "m"
-                                                  << "+ m" << 3'000'003;
-    QTest::newRow("items added meanwhile, then the wrap") << ends << 3'000'000 << 2 << "a"
-                                                          << "+ m n" << 1;
-}
-
-void ListTest::typeAhead() {
-    QFETCH(QStringList, items);
-    QFETCH(int, filler);
-    QFETCH(int, current);
-    QFETCH(QString, keys);
-    QFETCH(QString, edit);
-    QFETCH(int, expected);
-    Harness h;
-    h.w().show();
-    QVERIFY(QTest::qWaitForWindowExposed(&h.w()));
-    TextStore all;
-    for (const QString &text : std::as_const(items)) {
-        if (&text == &items.constLast())
-            for (int i = 0; i < filler; ++i)
-                all.appendBytes("x");
-        all.append(text);
-    }
-    h.w().inputList().appendItems(all);
-    ReportView *view = h.w().listView1();
-    if (current)
-        view->setCurrentIndex(view->model()->index(current - 1, 0));
-    view->setFocus();
-    QTest::keyClicks(view, keys);
-    QTest::qWait(50);
-    if (filler) // still looking
-        QCOMPARE(view->currentIndex().row() + 1, current);
-    const QStringList words = edit.split(QLatin1Char(' '));
-    if (edit.startsWith(QLatin1Char('+')))
-        for (const QString &text : words.mid(1))
-            h.w().inputList().appendItem(text);
-    else if (!edit.isEmpty())
-        h.w().inputList().setText(words[0].toInt(), words[1]);
-    QTRY_COMPARE_WITH_TIMEOUT(view->currentIndex().row() + 1, expected, 30000);
-    QCOMPARE(h.w().currentItem(), expected);
 }
 
 QTEST_MAIN(ListTest)
