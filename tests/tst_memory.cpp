@@ -67,6 +67,8 @@ private slots:
     void defaultBudget();
     void headroom_data();
     void headroom();
+    void systemMemoryLeft_data();
+    void systemMemoryLeft();
 };
 
 void MemoryTest::controlGroupLimit_data() {
@@ -171,4 +173,33 @@ void MemoryTest::headroom() {
 }
 
 QTEST_GUILESS_MAIN(MemoryTest)
-#include "tst_memory.moc"
+#include "tst_memory.moc" // What the system still lets the process allocate, from /proc/meminfo and the overcommit mode:
+// only strict overcommit refuses what is merely not free; the heuristic mode refuses one
+// request beyond memory and swap together, and mode 1 nothing.
+void MemoryTest::systemMemoryLeft_data() {
+    QTest::addColumn<QByteArray>("overcommit");
+    QTest::addColumn<QByteArray>("swap"); // SwapTotal in kB
+    QTest::addColumn<qint64>("left");     // in kB
+    QTest::newRow("strict") << QByteArray("2\n") << QByteArray("0") << qint64(2000000);
+    QTest::newRow("heuristic, little available, no swap")
+        << QByteArray("0\n") << QByteArray("0") << qint64(16000000);
+    QTest::newRow("heuristic, with swap")
+        << QByteArray("0\n") << QByteArray("4000000") << qint64(20000000);
+    QTest::newRow("always") << QByteArray("1\n") << QByteArray("0") << memory::Unlimited / 1024;
+}
+
+void MemoryTest::systemMemoryLeft() {
+    QFETCH(QByteArray, overcommit);
+    QFETCH(QByteArray, swap);
+    QFETCH(qint64, left);
+    const QByteArray info = "MemTotal:       16000000 kB\n"
+                            "MemAvailable:     100000 kB\n"
+                            "SwapTotal:      " +
+                            swap +
+                            " kB\n"
+                            "SwapFree:              0 kB\n"
+                            "CommitLimit:    12000000 kB\n"
+                            "Committed_AS:   10000000 kB\n";
+    QCOMPARE(memory::systemLeft(info, overcommit) / 1024, left);
+    QCOMPARE(memory::systemLeft(QByteArray(), overcommit), memory::Unlimited);
+}
