@@ -104,7 +104,6 @@ private:
     std::vector<std::thread> threads_;
 };
 
-
 // Runs task(0, pause) to task(count - 1, pause) on a crew while the caller keeps taking its
 // turns, telling at each how far the work has come (done()); a task calls pause() now and
 // then. A single task runs on the caller's thread, taking the turns in its pauses.

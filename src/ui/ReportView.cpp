@@ -1,7 +1,7 @@
 #include "ReportView.h"
 
-#include "TypeAhead.h"
 #include "ReportViewAccessible.h"
+#include "TypeAhead.h"
 
 #include <QHeaderView>
 #include <QHoverEvent>
