@@ -4,6 +4,7 @@
 #include "find/DuplicateFinder.h"
 #include "list/TextListModel.h"
 
+#include <QSet>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -16,6 +17,13 @@ void fillLarge(Form1 &w, int count, int distinct) {
         items.append(QStringLiteral("item %1").arg(i % distinct));
     w.inputList().appendItems(items);
 }
+
+// Counts the texts hashed, so a turn can tell which pass over the list it came in.
+int hashed = 0;
+std::uint64_t countingHash(QByteArrayView text) {
+    ++hashed;
+    return qHash(text);
+}
 } // namespace
 
 class FindCommandTest : public QObject {
@@ -25,6 +33,7 @@ private slots:
     void emptyList();
     void secondStartDuringRunIsIgnored();
     void otherCommandsDuringRun();
+    void yieldsWhileCounting_data();
     void yieldsWhileCounting();
 };
 
@@ -113,11 +122,21 @@ void FindCommandTest::otherCommandsDuringRun() {
     QCOMPARE(h.dialogs.messageTexts(), QStringList{"Done."});
 }
 
+void FindCommandTest::yieldsWhileCounting_data() {
+    QTest::addColumn<int>("threads"); // 0: as many as pay
+    QTest::addColumn<int>("items");
+    QTest::newRow("threads") << 0 << 3000000;
+    // On the window's own thread: turns in each pass over the texts, and in the pairing.
+    QTest::newRow("one thread") << 1 << 3000000;
+}
+
 // The window gets its turns before the first row is found, not only while rows are reported.
 void FindCommandTest::yieldsWhileCounting() {
-    TextStore items;
-    for (int i = 0; i < 3000000; ++i)
-        items.append(QString::number(i % 1500000));
+    QFETCH(int, threads);
+    QFETCH(int, items);
+    TextStore list;
+    for (int i = 0; i < items; ++i)
+        list.append(QString::number(i % (items / 2)));
     // The progress shown at each turn, which must never go back.
     struct Recorded : Progress {
         QList<qint64> shown;
@@ -127,26 +146,36 @@ void FindCommandTest::yieldsWhileCounting() {
     TimeSlice slice(closing, &progress);
     bool counted = false;
     int turnsWhileCounting = 0;
+    hashed = 0;
+    QSet<int> passes; // the passes over the texts in which turns came
     QTimer ticker;
-    connect(&ticker, &QTimer::timeout, [&] { turnsWhileCounting += !counted; });
+    connect(&ticker, &QTimer::timeout, [&] {
+        turnsWhileCounting += !counted;
+        passes << std::min(hashed / items, 2);
+    });
     ticker.start(0);
     // The rows come in many batches, built by several threads: still in list order.
     qsizetype rows = 0, batches = 0, inOrder = 0;
+    FindTuning tuning;
+    tuning.threads = threads;
+    tuning.hash = threads == 1 ? countingHash : nullptr;
     findDuplicates(
-        items, &slice,
+        list, &slice,
         [&](const TextStore &found) {
             ++batches;
             for (qsizetype k = 0; k < found.size(); ++k, ++rows)
                 inOrder += found.bytes(k) == QByteArray::number(rows);
         },
-        [&](qsizetype, qsizetype) { counted = true; });
+        [&](qsizetype, qsizetype) { counted = true; }, tuning);
     QVERIFY(counted);
-    QCOMPARE(rows, 1500000);
+    QCOMPARE(rows, items / 2);
     QCOMPARE(inOrder, rows);
     QVERIFY(batches > 1);
     QVERIFY(turnsWhileCounting > 0);
+    if (threads == 1)
+        QCOMPARE(passes, QSet<int>({0, 1, 2}));
     QVERIFY(std::is_sorted(progress.shown.begin(), progress.shown.end()));
-    QVERIFY(progress.shown.constLast() <= 2 * items.size());
+    QVERIFY(progress.shown.constLast() <= 2 * list.size());
 }
 
 QTEST_MAIN(FindCommandTest)
