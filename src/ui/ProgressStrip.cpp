@@ -1,5 +1,6 @@
 #include "ProgressStrip.h"
 
+#include "ReportView.h"
 #include "ReportViewAccessible.h"
 
 #include <QAbstractScrollArea>
@@ -8,8 +9,7 @@
 
 #include <utility>
 
-ProgressStrip::ProgressStrip(QAbstractScrollArea *list) : QWidget(list) {
-    installReportViewAccessibility();
+ProgressStrip::ProgressStrip(ReportView *list) : QWidget(list) {
     setObjectName(list->objectName() + QStringLiteral("Progress"));
     setFocusPolicy(Qt::NoFocus);
     setAttribute(Qt::WA_NoSystemBackground);

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-class QAbstractScrollArea;
+class ReportView;
 
 // A slim bar over the bottom edge of a list: how far the command that fills or reads the list
 // has come. It neither moves nor resizes the list, never takes focus, and leaves the mouse to
@@ -14,7 +14,8 @@ class ProgressStrip : public QWidget {
 public:
     static constexpr int Height = 5;
 
-    explicit ProgressStrip(QAbstractScrollArea *list);
+    // The list's accessibility, installed with it, covers the strip too.
+    explicit ProgressStrip(ReportView *list);
 
     // total 0: no total known, a segment moves along the strip instead.
     void setProgress(qint64 done, qint64 total);
