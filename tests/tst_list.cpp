@@ -65,6 +65,8 @@ private slots:
     void storeEdits_data();
     void storeEdits();
     void bulkAppendNotifiesOnce();
+    void growthCostCoversAppend_data();
+    void growthCostCoversAppend();
     void badPositionIsAFailure();
     void hugeItemShowsItsBeginning_data();
     void hugeItemShowsItsBeginning();
@@ -336,6 +338,38 @@ void ListTest::bulkAppendNotifiesOnce() {
     QCOMPARE(inserted[1].mid(1), QVariantList({100000, 199999}));
     QCOMPARE(list.itemCount(), 200000);
     QCOMPARE(list.itemText(200000), QStringLiteral("99999"));
+}
+
+void ListTest::growthCostCoversAppend_data() {
+    QTest::addColumn<int>("held");   // items of "ab" in the store first
+    QTest::addColumn<bool>("shared"); // whether a copy of the store is kept meanwhile
+    QTest::addColumn<int>("added");
+    QTest::addColumn<int>("length"); // of each added text
+    QTest::newRow("one-byte texts onto a part-filled chunk") << 1000 << false << 20000 << 1;
+    QTest::newRow("one-byte texts onto a shared chunk") << 1000 << true << 20000 << 1;
+    QTest::newRow("40-byte texts onto a full chunk") << 4096 << false << 10000 << 40;
+    QTest::newRow("long texts kept aside") << 10 << false << 50 << 5000;
+}
+
+// The room the list makes sure of before an append covers what the append then takes, and
+// not many times more: a load is neither let through to fail midway nor refused for nothing.
+void ListTest::growthCostCoversAppend() {
+    QFETCH(int, held);
+    QFETCH(bool, shared);
+    QFETCH(int, added);
+    QFETCH(int, length);
+    TextStore store, batch;
+    for (int i = 0; i < held; ++i)
+        store.append(QStringLiteral("ab"));
+    for (int i = 0; i < added; ++i)
+        batch.append(QString(length, QLatin1Char('a' + i % 26)));
+    const TextStore copy = shared ? store : TextStore();
+    const qint64 cost = store.growthCost(batch);
+    const auto before = qint64(store.bytesAllocated());
+    store.append(batch);
+    const auto taken = qint64(store.bytesAllocated()) - before;
+    QVERIFY2(taken <= cost, qPrintable(QStringLiteral("%1 > %2").arg(taken).arg(cost)));
+    QVERIFY2(cost <= 2 * taken + 4096, qPrintable(QStringLiteral("%1, %2").arg(taken).arg(cost)));
 }
 
 void ListTest::badPositionIsAFailure() {

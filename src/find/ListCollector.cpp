@@ -51,8 +51,6 @@ void ListCollector::announce(qsizetype lines, qsizetype bytes) {
     const qint64 need = inMemoryNeed(items_.size() + lines, qint64(items_.textBytes()) + bytes);
     if (need > budget_)
         startSpill(need);
-    else
-        items_.reserveMore(lines, bytes);
 }
 
 void ListCollector::take(const TextStore &lines) {

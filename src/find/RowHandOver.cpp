@@ -84,8 +84,6 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
     auto handOver = [&] {
         TextStore rows = batch;
         batch.clear();
-        batch.reserveMore(rows.size() + rows.size() / 8,
-                          qsizetype(rows.textBytes() + rows.textBytes() / 8));
         crew.notify();
         lock.unlock();
         const auto start = std::chrono::steady_clock::now();

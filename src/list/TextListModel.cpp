@@ -48,7 +48,6 @@ void TextListModel::appendItems(const TextStore &batch) {
     // Room first: running out of memory then leaves the list as it was, never half told of
     // rows that did not arrive.
     ensureRoomForRows(batch.size(), store_.growthCost(batch));
-    store_.reserveFor(batch);
     if (checkable_)
         checks_.reserve(size_t(store_.size() + batch.size()));
     const int first = itemCount();
@@ -61,7 +60,6 @@ void TextListModel::appendItems(const TextStore &batch) {
 
 void TextListModel::reserveMore(qsizetype items, qsizetype bytes) {
     ensureRoomForRows(items, store_.growthCost(items, bytes));
-    store_.reserveMore(items, bytes);
     if (checkable_)
         checks_.reserve(size_t(store_.size() + items));
 }

@@ -20,8 +20,9 @@ public:
     // One model notification for the whole batch.
     void appendItems(const TextStore &batch);
     void clearItems();
-    // Room for this many more items and bytes of text, in the store and in the view; throws
-    // std::bad_alloc, leaving the list as it was, when the process could not get it.
+    // Checks that the process can get room for this many more items and bytes of text (the
+    // check states are reserved at once); throws std::bad_alloc, leaving the list as it was,
+    // when it could not.
     void reserveMore(qsizetype items, qsizetype bytes);
     int itemCount() const { return int(store_.size()); }
     QString itemText(int position) const;

@@ -228,12 +228,6 @@ void TextStore::append(const TextStore &other, const std::function<void()> &befo
     }
 }
 
-void TextStore::reserveFor(const TextStore &other) {
-    // What append shares instead of copying needs no room.
-    if (!sharesOnAppend(other))
-        reserveMore(other.size(), qsizetype(other.textBytes()));
-}
-
 void TextStore::setText(qsizetype index, QStringView text) {
     const QByteArray encoded = encode(text);
     const Place p = place(index);
@@ -367,12 +361,6 @@ void TextStore::renumberFrom(std::size_t c) {
 
 void TextStore::clear() {
     *this = TextStore();
-}
-
-void TextStore::reserveMore(qsizetype items, qsizetype) {
-    const std::size_t chunks = std::size_t(items) / ChunkItems + 1;
-    growFor(chunks_, chunks);
-    growFor(starts_, chunks);
 }
 
 qint64 TextStore::growthCost(qsizetype items, qsizetype bytes) const {

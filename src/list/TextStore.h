@@ -44,8 +44,6 @@ public:
     // Leaves this store as it was when it runs out of memory. beforeChange runs once every
     // allocation is made, just before the size changes; the items read as before until then.
     void append(const TextStore &other, const std::function<void()> &beforeChange = {});
-    // Makes room for append(other) where it can be made ahead.
-    void reserveFor(const TextStore &other);
     void setText(qsizetype index, QStringView text);
     // Exchanges the texts of two items as stored bytes, never decoding them; neighbours in
     // a buffer trade places without a copy, a long text moves without a copy.
@@ -55,9 +53,6 @@ public:
     // Leaves this store as it was when it runs out of memory.
     void remove(qsizetype index);
     void clear();
-    // Room for this many more texts, so a large load does not grow the chunk tables over and
-    // over.
-    void reserveMore(qsizetype items, qsizetype bytes);
     // About the bytes appending this much would allocate, a shared chunk's copy included.
     qint64 growthCost(qsizetype items, qsizetype bytes) const;
     qint64 growthCost(const TextStore &other) const;
@@ -165,14 +160,10 @@ private:
     bool regular_ = true;
 };
 
-// Hands batch to sink and empties it, keeping room for a batch like it at once rather than
-// growing into it again. An empty batch is not handed over.
+// Hands batch to sink and empties it. An empty batch is not handed over.
 template <class Sink> void handOverBatch(TextStore &batch, const Sink &sink) {
     if (batch.isEmpty())
         return;
     sink(batch);
-    const qsizetype count = batch.size();
-    const auto bytes = qsizetype(batch.textBytes());
     batch.clear();
-    batch.reserveMore(count + count / 8, bytes + bytes / 8);
 }
