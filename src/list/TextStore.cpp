@@ -329,7 +329,7 @@ void TextStore::mergeSmall(std::size_t c) {
             return;
         --c; // join the previous one instead
     }
-    if (c + 1 >= chunks_.size() || chunks_[c]->size() + chunks_[c + 1]->size() > ChunkItems)
+    if (chunks_[c]->size() + chunks_[c + 1]->size() > ChunkItems)
         return;
     try {
         const std::shared_ptr<Chunk> next = chunks_[c + 1];
@@ -375,8 +375,10 @@ qint64 TextStore::growthCost(qsizetype items, qsizetype bytes) const {
                            c.aside.size() * sizeof(Aside));
     }
     const qint64 chunks = items / ChunkItems + 2;
-    constexpr qint64 PerChunk =
-        sizeof(Chunk) + 64 + sizeof(std::shared_ptr<Chunk>) + sizeof(qsizetype);
+    // A chunk's header with its allocation's overhead, and its entries in the tables.
+    constexpr qint64 PerChunk = 256;
+    static_assert(sizeof(Chunk) + 64 + sizeof(std::shared_ptr<Chunk>) + sizeof(qsizetype) <=
+                  PerChunk);
     return cost + bytes + bytes / 2 + items * qint64(sizeof(std::uint32_t)) + chunks * PerChunk;
 }
 

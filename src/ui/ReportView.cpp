@@ -322,7 +322,7 @@ void ReportView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bott
                              const QList<int> &roles) {
     QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
     if (topLeft.parent() == rootIndex())
-        announceChecks(this, topLeft.row(), bottomRight.row(), roles);
+        announceChecks(this, topLeft.row(), bottomRight.row());
 }
 
 void ReportView::focusInEvent(QFocusEvent *event) {

@@ -321,8 +321,8 @@ void announceSelection(ReportView *view, const QItemSelection &selected,
     tell(selected, QAccessible::SelectionAdd);
 }
 
-void announceChecks(ReportView *view, int firstRow, int lastRow, const QList<int> &roles) {
-    if (unheard() || (!roles.isEmpty() && !roles.contains(Qt::CheckStateRole)))
+void announceChecks(ReportView *view, int firstRow, int lastRow) {
+    if (unheard())
         return;
     if (lastRow - firstRow + 1 > ToldRows)
         return; // the view's own table change event covers it

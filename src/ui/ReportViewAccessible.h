@@ -24,7 +24,7 @@ void setAccessibleEventSink(AccessibleEventSink sink);
 void announceCurrentRow(ReportView *view);
 void announceSelection(ReportView *view, const QItemSelection &selected,
                        const QItemSelection &deselected);
-// Ticked or cleared check boxes in these rows.
-void announceChecks(ReportView *view, int firstRow, int lastRow, const QList<int> &roles);
+// Ticked or cleared check boxes in these rows (only check boxes change in a checkable row).
+void announceChecks(ReportView *view, int firstRow, int lastRow);
 // A new value of the strip, told only when its percentage changes.
 void announceProgress(ProgressStrip *strip, qint64 oldDone, qint64 oldTotal);
