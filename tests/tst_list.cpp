@@ -341,7 +341,7 @@ void ListTest::bulkAppendNotifiesOnce() {
 }
 
 void ListTest::growthCostCoversAppend_data() {
-    QTest::addColumn<int>("held");   // items of "ab" in the store first
+    QTest::addColumn<int>("held");    // items of "ab" in the store first
     QTest::addColumn<bool>("shared"); // whether a copy of the store is kept meanwhile
     QTest::addColumn<int>("added");
     QTest::addColumn<int>("length"); // of each added text
