@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -193,7 +194,7 @@ int main(int argc, char *argv[]) {
         const QByteArray lineEnd = lf ? "\n" : "\r\n";
         ResultWriter writer(out, format, lineEnd);
         list.find(writer, format, lineEnd, [&](qsizetype done, qsizetype total) {
-            statusLine.show("partition %lld of %lld", done + 1 > total ? total : done + 1, total);
+            statusLine.show("partition %lld of %lld", std::min(done + 1, total), total);
         });
         writer.finish();
     } catch (const TemporaryFailure &failure) {
