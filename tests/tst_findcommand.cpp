@@ -2,9 +2,10 @@
 
 #include "core/TimeSlice.h"
 #include "find/DuplicateFinder.h"
+#include "find/PartitionPairer.h"
 #include "list/TextListModel.h"
 
-#include <QSet>
+#include <QMap>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -147,11 +148,14 @@ void FindCommandTest::yieldsWhileCounting() {
     bool counted = false;
     int turnsWhileCounting = 0;
     hashed = 0;
-    QSet<int> passes; // the passes over the texts in which turns came
+    // The progress shown at the turns of each pass over the texts: the two hashing passes, then
+    // the pairing.
+    QMap<int, QList<qint64>> passes;
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, [&] {
         turnsWhileCounting += !counted;
-        passes << std::min(hashed / items, 2);
+        if (!counted)
+            passes[std::min(hashed / items, 2)] << progress.done;
     });
     ticker.start(0);
     // The rows come in many batches, built by several threads: still in list order.
@@ -172,8 +176,17 @@ void FindCommandTest::yieldsWhileCounting() {
     QCOMPARE(inOrder, rows);
     QVERIFY(batches > 1);
     QVERIFY(turnsWhileCounting > 0);
-    if (threads == 1)
-        QCOMPARE(passes, QSet<int>({0, 1, 2}));
+    if (threads == 1) {
+        // The bar moves on at an even pace: a quarter of the finding half for each hashing
+        // pass, the other half while pairing.
+        QCOMPARE(passes.keys(), QList<int>({0, 1, 2}));
+        const qint64 n = items, step = PartitionPairer::PauseEvery;
+        for (const qint64 shown : std::as_const(passes[0]))
+            QVERIFY(shown <= n / 4 + step);
+        for (const qint64 shown : std::as_const(passes[1]))
+            QVERIFY(shown >= n / 4 - step && shown <= n / 2 + step);
+        QVERIFY(passes[2].first() >= n / 2 - step && passes[2].first() < 3 * n / 4);
+    }
     QVERIFY(std::is_sorted(progress.shown.begin(), progress.shown.end()));
     QVERIFY(progress.shown.constLast() <= 2 * list.size());
 }
