@@ -92,7 +92,7 @@ void ReadingTest::lineEndsAndEncodings_data() {
     QTest::newRow("NUL inside a line")
         << QByteArray("a\0b\r\nc", 6) << QStringList{QString::fromLatin1("a\0b", 3), "c"};
 
-    // The reader works in chunks of 256 KiB; nothing may depend on where they end.
+    // The reader works in chunks of 1 MiB; nothing may depend on where they end.
     const QString longLine = QString(xs(Chunk - 1));
     QTest::newRow("CR LF across chunks") << xs(Chunk - 1) + "\r\ny" << QStringList{longLine, "y"};
     QTest::newRow("CR, then CR in next chunk")
@@ -102,6 +102,9 @@ void ReadingTest::lineEndsAndEncodings_data() {
     QTest::newRow("Windows-1252, CR LF across chunks")
         << "\xE9" + xs(Chunk - 2) + "\r\ny"
         << QStringList{QStringLiteral("\u00E9") + QString(xs(Chunk - 2)), "y"};
+    QTest::newRow("Windows-1252 ending a chunk, its line ended in the next")
+        << xs(Chunk - 3) + "\r\n\xE9y\r\nz"
+        << QStringList{QString(xs(Chunk - 3)), QStringLiteral("\u00E9y"), "z"};
     QTest::newRow("UTF-8 char across chunks")
         << xs(Chunk - 1) + "\xE2\x82\xAC\r\nz"
         << QStringList{longLine + QStringLiteral("\u20AC"), "z"};

@@ -29,7 +29,13 @@ public:
     void setMarked(bool marked) { marked_ = marked; }
     // Lines decoded before they were cut (UTF-16) are kept as they are, lone surrogates too.
     void setDecoded() { decoded_ = true; }
-    void feed(QByteArrayView chunk) { cutter_.feed(chunk); }
+    void feed(QByteArrayView chunk) {
+        // Line ends are ASCII, so the lines of valid UTF-8 are valid: one check of each chunk
+        // spares one per line, until a chunk is not (a line may have begun chunks before).
+        if (allValid_ && !decoded_)
+            allValid_ = chunk.isValidUtf8();
+        cutter_.feed(chunk);
+    }
     void finish() {
         cutter_.finish();
         flush();
@@ -38,7 +44,7 @@ public:
 
 private:
     void append(QByteArrayView line) {
-        if (decoded_ || (!windows1252_ && line.isValidUtf8())) {
+        if (decoded_ || (!windows1252_ && (allValid_ || line.isValidUtf8()))) {
             lines_.appendBytes(line);
             return;
         }
@@ -52,6 +58,7 @@ private:
     bool marked_ = false;
     bool decoded_ = false;
     bool windows1252_ = false;
+    bool allValid_ = true; // every chunk fed so far is valid UTF-8
 };
 
 // Reads a device block by block. A read that fails after some bytes came in first hands over
