@@ -23,27 +23,17 @@ enum class Trigger { Delete, ShiftDelete, CtrlDelete, DoubleClick, Backspace };
 
 void trigger(Form1 &w, Trigger how) {
     ReportView *view = w.listView1();
-    switch (how) {
-    case Trigger::Delete:
-        QTest::keyClick(view, Qt::Key_Delete);
-        break;
-    case Trigger::ShiftDelete:
-        QTest::keyClick(view, Qt::Key_Delete, Qt::ShiftModifier);
-        break;
-    case Trigger::CtrlDelete:
-        QTest::keyClick(view, Qt::Key_Delete, Qt::ControlModifier);
-        break;
-    case Trigger::Backspace:
-        QTest::keyClick(view, Qt::Key_Backspace);
-        break;
-    case Trigger::DoubleClick: {
-        const QModelIndex current = view->selectionModel()->selectedRows().value(0);
-        const QPoint where = current.isValid() ? view->visualRect(current).center()
-                                               : QPoint(5, view->viewport()->height() - 5);
-        QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, where);
-        break;
+    if (how != Trigger::DoubleClick) {
+        const Qt::KeyboardModifiers with = how == Trigger::ShiftDelete  ? Qt::ShiftModifier
+                                           : how == Trigger::CtrlDelete ? Qt::ControlModifier
+                                                                        : Qt::NoModifier;
+        return QTest::keyClick(view, how == Trigger::Backspace ? Qt::Key_Backspace : Qt::Key_Delete,
+                               with);
     }
-    }
+    const QModelIndex current = view->selectionModel()->selectedRows().value(0);
+    const QPoint where = current.isValid() ? view->visualRect(current).center()
+                                           : QPoint(5, view->viewport()->height() - 5);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, where);
 }
 } // namespace
 
