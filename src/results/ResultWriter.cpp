@@ -5,6 +5,8 @@
 
 namespace {
 constexpr qsizetype BufferSize = 1 << 20;
+// Rows between looks at the clock, and checked as UTF-8 in one go.
+constexpr qsizetype RowsAtOnce = 256;
 
 // Where the system's encoding is UTF-8, text that is valid UTF-8 is written as it is stored,
 // without a round trip through UTF-16.
@@ -47,20 +49,40 @@ void ResultWriter::write(const TextStore &values, TimeSlice *slice) {
     const bool plain = systemIsUtf8();
     const QByteArrayView separator =
         format_ == ResultFormat::Comma ? QByteArrayView(",") : QByteArrayView(lineEnd_);
-    for (qsizetype i = 0; i < values.size(); ++i) {
-        if (slice && (i & 255) == 0 && slice->due()) {
-            put();
-            slice->setStepDone(i);
-            slice->yield();
-        }
+    auto appendRow = [&](qsizetype i) {
         const QByteArrayView bytes = values.bytes(i);
         if (plain && (isAscii(bytes) || bytes.isValidUtf8()))
             buffer_.append(bytes.data(), bytes.size());
         else
             buffer_ += encoder_.encode(values.text(i));
         buffer_.append(separator.data(), separator.size());
+    };
+    for (qsizetype first = 0; first < values.size();) {
+        if (slice && slice->due()) {
+            put();
+            slice->setStepDone(first);
+            slice->yield();
+        }
+        // Stored text is UTF-8 but for lone surrogates: a stretch of rows goes in as stored and
+        // is checked at once, and only a stretch that holds one is written row by row.
+        const qsizetype start = buffer_.size();
+        qsizetype end = first;
+        for (; plain && end < values.size() && end - first < RowsAtOnce &&
+               buffer_.size() < BufferSize;
+             ++end) {
+            const QByteArrayView bytes = values.bytes(end);
+            buffer_.append(bytes.data(), bytes.size());
+            buffer_.append(separator.data(), separator.size());
+        }
+        if (end == first || !QByteArrayView(buffer_).sliced(start).isValidUtf8()) {
+            buffer_.truncate(start);
+            end = std::max(end, first + 1);
+            for (qsizetype i = first; i < end; ++i)
+                appendRow(i);
+        }
         if (buffer_.size() >= BufferSize)
             put();
+        first = end;
     }
 }
 
