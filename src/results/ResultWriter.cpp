@@ -65,18 +65,16 @@ void ResultWriter::write(const TextStore &values, TimeSlice *slice) {
         }
         // Stored text is UTF-8 but for lone surrogates: a stretch of rows goes in as stored and
         // is checked at once, and only a stretch that holds one is written row by row.
+        // The buffer is below its size here, so a stretch holds a row at least.
         const qsizetype start = buffer_.size();
         qsizetype end = first;
-        for (; plain && end < values.size() && end - first < RowsAtOnce &&
-               buffer_.size() < BufferSize;
-             ++end) {
-            const QByteArrayView bytes = values.bytes(end);
+        while (end < values.size() && end - first < RowsAtOnce && buffer_.size() < BufferSize) {
+            const QByteArrayView bytes = values.bytes(end++);
             buffer_.append(bytes.data(), bytes.size());
             buffer_.append(separator.data(), separator.size());
         }
-        if (end == first || !QByteArrayView(buffer_).sliced(start).isValidUtf8()) {
+        if (!plain || !QByteArrayView(buffer_).sliced(start).isValidUtf8()) {
             buffer_.truncate(start);
-            end = std::max(end, first + 1);
             for (qsizetype i = first; i < end; ++i)
                 appendRow(i);
         }
