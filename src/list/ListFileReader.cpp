@@ -41,6 +41,11 @@ public:
         flush();
     }
     void flush() { handOverBatch(lines_, sink_); }
+    // Whole chunks only, which the list takes without a copy; the rest waits for the next.
+    void flushWhole() {
+        TextStore whole = lines_.takeWholeChunks();
+        handOverBatch(whole, sink_);
+    }
 
 private:
     void append(QByteArrayView line) {
@@ -101,11 +106,11 @@ private:
     qint64 total_ = 0;
 };
 
-// After each block, with how far reading has come in bytes. Batches stay one block small, so
-// they are copied into the list while still in the cache; the list's view keeps nothing per
-// row, so telling it of rows often costs nothing.
+// After each block, with how far reading has come in bytes. Batches hold the whole chunks
+// of about a block, which the list takes as they are; the list's view keeps nothing per row,
+// so telling it of rows often costs nothing.
 void yieldAndHandOver(TimeSlice *slice, LineSplitter &splitter, qint64 done) {
-    splitter.flush();
+    splitter.flushWhole();
     if (slice && slice->due()) {
         slice->setStepDone(done);
         slice->yield();

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <tuple>
+#include <utility>
 
 namespace {
 // UTF-8 extended to lone surrogates (three-byte form), so that no UTF-16 text is altered on
@@ -105,7 +106,7 @@ template <class V> void growFor(V &v, std::size_t extra, std::size_t most = SIZE
 }
 } // namespace
 
-void TextStore::appendBytes(QByteArrayView bytes) {
+void TextStore::appendBytesMakingRoom(QByteArrayView bytes) {
     if (!regular_) {
         TextStore one;
         one.appendBytes(bytes);
@@ -117,6 +118,12 @@ void TextStore::appendBytes(QByteArrayView bytes) {
     if (!fresh)
         own(chunks_.size() - 1);
     Chunk &c = fresh ? *chunk : *chunks_.back();
+    if (fresh && lastChunkSize() == ChunkItems) {
+        // Appending line after line: the next chunk is about as large as the last.
+        const std::size_t last = chunks_.back()->bytes.size();
+        c.ends.reserve(ChunkItems);
+        c.bytes.reserve(last + last / 16);
+    }
     growFor(c.ends, 1, ChunkItems);
     if (bytes.size() > LongText)
         growFor(c.aside, 1);
@@ -153,11 +160,27 @@ void TextStore::append(QStringView text) {
 void TextStore::append(const TextStore &other, const std::function<void()> &beforeChange) {
     if (other.isEmpty())
         return;
-    if (sharesOnAppend(other)) {
+    if (isEmpty()) {
         TextStore shared = other;
         if (beforeChange)
             beforeChange();
         *this = std::move(shared);
+        return;
+    }
+    if (sharesOnAppend(other)) {
+        // On a chunk's boundary the other's chunks are shared, not copied.
+        const std::size_t count = other.chunks_.size();
+        const qsizetype size = other.size_;
+        growFor(chunks_, count);
+        growFor(starts_, count);
+        if (beforeChange)
+            beforeChange();
+        for (std::size_t c = 0; c < count; ++c) {
+            starts_.insert(starts_.end() - 1, size_ + other.starts_[c]);
+            chunks_.push_back(other.chunks_[c]);
+        }
+        size_ += size;
+        textBytes_ += other.textBytes_;
         return;
     }
     const TextStore source = other; // keeps it unchanged if other is *this
@@ -359,6 +382,26 @@ void TextStore::renumberFrom(std::size_t c) {
     }
 }
 
+TextStore TextStore::takeWholeChunks() {
+    if (!regular_ || size_ % ChunkItems == 0)
+        return std::exchange(*this, TextStore());
+    if (size_ < ChunkItems)
+        return {};
+    TextStore rest;
+    rest.chunks_.reserve(1);
+    rest.starts_.insert(rest.starts_.begin(), 0);
+    rest.chunks_.push_back(chunks_.back());
+    const Chunk &last = *chunks_.back();
+    rest.size_ = last.size();
+    for (std::uint32_t i = 0; i < last.size(); ++i)
+        rest.textBytes_ += std::size_t(last.text(i).size());
+    chunks_.pop_back();
+    starts_.erase(starts_.end() - 2);
+    size_ -= rest.size_;
+    textBytes_ -= rest.textBytes_;
+    return std::exchange(*this, std::move(rest));
+}
+
 void TextStore::clear() {
     *this = TextStore();
 }
@@ -383,7 +426,8 @@ qint64 TextStore::growthCost(qsizetype items, qsizetype bytes) const {
 }
 
 qint64 TextStore::growthCost(const TextStore &other) const {
-    return other.isEmpty() || sharesOnAppend(other)
-               ? 0
-               : growthCost(other.size(), qsizetype(other.textBytes()));
+    // Chunks shared from a chunk's boundary on count as copied: the store keeps them alone
+    // once the other is gone.
+    return other.isEmpty() || isEmpty() ? 0
+                                        : growthCost(other.size(), qsizetype(other.textBytes()));
 }

@@ -4,6 +4,7 @@
 #include <QByteArrayView>
 #include <QString>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -40,7 +41,24 @@ public:
 
     void append(QStringView text);
     // bytes must come from bytes() of a store or be valid UTF-8.
-    void appendBytes(QByteArrayView bytes);
+    void appendBytes(QByteArrayView bytes) {
+        // Most appends put a short text into a last chunk that has room and is this store's
+        // alone: that much is done inline, for a reader that appends line after line.
+        if (!chunks_.empty() && regular_) {
+            Chunk &c = *chunks_.back();
+            const auto length = std::size_t(bytes.size());
+            if (c.ends.size() < std::min<std::size_t>(ChunkItems, c.ends.capacity()) &&
+                length <= std::size_t(LongText) && c.bytes.capacity() - c.bytes.size() >= length &&
+                chunks_.back().use_count() == 1) {
+                c.bytes.insert(c.bytes.end(), bytes.begin(), bytes.end());
+                c.ends.push_back(std::uint32_t(c.bytes.size()));
+                ++size_;
+                textBytes_ += length;
+                return;
+            }
+        }
+        appendBytesMakingRoom(bytes);
+    }
     // Leaves this store as it was when it runs out of memory. beforeChange runs once every
     // allocation is made, just before the size changes; the items read as before until then.
     void append(const TextStore &other, const std::function<void()> &beforeChange = {});
@@ -53,6 +71,9 @@ public:
     // Leaves this store as it was when it runs out of memory.
     void remove(qsizetype index);
     void clear();
+    // Takes the items out but for those of a last chunk that is not full, for an append that
+    // shares their chunks.
+    TextStore takeWholeChunks();
     // About the bytes appending this much would allocate, a shared chunk's copy included.
     qint64 growthCost(qsizetype items, qsizetype bytes) const;
     qint64 growthCost(const TextStore &other) const;
@@ -134,6 +155,7 @@ private:
             ++c;
         return {c, std::uint32_t(index - starts_[c])};
     }
+    void appendBytesMakingRoom(QByteArrayView bytes);
     // Calls f(chunk, from, to) for each run of the items [first, first + count) in one chunk.
     template <class F> void forRuns(qsizetype first, qsizetype count, F &&f) const;
     // The chunk, copied first if it is shared.
@@ -141,8 +163,9 @@ private:
     // After chunks changed sizes or were removed from c on.
     void renumberFrom(std::size_t c);
     void mergeSmall(std::size_t c);
+    // Whether append(other) shares the other's chunks, which it does from a chunk's boundary.
     bool sharesOnAppend(const TextStore &other) const {
-        return isEmpty() && !other.isEmpty();
+        return regular_ && other.regular_ && lastChunkSize() == ChunkItems;
     }
     std::uint32_t lastChunkSize() const {
         return chunks_.empty() ? 0 : chunks_.back()->size();
