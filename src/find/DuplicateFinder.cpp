@@ -1,6 +1,7 @@
 #include "DuplicateFinder.h"
 
 #include "core/ErrorReport.h"
+#include "DealtCopies.h"
 #include "PartitionPairer.h"
 #include "RowHandOver.h"
 #include "Workers.h"
@@ -49,16 +50,18 @@ constexpr qint64 ThreadStackBytes = qint64(8) << 20;
 qint64 findIndexBytes(qsizetype items) {
     const auto n = qint64(items);
     const auto count = qint64(threadsOf(items, {}));
-    const qint64 parts = partitionsFor(size_t(n));
-    // Each copy's hash and position, each thread's marks, counts per partition and table.
-    const qint64 copies = n * qint64(sizeof(std::uint64_t) + sizeof(std::uint32_t));
+    const std::uint32_t parts = partitionsFor(size_t(n));
+    // Each copy's hash and position, with the blocks' slack; each thread's marks; and what
+    // each thread pairs a partition in: its copies side by side and its table. A partition of
+    // twice the average stands for the largest one.
+    constexpr qint64 CopyBytes = sizeof(std::uint64_t) + sizeof(std::uint32_t);
+    const qint64 copies = n * CopyBytes + count * qint64(DealtCopies::slackBytes(parts));
     const qint64 marks = count * (n / 64 + 1) * qint64(sizeof(std::uint64_t));
-    const qint64 counts = count * parts * qint64(sizeof(std::uint32_t) + sizeof(std::size_t));
-    // A partition of twice the average stands for the largest one each thread pairs.
+    const qint64 largest = 2 * std::max<qint64>(n / parts, 1);
     const qint64 tables =
-        count * qint64(PartitionPairer::tableSlots(size_t(2 * std::max<qint64>(n / parts, 1))) *
-                       sizeof(std::uint64_t));
-    return copies + marks + counts + tables + (count > 1 ? count * ThreadStackBytes : 0);
+        count * (largest * CopyBytes +
+                 qint64(PartitionPairer::tableSlots(size_t(largest)) * sizeof(std::uint64_t)));
+    return copies + marks + tables + (count > 1 ? count * ThreadStackBytes : 0);
 }
 
 namespace {
@@ -73,55 +76,29 @@ pairAll(const TextStore &items, TimeSlice *slice, std::size_t threads, const Fin
     const FindHash hash = tuning.hash ? tuning.hash : xxh3;
     const std::uint32_t parts = partitionsFor(n);
 
-    // Progress: finding counts n items, reporting n more. Counting the copies of each
-    // partition and dealing them each count a quarter, pairing half.
+    // Progress: finding counts n items, reporting n more. Dealing the copies counts half,
+    // pairing the other half.
     std::atomic<qint64> paired{0};
     auto pairedUpTo = [&] { return std::min<qint64>(paired.load(std::memory_order_relaxed), n); };
+    // Partition p holds the copies of stretch 0, then of stretch 1, ...: in list order.
     auto range = [&](size_t r) {
         return std::pair(size_t(n) * r / threads, size_t(n) * (r + 1) / threads);
     };
-    // Each stretch of the list hashes its texts twice: once to count what falls into each
-    // partition, once to deal the copies there. Hashing again is cheaper than keeping the
-    // hashes of the whole list in the meantime.
-    auto eachCopy = [&](size_t r, const auto &pause, const auto &copy) {
+    std::vector<DealtCopies> dealt;
+    for (size_t r = 0; r < threads; ++r)
+        dealt.emplace_back(parts, range(r).second - range(r).first);
+    workers::runThreaded(threads, slice, pairedUpTo, [&](size_t r, const auto &pause) {
         const auto [first, end] = range(r);
         for (size_t i = first; i < end; ++i) {
             if (i % PauseItems == 0) {
-                paired.fetch_add(qint64(PauseItems / 4), std::memory_order_relaxed);
+                paired.fetch_add(qint64(PauseItems / 2), std::memory_order_relaxed);
                 pause();
             }
             const std::uint64_t h = hashOf(items.bytes(qsizetype(i)), hash);
             if (h != BlankHash)
-                copy(std::uint32_t(i), h, partOfHash(h, parts));
+                dealt[r].add(partOfHash(h, parts), h, std::uint32_t(i));
         }
-    };
-    std::vector<std::uint32_t> counts(threads * parts);
-    workers::runThreaded(threads, slice, pairedUpTo, [&](size_t r, const auto &pause) {
-        std::uint32_t *mine = counts.data() + r * parts;
-        eachCopy(r, pause, [&](std::uint32_t, std::uint64_t, std::uint32_t p) { ++mine[p]; });
     });
-    // Partition p holds the copies of stretch 0, then of stretch 1, ...: in list order.
-    std::vector<std::size_t> next(threads * parts), starts(parts + 1);
-    for (std::uint32_t p = 0, at = 0; p < parts; ++p) {
-        starts[p] = at;
-        for (size_t r = 0; r < threads; ++r) {
-            next[r * parts + p] = at;
-            at += counts[r * parts + p];
-        }
-        starts[p + 1] = at;
-    }
-    counts = {};
-    const std::size_t copies = starts[parts];
-    auto hashes = std::make_unique_for_overwrite<std::uint64_t[]>(std::max<size_t>(copies, 1));
-    auto positions = std::make_unique_for_overwrite<std::uint32_t[]>(std::max<size_t>(copies, 1));
-    workers::runThreaded(threads, slice, pairedUpTo, [&](size_t r, const auto &pause) {
-        std::size_t *at = next.data() + r * parts;
-        eachCopy(r, pause, [&](std::uint32_t i, std::uint64_t h, std::uint32_t p) {
-            hashes[at[p]] = h;
-            positions[at[p]++] = i;
-        });
-    });
-    next = {};
 
     // Each thread takes the next partition as it frees up.
     std::atomic<std::uint32_t> nextPart{0};
@@ -133,9 +110,18 @@ pairAll(const TextStore &items, TimeSlice *slice, std::size_t threads, const Fin
             paired.fetch_add(qint64(PauseItems / 2), std::memory_order_relaxed);
             pause();
         };
-        for (std::uint32_t p; (p = nextPart.fetch_add(1)) < parts;)
-            pairers[t]->pair(hashes.get() + starts[p], positions.get() + starts[p],
-                             starts[p + 1] - starts[p], pauseNow);
+        std::vector<std::uint64_t> hashes;
+        std::vector<std::uint32_t> positions;
+        for (std::uint32_t p; (p = nextPart.fetch_add(1)) < parts;) {
+            std::size_t count = 0;
+            for (const DealtCopies &some : dealt)
+                count += some.count(p);
+            hashes.resize(count);
+            positions.resize(count);
+            for (std::size_t at = 0; const DealtCopies &some : dealt)
+                at += some.copyOut(p, hashes.data() + at, positions.data() + at);
+            pairers[t]->pair(hashes.data(), positions.data(), count, pauseNow);
+        }
     });
     return pairers;
 }
