@@ -139,36 +139,55 @@ void ReadingTest::lineEndsAndEncodings() {
 
 void ReadingTest::readFailureKeepsCompleteLines_data() {
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<qint64>("failAt");
+    QTest::addColumn<qint64>("failAt"); // where the device fails
+    QTest::addColumn<int>("refused");   // the batch the list refuses, from 1; 0: none
     QTest::addColumn<QStringList>("items");
-    QTest::newRow("UTF-8") << QByteArray("one\r\ntwo\r\nthree\r\n") << qint64(13)
+    QTest::newRow("UTF-8") << QByteArray("one\r\ntwo\r\nthree\r\n") << qint64(13) << 0
                            << QStringList{"one", "two"};
     QTest::newRow("UTF-16") << withBom(QStringConverter::Utf16LE,
                                        QStringLiteral("one\r\ntwo\r\nthree\r\n"))
-                            << qint64(2 + 2 * 13) << QStringList{"one", "two"};
-    QTest::newRow("Windows-1252") << QByteArray("\xE9\r\ntwo\r\nthree\r\n") << qint64(11)
+                            << qint64(2 + 2 * 13) << 0 << QStringList{"one", "two"};
+    QTest::newRow("Windows-1252") << QByteArray("\xE9\r\ntwo\r\nthree\r\n") << qint64(11) << 0
                                   << QStringList{QStringLiteral("\u00E9"), "two"};
     QByteArray many;
     for (int i = 0; i < 100000; ++i)
         many += "x\r\n";
     QTest::newRow("after the first chunk")
-        << many << qint64(3 * 96000 + 1) << QStringList(96000, QStringLiteral("x"));
+        << many << qint64(3 * 96000 + 1) << 0 << QStringList(96000, QStringLiteral("x"));
+    // The list refuses the second batch (memory): it keeps the lines before it, and none of
+    // the lines read after it follow them.
+    QByteArray numbered;
+    QStringList all;
+    for (int i = 0; i < 300000; ++i) {
+        all << QString::number(i);
+        numbered += QByteArray::number(i) + "\r\n";
+    }
+    QTest::newRow("the list refuses a batch")
+        << numbered << qint64(numbered.size() + 1) << 2 << all;
 }
 
 void ReadingTest::readFailureKeepsCompleteLines() {
     QFETCH(QByteArray, bytes);
     QFETCH(qint64, failAt);
+    QFETCH(int, refused);
     QFETCH(QStringList, items);
     FailingBuffer file(bytes, failAt);
     Pipe pipe(bytes, failAt);
     for (QIODevice *device : {static_cast<QIODevice *>(&file), static_cast<QIODevice *>(&pipe)}) {
         QStringList read;
+        int batches = 0;
         QVERIFY_THROWS_EXCEPTION(Failure,
                                  readListLines(*device, nullptr, [&](const TextStore &lines) {
+                                     if (++batches == refused)
+                                         throw Failure(QStringLiteral("Out of memory"));
                                      for (qsizetype i = 0; i < lines.size(); ++i)
                                          read << lines.text(i);
                                  }));
-        QCOMPARE(read, items);
+        if (refused) // the lines before the refused batch, and no others
+            QVERIFY(!read.isEmpty() && read.size() < items.size() &&
+                    read == items.first(read.size()));
+        else
+            QCOMPARE(read, items);
     }
 }
 

@@ -40,11 +40,17 @@ public:
         cutter_.finish();
         flush();
     }
-    void flush() { handOverBatch(lines_, sink_); }
+    void flush() {
+        if (!refused_)
+            handOverBatch(lines_, sink_);
+    }
     // Whole chunks only, which the list takes without a copy; the rest waits for the next.
+    // Should the list refuse them, no line after them may follow.
     void flushWhole() {
         TextStore whole = lines_.takeWholeChunks();
+        refused_ = true;
         handOverBatch(whole, sink_);
+        refused_ = false;
     }
 
 private:
@@ -64,6 +70,7 @@ private:
     bool decoded_ = false;
     bool windows1252_ = false;
     bool allValid_ = true; // every chunk fed so far is valid UTF-8
+    bool refused_ = false; // the list refused whole chunks, which are gone
 };
 
 // Reads a device block by block. A read that fails after some bytes came in first hands over
