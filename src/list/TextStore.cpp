@@ -89,22 +89,6 @@ void TextStore::append(const TextStore &other, const std::function<void()> &befo
         *this = std::move(shared);
         return;
     }
-    if (sharesOnAppend(other)) {
-        // On a chunk's boundary the other's chunks are shared, not copied.
-        const std::size_t count = other.chunks_.size();
-        const qsizetype size = other.size_;
-        growFor(chunks_, count);
-        growFor(starts_, count);
-        if (beforeChange)
-            beforeChange();
-        for (std::size_t c = 0; c < count; ++c) {
-            starts_.insert(starts_.end() - 1, size_ + other.starts_[c]);
-            chunks_.push_back(other.chunks_[c]);
-        }
-        size_ += size;
-        textBytes_ += other.textBytes_;
-        return;
-    }
     const TextStore source = other; // keeps it unchanged if other is *this
     // The last chunk is filled first; it is changed in place only when nothing shares it,
     // and cut back should the memory run out.
@@ -120,33 +104,37 @@ void TextStore::append(const TextStore &other, const std::function<void()> &befo
     }
     std::vector<std::shared_ptr<Chunk>> added;
     try {
-        for (qsizetype done = 0; done < source.size();) {
-            Chunk *target = last.get();
-            if (!target || target->size() == ChunkItems) {
-                added.push_back(std::make_shared<Chunk>());
-                target = added.back().get();
-                last = nullptr;
+        // On a chunk's boundary the other's chunks are shared, not copied.
+        if (sharesOnAppend(source))
+            added = source.chunks_;
+        else
+            for (qsizetype done = 0; done < source.size();) {
+                Chunk *target = last.get();
+                if (!target || target->size() == ChunkItems) {
+                    added.push_back(std::make_shared<Chunk>());
+                    target = added.back().get();
+                    last = nullptr;
+                }
+                const auto count = std::uint32_t(
+                    std::min<qsizetype>(ChunkItems - target->size(), source.size() - done));
+                std::size_t bufferBytes = 0;
+                source.forRuns(done, count,
+                               [&](const Chunk &from, std::uint32_t first, std::uint32_t to) {
+                                   bufferBytes += from.bufferBytes(first, to);
+                               });
+                // Exact for a new chunk, growing by half for the last one.
+                const std::size_t needed = target->bytes.size() + bufferBytes;
+                if (needed > target->bytes.capacity())
+                    target->bytes.reserve(target->bytes.empty()
+                                              ? needed
+                                              : std::max(needed, target->bytes.capacity() * 3 / 2));
+                target->ends.reserve(target->ends.size() + count);
+                source.forRuns(done, count,
+                               [&](const Chunk &from, std::uint32_t first, std::uint32_t to) {
+                                   target->appendRange(from, first, to);
+                               });
+                done += count;
             }
-            const auto count = std::uint32_t(
-                std::min<qsizetype>(ChunkItems - target->size(), source.size() - done));
-            std::size_t bufferBytes = 0;
-            source.forRuns(done, count,
-                           [&](const Chunk &from, std::uint32_t first, std::uint32_t to) {
-                               bufferBytes += from.bufferBytes(first, to);
-                           });
-            // Exact for a new chunk, growing by half for the last one.
-            const std::size_t needed = target->bytes.size() + bufferBytes;
-            if (needed > target->bytes.capacity())
-                target->bytes.reserve(target->bytes.empty()
-                                          ? needed
-                                          : std::max(needed, target->bytes.capacity() * 3 / 2));
-            target->ends.reserve(target->ends.size() + count);
-            source.forRuns(done, count,
-                           [&](const Chunk &from, std::uint32_t first, std::uint32_t to) {
-                               target->appendRange(from, first, to);
-                           });
-            done += count;
-        }
         growFor(chunks_, added.size());
         growFor(starts_, added.size());
         if (!regular_)
