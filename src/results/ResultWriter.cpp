@@ -18,12 +18,6 @@ bool systemIsUtf8() {
     }();
     return utf8;
 }
-bool isAscii(QByteArrayView bytes) {
-    unsigned char any = 0;
-    for (char c : bytes)
-        any |= static_cast<unsigned char>(c);
-    return any < 0x80;
-}
 } // namespace
 
 ResultWriter::ResultWriter(QIODevice &device, ResultFormat format, QByteArray lineEnd)
@@ -51,7 +45,7 @@ void ResultWriter::write(const TextStore &values, TimeSlice *slice) {
         format_ == ResultFormat::Comma ? QByteArrayView(",") : QByteArrayView(lineEnd_);
     auto appendRow = [&](qsizetype i) {
         const QByteArrayView bytes = values.bytes(i);
-        if (plain && (isAscii(bytes) || bytes.isValidUtf8()))
+        if (plain && bytes.isValidUtf8())
             buffer_.append(bytes.data(), bytes.size());
         else
             buffer_ += encoder_.encode(values.text(i));
