@@ -1,10 +1,10 @@
 #include "DuplicateFinder.h"
 
 #include "core/ErrorReport.h"
+#include "core/Workers.h"
 #include "DealtCopies.h"
 #include "PartitionPairer.h"
 #include "RowHandOver.h"
-#include "Workers.h"
 
 #include <xxhash.h>
 

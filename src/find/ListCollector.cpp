@@ -17,11 +17,8 @@ public:
     explicit Counted(QIODevice &device) : device_(device) {
         open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
-    bool isSequential() const override { return device_.isSequential(); }
-    qint64 size() const override { return device_.size(); }
-    // The reader looks ahead in a file by reading, then seeking back.
-    bool seek(qint64 pos) override { return device_.seek(pos) && QIODevice::seek(pos); }
-    qint64 total() const { return isSequential() ? total_ : pos(); }
+    bool isSequential() const override { return true; }
+    qint64 total() const { return total_; }
 
 protected:
     qint64 readData(char *data, qint64 size) override {
@@ -45,12 +42,13 @@ ListCollector::ListCollector(qint64 budget, QString folder, ReadProgress read)
 
 ListCollector::~ListCollector() = default;
 
-void ListCollector::announce(qsizetype lines, qsizetype bytes) {
+bool ListCollector::announce(qsizetype lines, qsizetype bytes) {
     if (spill_)
-        return;
+        return false;
     const qint64 need = inMemoryNeed(items_.size() + lines, qint64(items_.textBytes()) + bytes);
     if (need > budget_)
         startSpill(need);
+    return !spill_;
 }
 
 void ListCollector::take(const TextStore &lines) {
@@ -86,17 +84,20 @@ void ListCollector::readFile(const QString &name) {
             throw Failure(file.errorString());
     }
     // Read once, a pipe as a file: the lines go to the partition files from the moment the
-    // budget cannot hold them.
+    // budget cannot hold them. A file is read as itself, so that its halves can be read at
+    // once.
+    const bool pipe = file.isSequential();
     Counted counted(file);
     readListLines(
-        counted, nullptr,
+        pipe ? static_cast<QIODevice &>(counted) : file, nullptr,
         [&](const TextStore &lines) {
             take(lines);
             if (readProgress_)
-                readProgress_(readBefore_ + counted.total());
+                readProgress_(readBefore_ + (pipe ? counted.total() : file.pos()));
         },
-        [&](qsizetype lines, qsizetype bytes) { announce(lines, bytes); });
-    readBefore_ += counted.total();
+        [&](qsizetype lines, qsizetype bytes) { return announce(lines, bytes); },
+        {.readAt = pipe ? ReadAt() : readerAt(file)});
+    readBefore_ += pipe ? counted.total() : file.size();
 }
 
 void ListCollector::find(ResultWriter &writer, ResultFormat format, const QByteArray &lineEnd,

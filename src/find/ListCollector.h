@@ -35,7 +35,8 @@ public:
     bool spilled() const { return spill_ != nullptr; }
 
 private:
-    void announce(qsizetype lines, qsizetype bytes);
+    // Whether the lines go on being kept in memory.
+    bool announce(qsizetype lines, qsizetype bytes);
     void take(const TextStore &lines);
     void startSpill(qint64 need);
 

@@ -1,7 +1,7 @@
 #include "RowHandOver.h"
 
 #include "core/TimeSlice.h"
-#include "Workers.h"
+#include "core/Workers.h"
 
 #include <algorithm>
 #include <bit>

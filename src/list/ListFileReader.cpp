@@ -2,12 +2,18 @@
 
 #include "core/ErrorReport.h"
 #include "core/TimeSlice.h"
+#include "core/Workers.h"
 #include "LineCutter.h"
 #include "TextDecoding.h"
 
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <limits>
 #include <optional>
+#include <vector>
 
 namespace {
 // Large blocks keep the system calls few; small enough that splitting one stays well
@@ -27,6 +33,9 @@ public:
     explicit LineSplitter(const LineSink &sink) : sink_(sink), cutter_(Append{this}) {}
 
     void setMarked(bool marked) { marked_ = marked; }
+    bool marked() const { return marked_; }
+    // Whether the lines from here on are Windows-1252.
+    bool windows1252() const { return windows1252_; }
     // Lines decoded before they were cut (UTF-16) are kept as they are, lone surrogates too.
     void setDecoded() { decoded_ = true; }
     void feed(QByteArrayView chunk) {
@@ -73,25 +82,27 @@ private:
     bool refused_ = false; // the list refused whole chunks, which are gone
 };
 
-// Reads a device block by block. A read that fails after some bytes came in first hands over
-// those bytes and throws on the next call.
+// Reads a device block by block, or a file from a place on through readAt. A read that fails
+// after some bytes came in first hands over those bytes and throws on the next call.
 class BlockReader {
 public:
-    explicit BlockReader(QIODevice &device) : device_(device) {}
+    explicit BlockReader(QIODevice &device) : device_(&device) {}
+    BlockReader(const ReadAt &readAt, qint64 offset) : readAt_(&readAt), offset_(offset) {}
+
+    // Reads no more than this many bytes in all.
+    void stopAfter(qint64 bytes) { limit_ = bytes; }
 
     // An empty block at the end.
     const QByteArray &next() {
         if (failure_)
             throw *failure_;
-        block_.resize(BlockSize);
+        const auto wanted = qsizetype(std::clamp<qint64>(limit_ - total_, 0, BlockSize));
+        block_.resize(wanted);
         qsizetype filled = 0;
         // A pipe hands over what it has; fill the block so that kept blocks are not mostly empty.
-        while (filled < BlockSize) {
-            const qint64 got = device_.read(block_.data() + filled, BlockSize - filled);
+        while (filled < wanted) {
+            const qint64 got = readSome(block_.data() + filled, wanted - filled);
             if (got < 0) {
-                failure_ = Failure(device_.errorString().isEmpty()
-                                       ? QStringLiteral("Input past end of file")
-                                       : device_.errorString());
                 if (filled == 0)
                     throw *failure_;
                 break;
@@ -107,10 +118,104 @@ public:
     qint64 total() const { return total_; }
 
 private:
-    QIODevice &device_;
+    qint64 readSome(char *data, qint64 size) {
+        if (readAt_) {
+            try {
+                const qint64 got = (*readAt_)(data, size, offset_);
+                offset_ += got;
+                return got;
+            } catch (const Failure &failure) {
+                failure_ = failure;
+                return -1;
+            }
+        }
+        const qint64 got = device_->read(data, size);
+        if (got < 0)
+            failure_ =
+                Failure(device_->errorString().isEmpty() ? QStringLiteral("Input past end of file")
+                                                         : device_->errorString());
+        return got;
+    }
+
+    QIODevice *device_ = nullptr;
+    const ReadAt *readAt_ = nullptr;
+    qint64 offset_ = 0;
+    qint64 limit_ = std::numeric_limits<qint64>::max();
     QByteArray block_;
     std::optional<Failure> failure_;
     qint64 total_ = 0;
+};
+
+// The second half of a large file, from the first line that begins in it, read on a thread of
+// its own while the caller reads the first half. Its lines wait for their turn.
+class SecondHalf {
+public:
+    // Where the second half begins: after the first LF from the middle on; -1 when none is
+    // found within a block.
+    static qint64 start(const ReadAt &readAt, qint64 from, qint64 size) {
+        const qint64 middle = from + size / 2;
+        QByteArray probe(qsizetype(std::min<qint64>(BlockSize, size - size / 2)),
+                         Qt::Uninitialized);
+        qint64 got = 0;
+        try {
+            got = readAt(probe.data(), probe.size(), middle);
+        } catch (const Failure &) {
+            return -1; // the first half reads on; its own read will tell
+        }
+        const char *lf = static_cast<const char *>(std::memchr(probe.data(), '\n', size_t(got)));
+        return lf ? middle + (lf - probe.data()) + 1 : -1;
+    }
+
+    SecondHalf(const ReadAt &readAt, qint64 from, bool marked)
+        : readAt_(readAt), from_(from), marked_(marked) {
+        crew_.start(1, [this](size_t) { read(); });
+    }
+
+    qint64 done() const { return done_.load(std::memory_order_relaxed); }
+
+    // Once the first half's lines are handed over: waits for the thread, taking turns, hands
+    // its lines to sink, then throws what ended its reading early.
+    void handOver(TimeSlice *slice, const LineSink &sink, qint64 firstDone) {
+        crew_.waitAll(slice, [&] { return firstDone + done(); });
+        for (TextStore &batch : batches_) {
+            handOverBatch(batch, sink);
+            if (slice && slice->due()) {
+                slice->setStepDone(firstDone + done());
+                slice->yield();
+            }
+        }
+        crew_.rethrowFailure();
+    }
+
+private:
+    void read() {
+        const LineSink keep = [this](const TextStore &lines) { batches_.push_back(lines); };
+        LineSplitter splitter(keep);
+        splitter.setMarked(marked_);
+        BlockReader reader(readAt_, from_);
+        try {
+            for (;;) {
+                crew_.pause();
+                const QByteArray &block = reader.next();
+                if (block.isEmpty())
+                    break;
+                splitter.feed(block);
+                splitter.flushWhole();
+                done_.store(reader.total(), std::memory_order_relaxed);
+            }
+            splitter.finish();
+        } catch (const Failure &) {
+            splitter.flush();
+            throw;
+        }
+    }
+
+    const ReadAt readAt_;
+    const qint64 from_;
+    const bool marked_;
+    std::vector<TextStore> batches_;
+    std::atomic<qint64> done_{0};
+    workers::Crew crew_; // last: stops and waits for the thread before the rest goes
 };
 
 // After each block, with how far reading has come in bytes. Batches hold the whole chunks
@@ -135,27 +240,57 @@ void countLines(LineCounter &counter, QByteArrayView block) noexcept {
 
 // Reads 8-bit text once, handing lines over as they come, so that an item added meanwhile
 // lands among them. The lines a file's first block holds per byte stand for the whole file
-// when room is made for it; its text takes no more bytes than the file.
-void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const LineSpace &space) {
-    const qint64 size = device.isSequential() ? -1 : device.size() - device.pos();
+// when room is made for it; its text takes no more bytes than the file. A large file whose
+// lines the receiver keeps is read in two halves at once; should the first half end in
+// Windows-1252, the second is read again after it, as its lines are then decoded too.
+void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const LineSink &sink,
+              const LineSpace &space, const ReadTuning &tuning) {
+    const qint64 from = device.pos();
+    const qint64 size = device.isSequential() ? -1 : device.size() - from;
+    const ReadAt &readAt = tuning.readAt;
     BlockReader reader(device);
-    for (bool first = true;; first = false) {
-        const QByteArray &block = reader.next();
-        if (block.isEmpty())
-            break;
-        if (first && space && size > 0) {
-            LineCounter sample;
-            countLines(sample, block);
-            const qint64 lines =
-                block.size() >= size
-                    ? sample.lines()
-                    : qint64(double(sample.lines()) * double(size) / double(block.size()) * 1.125) +
-                          1;
-            space(qsizetype(lines), qsizetype(size));
+    std::optional<SecondHalf> second;
+    qint64 split = -1; // where the second half begins
+    auto readOn = [&](bool first) {
+        for (;; first = false) {
+            const QByteArray &block = reader.next();
+            if (block.isEmpty())
+                break;
+            QByteArrayView part = block;
+            if (first && size > 0) {
+                LineCounter sample;
+                countLines(sample, block);
+                const qint64 lines = block.size() >= size
+                                         ? sample.lines()
+                                         : qint64(double(sample.lines()) * double(size) /
+                                                  double(block.size()) * 1.125) +
+                                               1;
+                const bool kept = !space || space(qsizetype(lines), qsizetype(size));
+                if (kept && readAt && size >= tuning.splitFrom)
+                    split = SecondHalf::start(readAt, from, size);
+                if (split >= 0) {
+                    second.emplace(readAt, split, splitter.marked());
+                    reader.stopAfter(split - from);
+                    part = part.first(std::min(part.size(), qsizetype(split - from)));
+                }
+            }
+            splitter.feed(part);
+            yieldAndHandOver(slice, splitter, reader.total() + (second ? second->done() : 0));
         }
-        splitter.feed(block);
-        yieldAndHandOver(slice, splitter, reader.total());
+    };
+    readOn(true);
+    if (!second)
+        return;
+    if (splitter.windows1252()) {
+        second.reset();
+        if (!device.seek(split))
+            throw Failure(device.errorString());
+        reader.stopAfter(std::numeric_limits<qint64>::max());
+        readOn(false);
+        return;
     }
+    splitter.finish();
+    second->handOver(slice, sink, reader.total());
 }
 
 void readUtf16(QIODevice &device, QStringConverter::Encoding encoding, TimeSlice *slice,
@@ -186,7 +321,7 @@ void readUtf16(QIODevice &device, QStringConverter::Encoding encoding, TimeSlice
 } // namespace
 
 void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
-                   const LineSpace &space) {
+                   const LineSpace &space, const ReadTuning &tuning) {
     LineSplitter splitter(sink);
     try {
         const QByteArray head = device.peek(3);
@@ -204,7 +339,7 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
             if (marked)
                 device.skip(3);
             splitter.setMarked(marked);
-            read8Bit(device, slice, splitter, space);
+            read8Bit(device, slice, splitter, sink, space, tuning);
         }
         splitter.finish();
     } catch (const Failure &) {

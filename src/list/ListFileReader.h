@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FileSystem.h"
 #include "TextStore.h"
 
 #include <QIODevice>
@@ -18,11 +19,17 @@ class TimeSlice;
 // Reads every device once, handing lines over as they are read. Before the first line, space
 // learns how many lines and bytes of text a file is likely to hold (estimated from its size
 // and its first block; lines is 0 where only the bytes can be estimated, as for UTF-16), so
-// the receiver can make room once; it is not told for a device of unknown size.
+// the receiver can make room once; it is not told for a device of unknown size. It answers
+// whether the receiver keeps every line in memory: then a large file's second half is read
+// by another thread at the same time, its lines held until the first half's are handed over.
 // Its progress counts the bytes of the device.
-// Lines reach sink in batches, at least once per block read and at the end. A read failure
-// hands over the lines read so far, then throws Failure.
+// Lines reach sink in batches, in order, at least once per block read and at the end. A read
+// failure hands over the lines read before it, then throws Failure.
 using LineSink = std::function<void(const TextStore &lines)>;
-using LineSpace = std::function<void(qsizetype lines, qsizetype bytes)>;
+using LineSpace = std::function<bool(qsizetype lines, qsizetype bytes)>;
+struct ReadTuning {
+    qint64 splitFrom = qint64(4) << 20; // a file this large is read in two halves at once
+    ReadAt readAt;                      // how the second half is read; empty: no split
+};
 void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
-                   const LineSpace &space = {});
+                   const LineSpace &space = {}, const ReadTuning &tuning = {});

@@ -92,8 +92,11 @@ void TextStore::append(const TextStore &other, const std::function<void()> &befo
     const TextStore source = other; // keeps it unchanged if other is *this
     // The last chunk is filled first; it is changed in place only when nothing shares it,
     // and cut back should the memory run out.
+    const bool shares = sharesOnAppend(source);
+    // Chunks shared after a short one are found through the page table from then on.
+    const bool regular = regular_ && (!shares || lastChunkSize() == ChunkItems);
     std::shared_ptr<Chunk> last;
-    const bool fillLast = lastChunkSize() < ChunkItems;
+    const bool fillLast = !shares && lastChunkSize() < ChunkItems;
     std::size_t lastItems = 0, lastBytes = 0, lastAsides = 0;
     if (fillLast) {
         own(chunks_.size() - 1);
@@ -104,8 +107,7 @@ void TextStore::append(const TextStore &other, const std::function<void()> &befo
     }
     std::vector<std::shared_ptr<Chunk>> added;
     try {
-        // On a chunk's boundary the other's chunks are shared, not copied.
-        if (sharesOnAppend(source))
+        if (shares)
             added = source.chunks_;
         else
             for (qsizetype done = 0; done < source.size();) {
@@ -137,8 +139,8 @@ void TextStore::append(const TextStore &other, const std::function<void()> &befo
             }
         growFor(chunks_, added.size());
         growFor(starts_, added.size());
-        if (!regular_)
-            growFor(pages_, std::size_t(source.size() >> ChunkShift) + 1);
+        if (!regular)
+            growFor(pages_, std::size_t((size_ + source.size()) >> ChunkShift) + 1 - pages_.size());
         if (beforeChange)
             beforeChange();
     } catch (...) {
@@ -152,9 +154,10 @@ void TextStore::append(const TextStore &other, const std::function<void()> &befo
     }
     size_ += source.size();
     textBytes_ += source.textBytes_;
+    regular_ = regular;
     for (std::size_t page = pages_.size(); !regular_ && page << ChunkShift < std::size_t(size_);
          ++page) {
-        std::size_t c = pages_.back();
+        std::size_t c = pages_.empty() ? 0 : pages_.back();
         while (starts_[c + 1] <= qsizetype(page << ChunkShift))
             ++c;
         pages_.push_back(std::uint32_t(c));

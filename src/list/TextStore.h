@@ -163,10 +163,12 @@ private:
     // After chunks changed sizes or were removed from c on.
     void renumberFrom(std::size_t c);
     void mergeSmall(std::size_t c);
-    // Whether append(other) shares the other's chunks, which it does from a chunk's boundary.
+    // Whether append(other) shares the other's chunks: from a chunk's boundary, or after a
+    // short chunk where the copy would cost more than a step in finding an item afterwards.
     bool sharesOnAppend(const TextStore &other) const {
-        return regular_ && other.regular_ && lastChunkSize() == ChunkItems;
+        return other.regular_ && (lastChunkSize() == ChunkItems || other.size() >= ShareFrom);
     }
+    static constexpr qsizetype ShareFrom = 8 * ChunkItems;
     std::uint32_t lastChunkSize() const {
         return chunks_.empty() ? 0 : chunks_.back()->size();
     }

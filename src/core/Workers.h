@@ -61,6 +61,20 @@ public:
     }
     // With the lock held: whether every task has ended.
     bool finished() const { return left_ == 0; }
+    // For the caller: waits until every task has ended, taking its turns meanwhile and telling
+    // at each how far the work has come (done()). Throws nothing of the tasks'.
+    template <class Done> void waitAll(TimeSlice *slice, const Done &done) {
+        auto lock = this->lock();
+        while (!finished()) {
+            waitFor(lock, slice ? TurnPoll : QuietPoll);
+            if (slice && slice->idleDue()) {
+                lock.unlock();
+                slice->setStepDone(done());
+                slice->yield();
+                lock.lock();
+            }
+        }
+    }
     // Once finished: throws what the first failing task threw.
     void rethrowFailure() const {
         for (const std::exception_ptr &failure : failures_)
@@ -120,17 +134,7 @@ void runThreaded(size_t count, TimeSlice *slice, const Done &done, const Task &t
     }
     Crew crew;
     crew.start(count, [&](size_t p) { task(p, [&] { crew.pause(); }); });
-    auto lock = crew.lock();
-    while (!crew.finished()) {
-        crew.waitFor(lock, slice ? TurnPoll : QuietPoll);
-        if (slice && slice->idleDue()) {
-            lock.unlock();
-            slice->setStepDone(done());
-            slice->yield();
-            lock.lock();
-        }
-    }
-    lock.unlock();
+    crew.waitAll(slice, done);
     crew.rethrowFailure();
 }
 } // namespace workers
