@@ -90,11 +90,9 @@ void TextStore::append(const TextStore &other, const std::function<void()> &befo
         return;
     }
     const TextStore source = other; // keeps it unchanged if other is *this
-    // The last chunk is filled first; it is changed in place only when nothing shares it,
-    // and cut back should the memory run out.
     const bool shares = sharesOnAppend(source);
-    // Chunks shared after a short one are found through the page table from then on.
-    const bool regular = regular_ && (!shares || lastChunkSize() == ChunkItems);
+    // Otherwise the last chunk is filled first; it is changed in place only when nothing
+    // shares it, and cut back should the memory run out.
     std::shared_ptr<Chunk> last;
     const bool fillLast = !shares && lastChunkSize() < ChunkItems;
     std::size_t lastItems = 0, lastBytes = 0, lastAsides = 0;
@@ -139,8 +137,8 @@ void TextStore::append(const TextStore &other, const std::function<void()> &befo
             }
         growFor(chunks_, added.size());
         growFor(starts_, added.size());
-        if (!regular)
-            growFor(pages_, std::size_t((size_ + source.size()) >> ChunkShift) + 1 - pages_.size());
+        if (!regular_)
+            growFor(pages_, std::size_t(source.size() >> ChunkShift) + 1);
         if (beforeChange)
             beforeChange();
     } catch (...) {
@@ -148,16 +146,23 @@ void TextStore::append(const TextStore &other, const std::function<void()> &befo
             chunks_.back()->truncate(lastItems, lastBytes, lastAsides);
         throw;
     }
+    // The one short chunk the shared chunks may follow, or the one among them.
+    if (shares && lastChunkSize() < ChunkItems) {
+        gapAt_ = size_;
+        gap_ = ChunkItems - lastChunkSize();
+    } else if (shares && source.gap_ > 0) {
+        gapAt_ = size_ + source.gapAt_;
+        gap_ = source.gap_;
+    }
     for (auto &chunk : added) {
         starts_.insert(starts_.end() - 1, starts_.end()[-2] + chunks_.back()->size());
         chunks_.push_back(std::move(chunk));
     }
     size_ += source.size();
     textBytes_ += source.textBytes_;
-    regular_ = regular;
     for (std::size_t page = pages_.size(); !regular_ && page << ChunkShift < std::size_t(size_);
          ++page) {
-        std::size_t c = pages_.empty() ? 0 : pages_.back();
+        std::size_t c = pages_.back();
         while (starts_[c + 1] <= qsizetype(page << ChunkShift))
             ++c;
         pages_.push_back(std::uint32_t(c));
@@ -244,7 +249,8 @@ void TextStore::remove(qsizetype index) {
     textBytes_ -= std::size_t(c.text(p.item).size());
     c.remove(p.item);
     --size_;
-    regular_ = regular_ && p.chunk + 1 == chunks_.size();
+    // Past a short chunk, items are found by page even when the last chunk is still full.
+    regular_ = regular_ && p.chunk + 1 == chunks_.size() && gap_ == 0;
     if (c.size() == 0) {
         // The next chunk now begins where this one began.
         const bool lastChunk = p.chunk + 1 == chunks_.size();
@@ -296,7 +302,7 @@ void TextStore::renumberFrom(std::size_t c) {
 }
 
 TextStore TextStore::takeWholeChunks() {
-    if (!regular_ || size_ % ChunkItems == 0)
+    if (!regular_ || lastChunkSize() == ChunkItems)
         return std::exchange(*this, TextStore());
     if (size_ < ChunkItems)
         return {};

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -148,8 +149,10 @@ private:
         std::uint32_t item;
     };
     Place place(qsizetype index) const {
-        if (regular_) [[likely]]
-            return {std::size_t(index) >> ChunkShift, std::uint32_t(index) & (ChunkItems - 1)};
+        if (regular_) [[likely]] {
+            const auto slot = std::size_t(index + (index >= gapAt_ ? gap_ : 0));
+            return {slot >> ChunkShift, std::uint32_t(slot) & (ChunkItems - 1)};
+        }
         std::size_t c = pages_[std::size_t(index) >> ChunkShift];
         while (starts_[c + 1] <= index)
             ++c;
@@ -164,9 +167,13 @@ private:
     void renumberFrom(std::size_t c);
     void mergeSmall(std::size_t c);
     // Whether append(other) shares the other's chunks: from a chunk's boundary, or after a
-    // short chunk where the copy would cost more than a step in finding an item afterwards.
+    // short chunk when the other is large; so long as one short chunk at most comes before
+    // the last.
     bool sharesOnAppend(const TextStore &other) const {
-        return other.regular_ && (lastChunkSize() == ChunkItems || other.size() >= ShareFrom);
+        const bool boundary = lastChunkSize() == ChunkItems;
+        return regular_ && other.regular_ &&
+               int(gap_ > 0) + int(other.gap_ > 0) + int(!boundary) <= 1 &&
+               (boundary || other.size() >= ShareFrom);
     }
     static constexpr qsizetype ShareFrom = 8 * ChunkItems;
     std::uint32_t lastChunkSize() const {
@@ -180,9 +187,12 @@ private:
     std::vector<std::uint32_t> pages_;
     qsizetype size_ = 0;
     std::size_t textBytes_ = 0;
-    // Every chunk but the last is full, as after appends only: item i is in chunk
-    // i / ChunkItems.
+    // Every chunk but the last is full, as after appends only, but for one short chunk that
+    // may end at gapAt_, the gap_ items it lacks: item i is in chunk i / ChunkItems, or
+    // (i + gap_) / ChunkItems from gapAt_ on.
     bool regular_ = true;
+    qsizetype gapAt_ = std::numeric_limits<qsizetype>::max();
+    qsizetype gap_ = 0;
 };
 
 // Hands batch to sink and empties it. An empty batch is not handed over.
