@@ -3,7 +3,6 @@
 #include "core/ErrorReport.h"
 #include "list/TextListModel.h"
 
-#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -50,13 +49,7 @@ private slots:
     void refusedWhileBusy();
     void clearList();
     void samples();
-    void storeKeepsEveryText_data();
-    void storeKeepsEveryText();
-    void storeEdits_data();
-    void storeEdits();
     void bulkAppendNotifiesOnce();
-    void growthCostCoversAppend_data();
-    void growthCostCoversAppend();
     void badPositionIsAFailure();
     void hugeItemShowsItsBeginning_data();
     void hugeItemShowsItsBeginning();
@@ -176,144 +169,6 @@ void ListTest::samples() {
     QVERIFY(h.dialogs.shown.isEmpty());
 }
 
-void ListTest::storeKeepsEveryText_data() {
-    QTest::addColumn<QString>("text");
-    QTest::newRow("empty") << QString();
-    QTest::newRow("ASCII") << QStringLiteral("plain text");
-    QTest::newRow("accents") << QStringLiteral("é à ü");
-    QTest::newRow("outside the BMP") << QStringLiteral("😀 x");
-    QTest::newRow("NUL") << QString::fromUtf8("a\0b", 3);
-    QTest::newRow("lone high surrogate") << QString(QChar(0xD83D)) + QStringLiteral("x");
-    QTest::newRow("lone low surrogate") << QStringLiteral("x") + QChar(0xDE00);
-    QTest::newRow("U+FFFD") << QString(QChar(0xFFFD));
-}
-
-void ListTest::storeKeepsEveryText() {
-    QFETCH(QString, text);
-    TextListModel list(false);
-    list.appendItem(text);
-    list.appendItem(QStringLiteral("next"));
-    QCOMPARE(list.itemText(1), text);
-    QCOMPARE(list.data(list.index(0), Qt::DisplayRole).toString(), text);
-    QCOMPARE(list.itemText(2), QStringLiteral("next"));
-    // Lone surrogates stay distinct from the replacement character.
-    if (!text.isValidUtf16())
-        QVERIFY(TextStore::encode(text) != TextStore::encode(QString(QChar(0xFFFD))));
-}
-
-void ListTest::storeEdits_data() {
-    QTest::addColumn<QStringList>("initial");
-    // "set N text", "remove N", "append text", positions from 1
-    QTest::addColumn<QStringList>("edits");
-    QTest::addColumn<int>("seed");             // of random texts and edits instead, 0 for none
-    QTest::addColumn<int>("randomItems");      // added to initial with the seed
-    QTest::addColumn<QStringList>("expected"); // as well as what a plain list says
-    QTest::newRow("lengthen, remove, empty, append")
-        << QStringList{"one", "two", "three", "four"}
-        << QStringList{"set 2 a much longer second item", "remove 1", "set 3 ", "append five"} << 0
-        << 0 << QStringList{"a much longer second item", "three", "", "five"};
-    // A text kept aside comes back into the buffer, and is then changed again.
-    const QString aside(5000, QLatin1Char('x'));
-    QTest::newRow("last text back from aside")
-        << QStringList{"a", "b"}
-        << QStringList{"set 2 " + aside, "set 2 short", "append c", "set 2 a longer text"} << 0 << 0
-        << QStringList{"a", "a longer text", "c"};
-    // Past the point where the store rewrites its buffer.
-    QTest::newRow("random edits") << QStringList() << QStringList() << 9 << 300 << QStringList();
-    // Thousands of items: edits that cross chunks, and a stretch removed until chunks merge
-    // and vanish.
-    QTest::newRow("random edits across chunks")
-        << QStringList() << QStringList(6000, QStringLiteral("remove 3000")) << 5 << 13000
-        << QStringList();
-    QTest::newRow("a middle chunk removed whole, then appends")
-        << QStringList()
-        << QStringList(4096, QStringLiteral("remove 4097")) + QStringList(5000, "append z") << 0
-        << 13000 << QStringList();
-    QStringList fromTheEnd;
-    for (int position = 9000; position > 0; --position)
-        fromTheEnd << QStringLiteral("remove %1").arg(position);
-    QTest::newRow("removed from the end")
-        << QStringList() << fromTheEnd + QStringList{"append a"} << 0 << 9000 << QStringList{"a"};
-}
-
-// Edits against a plain list, with a snapshot that must not change.
-void ListTest::storeEdits() {
-    QFETCH(QStringList, initial);
-    QFETCH(QStringList, edits);
-    QFETCH(int, seed);
-    QFETCH(int, randomItems);
-    QFETCH(QStringList, expected);
-    QRandomGenerator random(quint32(std::max(seed, 1)));
-    auto someText = [&] {
-        // Now and then one long enough to be kept on its own.
-        const int length =
-            random.bounded(40) == 0 ? 4090 + int(random.bounded(12)) : int(random.bounded(6));
-        return QString(length, QChar(u'a' + random.bounded(26))) +
-               (random.bounded(4) == 0 ? QStringLiteral("é😀") : QString());
-    };
-    for (int i = 0; i < randomItems; ++i)
-        initial << someText();
-    TextListModel list(false);
-    for (const QString &t : std::as_const(initial))
-        list.appendItem(t);
-    const TextStore snapshot = list.store();
-    QStringList plain = initial;
-    for (const QString &edit : std::as_const(edits)) {
-        const QStringList words = edit.split(QLatin1Char(' '));
-        const QString rest = edit.section(QLatin1Char(' '), 2);
-        if (words[0] == QLatin1String("set")) {
-            plain[words[1].toInt() - 1] = rest;
-            list.setText(words[1].toInt(), rest);
-        } else if (words[0] == QLatin1String("remove")) {
-            plain.removeAt(words[1].toInt() - 1);
-            list.removeItem(words[1].toInt());
-        } else {
-            plain << edit.section(QLatin1Char(' '), 1);
-            list.appendItem(plain.back());
-        }
-    }
-    QCOMPARE(itemsOf(list), plain);
-    for (int step = 0; seed && step < 20000; ++step) {
-        const int kind = int(random.bounded(10));
-        const qsizetype i = plain.isEmpty() ? 0 : random.bounded(int(plain.size()));
-        if (plain.isEmpty() || kind < 2) {
-            plain << someText();
-            list.appendItem(plain.back());
-        } else if (kind < 4) {
-            plain.removeAt(i);
-            list.removeItem(int(i) + 1);
-        } else if (kind < 6) { // with a neighbour or any other item
-            const qsizetype j =
-                kind == 4 ? std::min(i + 1, plain.size() - 1) : random.bounded(int(plain.size()));
-            plain.swapItemsAt(i, j);
-            list.exchangeItems(int(i) + 1, int(j) + 1);
-        } else {
-            plain[i] = someText();
-            list.setText(int(i) + 1, plain[i]);
-        }
-        if (step % 997 == 0) {
-            TextStore joined; // appending a store with texts kept aside
-            joined.append(QStringLiteral("x"));
-            joined.append(list.store());
-            QCOMPARE(joined.size(), plain.size() + 1);
-            QCOMPARE(joined.text(joined.size() - 1), plain.isEmpty() ? "x" : plain.back());
-            TextStore copy = list.store(); // an append to a copy leaves the list alone
-            copy.append(QStringLiteral("y"));
-            QCOMPARE(copy.text(copy.size() - 1), QStringLiteral("y"));
-            QCOMPARE(list.itemCount(), plain.size());
-        }
-    }
-    QCOMPARE(itemsOf(list), plain);
-    if (!expected.isEmpty())
-        QCOMPARE(itemsOf(list), expected);
-    QCOMPARE(snapshot.size(), initial.size());
-    for (qsizetype i = 0; i < snapshot.size(); ++i)
-        QCOMPARE(snapshot.text(i), initial[i]);
-    list.clearItems();
-    QCOMPARE(list.itemCount(), 0);
-    QCOMPARE(snapshot.text(0), initial[0]);
-}
-
 void ListTest::bulkAppendNotifiesOnce() {
     TextListModel list(false);
     QSignalSpy inserted(&list, &QAbstractItemModel::rowsInserted);
@@ -328,38 +183,6 @@ void ListTest::bulkAppendNotifiesOnce() {
     QCOMPARE(inserted[1].mid(1), QVariantList({100000, 199999}));
     QCOMPARE(list.itemCount(), 200000);
     QCOMPARE(list.itemText(200000), QStringLiteral("99999"));
-}
-
-void ListTest::growthCostCoversAppend_data() {
-    QTest::addColumn<int>("held");    // items of "ab" in the store first
-    QTest::addColumn<bool>("shared"); // whether a copy of the store is kept meanwhile
-    QTest::addColumn<int>("added");
-    QTest::addColumn<int>("length"); // of each added text
-    QTest::newRow("one-byte texts onto a part-filled chunk") << 1000 << false << 20000 << 1;
-    QTest::newRow("one-byte texts onto a shared chunk") << 1000 << true << 20000 << 1;
-    QTest::newRow("40-byte texts onto a full chunk") << 4096 << false << 10000 << 40;
-    QTest::newRow("long texts kept aside") << 10 << false << 50 << 5000;
-}
-
-// The room the list makes sure of before an append covers what the append then takes, and
-// not many times more: a load is neither let through to fail midway nor refused for nothing.
-void ListTest::growthCostCoversAppend() {
-    QFETCH(int, held);
-    QFETCH(bool, shared);
-    QFETCH(int, added);
-    QFETCH(int, length);
-    TextStore store, batch;
-    for (int i = 0; i < held; ++i)
-        store.append(QStringLiteral("ab"));
-    for (int i = 0; i < added; ++i)
-        batch.append(QString(length, QLatin1Char('a' + i % 26)));
-    const TextStore copy = shared ? store : TextStore();
-    const qint64 cost = store.growthCost(batch);
-    const auto before = qint64(store.bytesAllocated());
-    store.append(batch);
-    const auto taken = qint64(store.bytesAllocated()) - before;
-    QVERIFY2(taken <= cost, qPrintable(QStringLiteral("%1 > %2").arg(taken).arg(cost)));
-    QVERIFY2(cost <= 2 * taken + 4096, qPrintable(QStringLiteral("%1, %2").arg(taken).arg(cost)));
 }
 
 void ListTest::badPositionIsAFailure() {
