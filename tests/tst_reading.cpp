@@ -6,6 +6,7 @@
 #include "list/ListFileReader.h"
 #include "list/NormalizePath.h"
 
+#include <QTemporaryFile>
 #include <QTest>
 
 class ReadingTest : public QObject {
@@ -120,16 +121,21 @@ void ReadingTest::lineEndsAndEncodings_data() {
         << QStringList{wideLine + smiley, "z"};
 }
 
-// From a file, surveyed then read, and from a pipe, read once.
+// From a file, surveyed then read, from a pipe, read once, and from a file on disk read in
+// two halves at once.
 void ReadingTest::lineEndsAndEncodings() {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, items);
     QBuffer buffer(&bytes);
     QVERIFY(buffer.open(QIODevice::ReadOnly));
     Pipe pipe(bytes);
-    for (QIODevice *device : {static_cast<QIODevice *>(&buffer), static_cast<QIODevice *>(&pipe)}) {
+    QTemporaryFile file;
+    QVERIFY(file.open() && file.write(bytes) == bytes.size() && file.seek(0));
+    for (QIODevice *device : {static_cast<QIODevice *>(&buffer), static_cast<QIODevice *>(&pipe),
+                              static_cast<QIODevice *>(&file)}) {
         bool canonical = false;
-        const QStringList read = readItems(*device, &canonical);
+        const QStringList read =
+            readItems(*device, &canonical, {.splitFrom = 0, .readAt = readerAt(*device)});
         QCOMPARE(read.size(), items.size());
         for (qsizetype i = 0; i < items.size(); ++i)
             QCOMPARE(read[i], items[i]); // one by one: long lines make whole-list output unreadable
@@ -173,16 +179,23 @@ void ReadingTest::readFailureKeepsCompleteLines() {
     QFETCH(QStringList, items);
     FailingBuffer file(bytes, failAt);
     Pipe pipe(bytes, failAt);
-    for (QIODevice *device : {static_cast<QIODevice *>(&file), static_cast<QIODevice *>(&pipe)}) {
+    FailingBuffer halves(bytes, failAt); // read in two halves at once
+    for (QIODevice *device : {static_cast<QIODevice *>(&file), static_cast<QIODevice *>(&pipe),
+                              static_cast<QIODevice *>(&halves)}) {
+        const ReadTuning tuning{
+            .splitFrom = 0, .readAt = device == &halves ? failingReadAt(bytes, failAt) : ReadAt()};
         QStringList read;
         int batches = 0;
         QVERIFY_THROWS_EXCEPTION(Failure,
-                                 readListLines(*device, nullptr, [&](const TextStore &lines) {
-                                     if (++batches == refused)
-                                         throw Failure(QStringLiteral("Out of memory"));
-                                     for (qsizetype i = 0; i < lines.size(); ++i)
-                                         read << lines.text(i);
-                                 }));
+                                 readListLines(
+                                     *device, nullptr,
+                                     [&](const TextStore &lines) {
+                                         if (++batches == refused)
+                                             throw Failure(QStringLiteral("Out of memory"));
+                                         for (qsizetype i = 0; i < lines.size(); ++i)
+                                             read << lines.text(i);
+                                     },
+                                     {}, tuning));
         if (refused) // the lines before the refused batch, and no others
             QVERIFY(!read.isEmpty() && read.size() < items.size() &&
                     read == items.first(read.size()));

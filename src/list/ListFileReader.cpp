@@ -248,15 +248,17 @@ void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const
     const qint64 from = device.pos();
     const qint64 size = device.isSequential() ? -1 : device.size() - from;
     const ReadAt &readAt = tuning.readAt;
+    const bool mayHalve = readAt && size > 0 && size >= tuning.splitFrom;
     BlockReader reader(device);
+    // The first block stops at the middle, so it never reaches into the second half.
+    if (mayHalve)
+        reader.stopAfter(std::max<qint64>(size / 2, 1));
     std::optional<SecondHalf> second;
-    qint64 split = -1; // where the second half begins
     auto readOn = [&](bool first) {
         for (;; first = false) {
             const QByteArray &block = reader.next();
             if (block.isEmpty())
                 break;
-            QByteArrayView part = block;
             if (first && size > 0) {
                 LineCounter sample;
                 countLines(sample, block);
@@ -266,15 +268,12 @@ void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const
                                                   double(block.size()) * 1.125) +
                                                1;
                 const bool kept = !space || space(qsizetype(lines), qsizetype(size));
-                if (kept && readAt && size >= tuning.splitFrom)
-                    split = SecondHalf::start(readAt, from, size);
-                if (split >= 0) {
+                const qint64 split = kept && mayHalve ? SecondHalf::start(readAt, from, size) : -1;
+                if (split >= 0)
                     second.emplace(readAt, split, splitter.marked());
-                    reader.stopAfter(split - from);
-                    part = part.first(std::min(part.size(), qsizetype(split - from)));
-                }
+                reader.stopAfter(split >= 0 ? split - from : std::numeric_limits<qint64>::max());
             }
-            splitter.feed(part);
+            splitter.feed(block);
             yieldAndHandOver(slice, splitter, reader.total() + (second ? second->done() : 0));
         }
     };
@@ -283,8 +282,6 @@ void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const
         return;
     if (splitter.windows1252()) {
         second.reset();
-        if (!device.seek(split))
-            throw Failure(device.errorString());
         reader.stopAfter(std::numeric_limits<qint64>::max());
         readOn(false);
         return;

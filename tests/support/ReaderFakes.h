@@ -2,6 +2,7 @@
 
 // Devices a list file is read from in the tests and fuzz targets: one that fails part-way,
 // and a pipe handing over a few bytes at a time.
+#include "core/ErrorReport.h"
 #include "list/ListFileReader.h"
 
 #include <QBuffer>
@@ -9,6 +10,7 @@
 #include <QString>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <cstring>
 
 constexpr qsizetype Chunk = 1 << 20; // the reader's block size
@@ -75,16 +77,30 @@ private:
     qint64 at_ = 0;
 };
 
+// Reads bytes as a file's second half is read, failing at or past failAt.
+inline ReadAt failingReadAt(const QByteArray &bytes, qint64 failAt) {
+    return [bytes, failAt](char *data, qint64 size, qint64 offset) -> qint64 {
+        if (offset >= failAt)
+            throw Failure(QStringLiteral("Bad sector"));
+        const qint64 n = std::min({size, qint64(bytes.size()) - offset, failAt - offset});
+        std::memcpy(data, bytes.constData() + offset, size_t(std::max<qint64>(n, 0)));
+        return std::max<qint64>(n, 0);
+    };
+}
+
 // The items read, and whether each one is stored in its canonical form (equal texts must
 // have equal bytes for the search to find them).
-inline QStringList readItems(QIODevice &device, bool *canonical) {
+inline QStringList readItems(QIODevice &device, bool *canonical, const ReadTuning &tuning = {}) {
     QStringList items;
     *canonical = true;
-    readListLines(device, nullptr, [&](const TextStore &lines) {
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            items << lines.text(i);
-            *canonical = *canonical && lines.bytes(i) == TextStore::encode(items.constLast());
-        }
-    });
+    readListLines(
+        device, nullptr,
+        [&](const TextStore &lines) {
+            for (qsizetype i = 0; i < lines.size(); ++i) {
+                items << lines.text(i);
+                *canonical = *canonical && lines.bytes(i) == TextStore::encode(items.constLast());
+            }
+        },
+        {}, tuning);
     return items;
 }
