@@ -26,7 +26,8 @@ constexpr std::size_t FetchAhead = 8;
 // bytes of the reported pairs are counted as they are compared.
 class LateChecks {
 public:
-    void add(const TextStore &items, std::uint32_t item, std::uint32_t latest, bool reported) {
+    void add(const TextStore::Lookup &items, std::uint32_t item, std::uint32_t latest,
+             bool reported) {
         if (added_ >= Ring)
             check(ring_[added_ % Ring]);
         if (added_ >= Ring / 2)
@@ -37,7 +38,7 @@ public:
         ++added_;
     }
     // Whether every pair was equal; with the bytes of the reported ones.
-    bool finish(const TextStore &items, qsizetype &rowBytes) {
+    bool finish(const TextStore::Lookup &items, qsizetype &rowBytes) {
         for (size_t k = added_ > Ring ? added_ - Ring : 0; k < added_; ++k) {
             locate(items, ring_[k % Ring]);
             check(ring_[k % Ring]);
@@ -53,7 +54,7 @@ private:
         bool reported;
         QByteArrayView text, latestText; // once located
     };
-    static void locate(const TextStore &items, Pair &pair) {
+    static void locate(const TextStore::Lookup &items, Pair &pair) {
         pair.text = items.bytes(pair.item);
         pair.latestText = items.bytes(pair.latest);
         for (const QByteArrayView text : {pair.text, pair.latestText}) {

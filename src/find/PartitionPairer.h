@@ -40,7 +40,7 @@ private:
     bool pass(const std::uint64_t *hashes, const std::uint32_t *positions, std::size_t count,
               bool compareAtOnce, const std::function<void()> &pause);
 
-    const TextStore &items_;
+    const TextStore::Lookup items_;
     std::unique_ptr<std::uint64_t[]> marks_;
     std::vector<std::uint32_t> reported_; // of the partition being paired
     std::unique_ptr<std::uint64_t[]> slots_;

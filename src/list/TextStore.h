@@ -31,14 +31,38 @@ public:
         return chunks_[p.chunk]->text(p.item);
     }
 
-    // Starts fetching where the text of an item is kept, for a loop that reads it soon.
-    void prefetch(qsizetype index) const {
-        const Place p = place(index);
-        const std::uint32_t *end = chunks_[p.chunk]->ends.data() + p.item;
-        fetch(end);
-        if (p.item > 0)
-            fetch(end - 1);
-    }
+    // Looks items up in a store that does not change meanwhile, for a loop that reads them
+    // at random: the chunks' buffers are listed side by side, so finding an item's bytes
+    // waits on its end offsets alone.
+    class Lookup {
+    public:
+        explicit Lookup(const TextStore &store);
+        QByteArrayView bytes(qsizetype index) const {
+            const Place p = store_.place(index);
+            const Buffers &b = buffers_[p.chunk];
+            const std::uint32_t end = b.ends[p.item];
+            if (end & AsideFlag) [[unlikely]]
+                return store_.chunks_[p.chunk]->asideText(p.item);
+            const std::uint32_t begin = p.item == 0 ? 0 : b.ends[p.item - 1] & OffsetMask;
+            return QByteArrayView(b.bytes + begin, qsizetype(end - begin));
+        }
+        // Starts fetching where the text of an item is kept, for a loop that reads it soon.
+        void prefetch(qsizetype index) const {
+            const Place p = store_.place(index);
+            const std::uint32_t *end = buffers_[p.chunk].ends + p.item;
+            fetch(end);
+            if (p.item > 0)
+                fetch(end - 1);
+        }
+
+    private:
+        struct Buffers {
+            const std::uint32_t *ends;
+            const char *bytes;
+        };
+        const TextStore &store_;
+        std::vector<Buffers> buffers_;
+    };
 
     void append(QStringView text);
     // bytes must come from bytes() of a store or be valid UTF-8.
