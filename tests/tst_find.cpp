@@ -233,9 +233,15 @@ void FindTest::spilledAgree_data() {
         QTest::addRow("budget %lld", budget) << list << budget << Xxh3;
     QTest::newRow("all alike until compared")
         << numbered(12000, 3000) << qint64(64 << 10) << reinterpret_cast<void *>(&oneHash);
+    // Long lines, some kept aside by the store, repeated chunks apart, and a huge one.
+    QByteArrayList far = numbered(30000, 9000);
+    for (int i = 0; i < 30000; i += 2500) {
+        far[i] = QByteArray(300, 'l') + QByteArray::number(i / 2500 % 3);
+        far[i + 1] = QByteArray(5000, 'k') + QByteArray::number(i / 2500 % 2);
+    }
     const QByteArray huge(3 << 20, 'h');
-    QTest::newRow("one huge line") << numbered(30000, 9000) + QByteArrayList{huge, "h", huge, huge}
-                                   << qint64(64 << 10) << Xxh3;
+    QTest::newRow("long lines chunks apart, one huge")
+        << far + QByteArrayList{huge, "h", huge, huge} << qint64(64 << 10) << Xxh3;
     QByteArrayList blanks;
     for (int i = 0; i < 30000; ++i)
         blanks << (i % 3 == 0   ? QByteArray()

@@ -16,6 +16,7 @@ public:
     struct Block {
         std::uint64_t hashes[BlockItems];
         std::uint32_t positions[BlockItems];
+        std::uint32_t refs[BlockItems];
     };
 
     // For a stretch of at most items copies.
@@ -23,7 +24,7 @@ public:
         : blocks_(parts), filled_(parts, BlockItems),
           arena_(std::make_unique_for_overwrite<Block[]>(items / BlockItems + parts)) {}
 
-    void add(std::uint32_t part, std::uint64_t hash, std::uint32_t position) {
+    void add(std::uint32_t part, std::uint64_t hash, std::uint32_t position, std::uint32_t ref) {
         std::uint32_t &filled = filled_[part];
         if (filled == BlockItems) {
             blocks_[part].push_back(newBlock());
@@ -32,6 +33,7 @@ public:
         Block &block = *blocks_[part].back();
         block.hashes[filled] = hash;
         block.positions[filled] = position;
+        block.refs[filled] = ref;
         ++filled;
     }
 
@@ -40,15 +42,17 @@ public:
         return blocks == 0 ? 0 : (blocks - 1) * BlockItems + filled_[part];
     }
 
-    // Copies the partition's copies, in the order they were dealt, to hashes and positions;
-    // returns how many there were.
-    std::size_t copyOut(std::uint32_t part, std::uint64_t *hashes, std::uint32_t *positions) const {
+    // Copies the partition's copies, in the order they were dealt, to hashes, positions and
+    // refs; returns how many there were.
+    std::size_t copyOut(std::uint32_t part, std::uint64_t *hashes, std::uint32_t *positions,
+                        std::uint32_t *refs) const {
         std::size_t at = 0;
         const std::vector<Block *> &blocks = blocks_[part];
         for (std::size_t b = 0; b < blocks.size(); ++b) {
             const std::size_t n = b + 1 == blocks.size() ? filled_[part] : BlockItems;
             std::memcpy(hashes + at, blocks[b]->hashes, n * sizeof(std::uint64_t));
             std::memcpy(positions + at, blocks[b]->positions, n * sizeof(std::uint32_t));
+            std::memcpy(refs + at, blocks[b]->refs, n * sizeof(std::uint32_t));
             at += n;
         }
         return at;

@@ -54,7 +54,7 @@ qint64 findIndexBytes(qsizetype items) {
     // Each copy's hash and position, with the blocks' slack; each thread's marks; and what
     // each thread pairs a partition in: its copies side by side and its table. A partition of
     // twice the average stands for the largest one.
-    constexpr qint64 CopyBytes = sizeof(std::uint64_t) + sizeof(std::uint32_t);
+    constexpr qint64 CopyBytes = sizeof(std::uint64_t) + 2 * sizeof(std::uint32_t);
     const qint64 copies = n * CopyBytes + count * qint64(DealtCopies::slackBytes(parts));
     const qint64 marks = count * (n / 64 + 1) * qint64(sizeof(std::uint64_t));
     const qint64 largest = 2 * std::max<qint64>(n / parts, 1);
@@ -84,43 +84,46 @@ pairAll(const TextStore &items, TimeSlice *slice, std::size_t threads, const Fin
     auto range = [&](size_t r) {
         return std::pair(size_t(n) * r / threads, size_t(n) * (r + 1) / threads);
     };
+    const TextStore::Lookup lookup(items);
     std::vector<DealtCopies> dealt;
     for (size_t r = 0; r < threads; ++r)
         dealt.emplace_back(parts, range(r).second - range(r).first);
     workers::runThreaded(threads, slice, pairedUpTo, [&](size_t r, const auto &pause) {
         const auto [first, end] = range(r);
-        for (size_t i = first; i < end; ++i) {
-            if (i % PauseItems == 0) {
-                paired.fetch_add(qint64(PauseItems / 2), std::memory_order_relaxed);
-                pause();
-            }
-            const std::uint64_t h = hashOf(items.bytes(qsizetype(i)), hash);
-            if (h != BlankHash)
-                dealt[r].add(partOfHash(h, parts), h, std::uint32_t(i));
-        }
+        lookup.forEach(qsizetype(first), qsizetype(end),
+                       [&](qsizetype i, QByteArrayView text, std::uint32_t ref) {
+                           if (i % qsizetype(PauseItems) == 0) {
+                               paired.fetch_add(qint64(PauseItems / 2), std::memory_order_relaxed);
+                               pause();
+                           }
+                           const std::uint64_t h = hashOf(text, hash);
+                           if (h != BlankHash)
+                               dealt[r].add(partOfHash(h, parts), h, std::uint32_t(i), ref);
+                       });
     });
 
     // Each thread takes the next partition as it frees up.
     std::atomic<std::uint32_t> nextPart{0};
     std::vector<std::unique_ptr<PartitionPairer>> pairers;
     for (size_t t = 0; t < threads; ++t)
-        pairers.push_back(std::make_unique<PartitionPairer>(items));
+        pairers.push_back(std::make_unique<PartitionPairer>(lookup, items.size()));
     workers::runThreaded(threads, slice, pairedUpTo, [&](size_t t, const auto &pause) {
         const std::function<void()> pauseNow = [&] {
             paired.fetch_add(qint64(PauseItems / 2), std::memory_order_relaxed);
             pause();
         };
         std::vector<std::uint64_t> hashes;
-        std::vector<std::uint32_t> positions;
+        std::vector<std::uint32_t> positions, refs;
         for (std::uint32_t p; (p = nextPart.fetch_add(1)) < parts;) {
             std::size_t count = 0;
             for (const DealtCopies &some : dealt)
                 count += some.count(p);
             hashes.resize(count);
             positions.resize(count);
+            refs.resize(count);
             for (std::size_t at = 0; const DealtCopies &some : dealt)
-                at += some.copyOut(p, hashes.data() + at, positions.data() + at);
-            pairers[t]->pair(hashes.data(), positions.data(), count, pauseNow);
+                at += some.copyOut(p, hashes.data() + at, positions.data() + at, refs.data() + at);
+            pairers[t]->pair({hashes.data(), positions.data(), refs.data()}, count, pauseNow);
         }
     });
     return pairers;

@@ -14,8 +14,8 @@ void fetch([[maybe_unused]] const void *at) {
 #endif
 }
 
-// A slot: the upper half of the hash, whether the latest copy waits for a partner, and the
-// position of the latest copy plus one (0: an empty slot).
+// A slot: the upper half of the hash, whether the latest copy waits for a partner, and where
+// the latest copy is among the partition's copies, plus one (0: an empty slot).
 constexpr std::uint64_t TagMask = ~std::uint64_t(0xFFFFFFFF);
 constexpr std::uint64_t Waiting = std::uint64_t(1) << 31;
 constexpr std::uint64_t PositionMask = Waiting - 1;
@@ -26,42 +26,30 @@ constexpr std::size_t FetchAhead = 8;
 // bytes of the reported pairs are counted as they are compared.
 class LateChecks {
 public:
-    void add(const TextStore::Lookup &items, std::uint32_t item, std::uint32_t latest,
-             bool reported) {
+    void add(QByteArrayView text, QByteArrayView latestText, bool reported) {
         if (added_ >= Ring)
             check(ring_[added_ % Ring]);
-        if (added_ >= Ring / 2)
-            locate(items, ring_[(added_ - Ring / 2) % Ring]);
-        ring_[added_ % Ring] = {item, latest, reported, {}, {}};
-        items.prefetch(item);
-        items.prefetch(latest);
+        for (const QByteArrayView t : {text, latestText}) {
+            fetch(t.data());
+            fetch(t.data() + t.size());
+        }
+        ring_[added_ % Ring] = {text, latestText, reported};
         ++added_;
     }
     // Whether every pair was equal; with the bytes of the reported ones.
-    bool finish(const TextStore::Lookup &items, qsizetype &rowBytes) {
-        for (size_t k = added_ > Ring ? added_ - Ring : 0; k < added_; ++k) {
-            locate(items, ring_[k % Ring]);
+    bool finish(qsizetype &rowBytes) {
+        for (size_t k = added_ > Ring ? added_ - Ring : 0; k < added_; ++k)
             check(ring_[k % Ring]);
-        }
         rowBytes += bytes_;
         return equal_;
     }
 
 private:
-    static constexpr size_t Ring = 64;
+    static constexpr size_t Ring = 32;
     struct Pair {
-        std::uint32_t item, latest;
+        QByteArrayView text, latestText;
         bool reported;
-        QByteArrayView text, latestText; // once located
     };
-    static void locate(const TextStore::Lookup &items, Pair &pair) {
-        pair.text = items.bytes(pair.item);
-        pair.latestText = items.bytes(pair.latest);
-        for (const QByteArrayView text : {pair.text, pair.latestText}) {
-            fetch(text.data());
-            fetch(text.data() + text.size());
-        }
-    }
     void check(const Pair &pair) {
         equal_ = equal_ && sameBytes(pair.text, pair.latestText);
         bytes_ += pair.reported ? pair.text.size() : 0;
@@ -73,13 +61,13 @@ private:
 };
 } // namespace
 
-PartitionPairer::PartitionPairer(const TextStore &items)
-    : items_(items), marks_(std::make_unique<std::uint64_t[]>(size_t(items.size()) / 64 + 1)) {}
+PartitionPairer::PartitionPairer(const TextStore::Lookup &items, qsizetype count)
+    : items_(items), marks_(std::make_unique<std::uint64_t[]>(size_t(count) / 64 + 1)) {}
 
 PartitionPairer::~PartitionPairer() = default;
 
-void PartitionPairer::pair(const std::uint64_t *hashes, const std::uint32_t *positions,
-                           std::size_t count, const std::function<void()> &pause) {
+void PartitionPairer::pair(const Copies &copies, std::size_t count,
+                           const std::function<void()> &pause) {
     const std::size_t size = tableSlots(count);
     if (capacity_ < size) {
         slots_.reset();
@@ -89,17 +77,19 @@ void PartitionPairer::pair(const std::uint64_t *hashes, const std::uint32_t *pos
     // Equal hash tags are taken for equal texts at first, and the texts compared a little
     // later, when they have been fetched; should two texts ever differ, the partition is done
     // again comparing each text at once.
-    if (!pass(hashes, positions, count, false, pause))
-        pass(hashes, positions, count, true, pause);
+    if (!pass(copies, count, false, pause))
+        pass(copies, count, true, pause);
     // Marked only now, in a loop of independent writes, rather than each as it is found,
     // where every mark would wait for its word to be fetched.
     for (const std::uint32_t item : reported_)
         marks_[item / 64] |= std::uint64_t(1) << (item % 64);
 }
 
-bool PartitionPairer::pass(const std::uint64_t *hashes, const std::uint32_t *positions,
-                           std::size_t count, bool compareAtOnce,
+bool PartitionPairer::pass(const Copies &copies, std::size_t count, bool compareAtOnce,
                            const std::function<void()> &pause) {
+    const std::uint64_t *hashes = copies.hashes;
+    const std::uint32_t *positions = copies.positions;
+    auto text = [&](std::size_t k) { return items_.bytes(positions[k], copies.refs[k]); };
     const std::size_t size = tableSlots(count);
     std::uint64_t *table = slots_.get();
     std::memset(table, 0, size * sizeof(std::uint64_t));
@@ -115,36 +105,35 @@ bool PartitionPairer::pass(const std::uint64_t *hashes, const std::uint32_t *pos
         if (k + FetchAhead < count)
             fetch(&table[home(hashes[k + FetchAhead])]);
         const std::uint64_t h = hashes[k];
-        const std::uint32_t item = positions[k];
         const std::uint64_t tag = h & TagMask;
         for (std::size_t slot = home(h);; slot = slot + 1 == size ? 0 : slot + 1) {
             const std::uint64_t entry = table[slot];
             if (entry == 0) {
-                table[slot] = tag | Waiting | (std::uint64_t(item) + 1);
+                table[slot] = tag | Waiting | (std::uint64_t(k) + 1);
                 break;
             }
             if ((entry & TagMask) != tag)
                 continue;
-            const auto latest = std::uint32_t((entry & PositionMask) - 1);
+            const std::size_t latest = std::size_t((entry & PositionMask) - 1);
             const bool reported = entry & Waiting;
             if (compareAtOnce) {
-                const QByteArrayView text = items_.bytes(item);
-                if (!sameBytes(items_.bytes(latest), text))
+                const QByteArrayView itemText = text(k);
+                if (!sameBytes(text(latest), itemText))
                     continue;
-                rowBytes += reported ? text.size() : 0;
+                rowBytes += reported ? itemText.size() : 0;
             } else {
-                checks.add(items_, item, latest, reported);
+                checks.add(text(k), text(latest), reported);
             }
             if (reported) {
-                reported_.push_back(latest);
-                table[slot] = tag | (std::uint64_t(item) + 1);
+                reported_.push_back(positions[latest]);
+                table[slot] = tag | (std::uint64_t(k) + 1);
             } else {
-                table[slot] = tag | Waiting | (std::uint64_t(item) + 1);
+                table[slot] = tag | Waiting | (std::uint64_t(k) + 1);
             }
             break;
         }
     }
-    if (!compareAtOnce && !checks.finish(items_, rowBytes))
+    if (!compareAtOnce && !checks.finish(rowBytes))
         return false;
     rows_ += qsizetype(reported_.size());
     rowBytes_ += rowBytes;

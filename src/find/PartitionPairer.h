@@ -14,7 +14,8 @@
 // thread has a pairer of its own, so the marks are never shared while they are set.
 class PartitionPairer {
 public:
-    explicit PartitionPairer(const TextStore &items);
+    // For the count items of a list, which items looks up while pairing.
+    PartitionPairer(const TextStore::Lookup &items, qsizetype count);
     ~PartitionPairer();
 
     // Copies looked up between pauses.
@@ -25,10 +26,15 @@ public:
         return std::max<std::size_t>(16, count / 3 * 4 + 4);
     }
 
-    // The copies of one partition in list order: positions[k] is an item, hashes[k] its hash.
+    // The copies of one partition in list order: positions[k] is an item, hashes[k] its hash,
+    // refs[k] the reference to its bytes.
+    struct Copies {
+        const std::uint64_t *hashes;
+        const std::uint32_t *positions;
+        const std::uint32_t *refs;
+    };
     // Calls pause() before every PauseEvery copies.
-    void pair(const std::uint64_t *hashes, const std::uint32_t *positions, std::size_t count,
-              const std::function<void()> &pause);
+    void pair(const Copies &copies, std::size_t count, const std::function<void()> &pause);
 
     // Bit i % 64 of marks()[i / 64] tells whether item i is reported.
     const std::uint64_t *marks() const { return marks_.get(); }
@@ -37,10 +43,10 @@ public:
     qsizetype rowBytes() const { return rowBytes_; }
 
 private:
-    bool pass(const std::uint64_t *hashes, const std::uint32_t *positions, std::size_t count,
-              bool compareAtOnce, const std::function<void()> &pause);
+    bool pass(const Copies &copies, std::size_t count, bool compareAtOnce,
+              const std::function<void()> &pause);
 
-    const TextStore::Lookup items_;
+    const TextStore::Lookup &items_;
     std::unique_ptr<std::uint64_t[]> marks_;
     std::vector<std::uint32_t> reported_; // of the partition being paired
     std::unique_ptr<std::uint64_t[]> slots_;

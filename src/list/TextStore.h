@@ -46,13 +46,38 @@ public:
             const std::uint32_t begin = p.item == 0 ? 0 : b.ends[p.item - 1] & OffsetMask;
             return QByteArrayView(b.bytes + begin, qsizetype(end - begin));
         }
-        // Starts fetching where the text of an item is kept, for a loop that reads it soon.
-        void prefetch(qsizetype index) const {
-            const Place p = store_.place(index);
-            const std::uint32_t *end = buffers_[p.chunk].ends + p.item;
-            fetch(end);
-            if (p.item > 0)
-                fetch(end - 1);
+        // A reference to an item's bytes in 32 bits, which finds them without a look at the
+        // chunk's end offsets: where they begin in the chunk's buffer and how many there are,
+        // for the usual short texts; NoRef in the low byte for others.
+        static constexpr std::uint32_t NoRef = 0xFF;
+        QByteArrayView bytes(qsizetype index, std::uint32_t ref) const {
+            if ((ref & NoRef) == NoRef) [[unlikely]]
+                return bytes(index);
+            return QByteArrayView(buffers_[store_.place(index).chunk].bytes + (ref >> 8),
+                                  qsizetype(ref & NoRef));
+        }
+        // Calls f(index, bytes, ref) for the items [first, end) in order.
+        template <class F> void forEach(qsizetype first, qsizetype end, F &&f) const {
+            for (qsizetype i = first; i < end;) {
+                const Place p = store_.place(i);
+                const Buffers &b = buffers_[p.chunk];
+                const Chunk &chunk = *store_.chunks_[p.chunk];
+                const auto to =
+                    std::uint32_t(std::min<qsizetype>(chunk.size(), p.item + (end - i)));
+                std::uint32_t begin = chunk.spanBegin(p.item);
+                for (std::uint32_t item = p.item; item < to; ++item, ++i) {
+                    const std::uint32_t stop = b.ends[item];
+                    if (stop & AsideFlag) [[unlikely]] {
+                        f(i, chunk.asideText(item), NoRef);
+                        begin = stop & OffsetMask;
+                        continue;
+                    }
+                    const std::uint32_t length = stop - begin;
+                    f(i, QByteArrayView(b.bytes + begin, qsizetype(length)),
+                      length < NoRef && begin < (1u << 24) ? begin << 8 | length : NoRef);
+                    begin = stop;
+                }
+            }
         }
 
     private:
@@ -160,14 +185,6 @@ private:
         void compactIfWasteful();
         void truncate(std::size_t items, std::size_t bytes, std::size_t asides);
     };
-    static void fetch([[maybe_unused]] const void *address) {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-        // GCC drops __builtin_prefetch of an address it loads through the chunk table.
-        asm volatile("prefetcht0 (%0)" : : "r"(address));
-#elif defined(__GNUC__) || defined(__clang__)
-        __builtin_prefetch(address);
-#endif
-    }
     struct Place {
         std::size_t chunk;
         std::uint32_t item;
@@ -200,9 +217,7 @@ private:
                (boundary || other.size() >= ShareFrom);
     }
     static constexpr qsizetype ShareFrom = 8 * ChunkItems;
-    std::uint32_t lastChunkSize() const {
-        return chunks_.empty() ? 0 : chunks_.back()->size();
-    }
+    std::uint32_t lastChunkSize() const { return chunks_.empty() ? 0 : chunks_.back()->size(); }
 
     std::vector<std::shared_ptr<Chunk>> chunks_;
     // First item of each chunk, then a sentinel past every index.
