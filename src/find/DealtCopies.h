@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PartitionPairer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -13,10 +15,9 @@
 class DealtCopies {
 public:
     static constexpr std::uint32_t BlockItems = 1024;
+    using Copy = PartitionPairer::Copy;
     struct Block {
-        std::uint64_t hashes[BlockItems];
-        std::uint32_t positions[BlockItems];
-        std::uint32_t refs[BlockItems];
+        Copy copies[BlockItems];
     };
 
     // For a stretch of at most items copies.
@@ -24,16 +25,14 @@ public:
         : blocks_(parts), filled_(parts, BlockItems),
           arena_(std::make_unique_for_overwrite<Block[]>(items / BlockItems + parts)) {}
 
-    void add(std::uint32_t part, std::uint64_t hash, std::uint32_t position, std::uint32_t ref) {
+    void add(std::uint32_t part, const Copy &copy) {
         std::uint32_t &filled = filled_[part];
         if (filled == BlockItems) {
             blocks_[part].push_back(newBlock());
             filled = 0;
         }
         Block &block = *blocks_[part].back();
-        block.hashes[filled] = hash;
-        block.positions[filled] = position;
-        block.refs[filled] = ref;
+        block.copies[filled] = copy;
         ++filled;
     }
 
@@ -42,17 +41,14 @@ public:
         return blocks == 0 ? 0 : (blocks - 1) * BlockItems + filled_[part];
     }
 
-    // Copies the partition's copies, in the order they were dealt, to hashes, positions and
-    // refs; returns how many there were.
-    std::size_t copyOut(std::uint32_t part, std::uint64_t *hashes, std::uint32_t *positions,
-                        std::uint32_t *refs) const {
+    // Copies the partition's copies, in the order they were dealt, to copies; returns how
+    // many there were.
+    std::size_t copyOut(std::uint32_t part, Copy *copies) const {
         std::size_t at = 0;
         const std::vector<Block *> &blocks = blocks_[part];
         for (std::size_t b = 0; b < blocks.size(); ++b) {
             const std::size_t n = b + 1 == blocks.size() ? filled_[part] : BlockItems;
-            std::memcpy(hashes + at, blocks[b]->hashes, n * sizeof(std::uint64_t));
-            std::memcpy(positions + at, blocks[b]->positions, n * sizeof(std::uint32_t));
-            std::memcpy(refs + at, blocks[b]->refs, n * sizeof(std::uint32_t));
+            std::memcpy(copies + at, blocks[b]->copies, n * sizeof(Copy));
             at += n;
         }
         return at;

@@ -54,7 +54,7 @@ qint64 findIndexBytes(qsizetype items) {
     // Each copy's hash and position, with the blocks' slack; each thread's marks; and what
     // each thread pairs a partition in: its copies side by side and its table. A partition of
     // twice the average stands for the largest one.
-    constexpr qint64 CopyBytes = sizeof(std::uint64_t) + 2 * sizeof(std::uint32_t);
+    constexpr qint64 CopyBytes = sizeof(PartitionPairer::Copy);
     const qint64 copies = n * CopyBytes + count * qint64(DealtCopies::slackBytes(parts));
     const qint64 marks = count * (n / 64 + 1) * qint64(sizeof(std::uint64_t));
     const qint64 largest = 2 * std::max<qint64>(n / parts, 1);
@@ -98,7 +98,7 @@ pairAll(const TextStore &items, TimeSlice *slice, std::size_t threads, const Fin
                            }
                            const std::uint64_t h = hashOf(text, hash);
                            if (h != BlankHash)
-                               dealt[r].add(partOfHash(h, parts), h, std::uint32_t(i), ref);
+                               dealt[r].add(partOfHash(h, parts), {h, std::uint32_t(i), ref});
                        });
     });
 
@@ -112,18 +112,15 @@ pairAll(const TextStore &items, TimeSlice *slice, std::size_t threads, const Fin
             paired.fetch_add(qint64(PauseItems / 2), std::memory_order_relaxed);
             pause();
         };
-        std::vector<std::uint64_t> hashes;
-        std::vector<std::uint32_t> positions, refs;
+        std::vector<PartitionPairer::Copy> copies;
         for (std::uint32_t p; (p = nextPart.fetch_add(1)) < parts;) {
             std::size_t count = 0;
             for (const DealtCopies &some : dealt)
                 count += some.count(p);
-            hashes.resize(count);
-            positions.resize(count);
-            refs.resize(count);
+            copies.resize(count);
             for (std::size_t at = 0; const DealtCopies &some : dealt)
-                at += some.copyOut(p, hashes.data() + at, positions.data() + at, refs.data() + at);
-            pairers[t]->pair({hashes.data(), positions.data(), refs.data()}, count, pauseNow);
+                at += some.copyOut(p, copies.data() + at);
+            pairers[t]->pair(copies.data(), count, pauseNow);
         }
     });
     return pairers;

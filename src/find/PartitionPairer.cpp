@@ -66,7 +66,7 @@ PartitionPairer::PartitionPairer(const TextStore::Lookup &items, qsizetype count
 
 PartitionPairer::~PartitionPairer() = default;
 
-void PartitionPairer::pair(const Copies &copies, std::size_t count,
+void PartitionPairer::pair(const Copy *copies, std::size_t count,
                            const std::function<void()> &pause) {
     const std::size_t size = tableSlots(count);
     if (capacity_ < size) {
@@ -85,11 +85,9 @@ void PartitionPairer::pair(const Copies &copies, std::size_t count,
         marks_[item / 64] |= std::uint64_t(1) << (item % 64);
 }
 
-bool PartitionPairer::pass(const Copies &copies, std::size_t count, bool compareAtOnce,
+bool PartitionPairer::pass(const Copy *copies, std::size_t count, bool compareAtOnce,
                            const std::function<void()> &pause) {
-    const std::uint64_t *hashes = copies.hashes;
-    const std::uint32_t *positions = copies.positions;
-    auto text = [&](std::size_t k) { return items_.bytes(positions[k], copies.refs[k]); };
+    auto text = [&](std::size_t k) { return items_.bytes(copies[k].position, copies[k].ref); };
     const std::size_t size = tableSlots(count);
     std::uint64_t *table = slots_.get();
     std::memset(table, 0, size * sizeof(std::uint64_t));
@@ -103,8 +101,8 @@ bool PartitionPairer::pass(const Copies &copies, std::size_t count, bool compare
         if (k % PauseEvery == 0)
             pause();
         if (k + FetchAhead < count)
-            fetch(&table[home(hashes[k + FetchAhead])]);
-        const std::uint64_t h = hashes[k];
+            fetch(&table[home(copies[k + FetchAhead].hash)]);
+        const std::uint64_t h = copies[k].hash;
         const std::uint64_t tag = h & TagMask;
         for (std::size_t slot = home(h);; slot = slot + 1 == size ? 0 : slot + 1) {
             const std::uint64_t entry = table[slot];
@@ -125,7 +123,7 @@ bool PartitionPairer::pass(const Copies &copies, std::size_t count, bool compare
                 checks.add(text(k), text(latest), reported);
             }
             if (reported) {
-                reported_.push_back(positions[latest]);
+                reported_.push_back(copies[latest].position);
                 table[slot] = tag | (std::uint64_t(k) + 1);
             } else {
                 table[slot] = tag | Waiting | (std::uint64_t(k) + 1);

@@ -26,15 +26,14 @@ public:
         return std::max<std::size_t>(16, count / 3 * 4 + 4);
     }
 
-    // The copies of one partition in list order: positions[k] is an item, hashes[k] its hash,
-    // refs[k] the reference to its bytes.
-    struct Copies {
-        const std::uint64_t *hashes;
-        const std::uint32_t *positions;
-        const std::uint32_t *refs;
+    // A copy of a value: the item's hash, its position and the reference to its bytes.
+    struct Copy {
+        std::uint64_t hash;
+        std::uint32_t position;
+        std::uint32_t ref;
     };
-    // Calls pause() before every PauseEvery copies.
-    void pair(const Copies &copies, std::size_t count, const std::function<void()> &pause);
+    // The copies of one partition, in list order.
+    void pair(const Copy *copies, std::size_t count, const std::function<void()> &pause);
 
     // Bit i % 64 of marks()[i / 64] tells whether item i is reported.
     const std::uint64_t *marks() const { return marks_.get(); }
@@ -43,7 +42,7 @@ public:
     qsizetype rowBytes() const { return rowBytes_; }
 
 private:
-    bool pass(const Copies &copies, std::size_t count, bool compareAtOnce,
+    bool pass(const Copy *copies, std::size_t count, bool compareAtOnce,
               const std::function<void()> &pause);
 
     const TextStore::Lookup &items_;
