@@ -4,7 +4,6 @@
 #include "list/ListFileReader.h"
 #include "SpillFile.h"
 
-#include <QBuffer>
 #include <QFile>
 
 #include <limits>
@@ -110,14 +109,6 @@ void ListCollector::find(ResultWriter &writer, ResultFormat format, const QByteA
     // is a line of its own ending in a comma, the last line end written by finish.
     const QByteArray separator = format == ResultFormat::Comma ? QByteArray(",") : lineEnd;
     findDuplicateBytes(
-        items_,
-        [&](const TextStore &rows) {
-            QBuffer bytes;
-            bytes.open(QIODevice::WriteOnly);
-            ResultWriter stretch(bytes, ResultFormat::OnePerLine, separator);
-            stretch.write(rows, nullptr);
-            stretch.finish();
-            return bytes.buffer();
-        },
+        items_, [&](const TextStore &rows) { return ResultWriter::formatted(rows, separator); },
         [&](const QByteArray &bytes) { writer.writeFormatted(bytes); });
 }

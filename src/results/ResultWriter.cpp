@@ -3,6 +3,10 @@
 #include "core/ErrorReport.h"
 #include "core/TimeSlice.h"
 
+#include <QBuffer>
+
+#include <algorithm>
+
 namespace {
 constexpr qsizetype BufferSize = 1 << 20;
 // Rows between looks at the clock, and checked as UTF-8 in one go.
@@ -27,16 +31,20 @@ ResultWriter::ResultWriter(QIODevice &device, ResultFormat format, QByteArray li
 }
 
 void ResultWriter::put() {
+    put(buffer_);
+    buffer_.clear();
+}
+
+void ResultWriter::put(QByteArrayView bytes) {
     // A pipe may take part of it; the rest goes in the next write, which tells why if it fails.
-    for (qsizetype done = 0; done < buffer_.size();) {
-        const qint64 written = device_.write(buffer_.constData() + done, buffer_.size() - done);
+    for (qsizetype done = 0; done < bytes.size();) {
+        const qint64 written = device_.write(bytes.data() + done, bytes.size() - done);
         if (written <= 0)
             throw Failure(written < 0 && !device_.errorString().isEmpty()
                               ? device_.errorString()
                               : QStringLiteral("Device I/O error"));
         done += qsizetype(written);
     }
-    buffer_.clear();
 }
 
 void ResultWriter::write(const TextStore &values, TimeSlice *slice) {
@@ -79,9 +87,36 @@ void ResultWriter::write(const TextStore &values, TimeSlice *slice) {
 }
 
 void ResultWriter::writeFormatted(QByteArrayView bytes) {
-    buffer_.append(bytes.data(), bytes.size());
-    if (buffer_.size() >= BufferSize)
-        put();
+    if (buffer_.size() + bytes.size() < BufferSize) {
+        buffer_.append(bytes.data(), bytes.size());
+        return;
+    }
+    // A large piece goes out as it is, after what waits before it.
+    put();
+    put(bytes);
+}
+
+QByteArray ResultWriter::formatted(const TextStore &values, const QByteArray &separator) {
+    if (systemIsUtf8()) {
+        // Stored text is UTF-8 but for lone surrogates: the rows go in as stored, and are
+        // written one by one only when they hold one.
+        QByteArray bytes(qsizetype(values.textBytes()) + values.size() * separator.size(),
+                         Qt::Uninitialized);
+        char *out = bytes.data();
+        for (qsizetype i = 0; i < values.size(); ++i) {
+            const QByteArrayView text = values.bytes(i);
+            out = std::copy(text.begin(), text.end(), out);
+            out = std::copy(separator.begin(), separator.end(), out);
+        }
+        if (QByteArrayView(bytes).isValidUtf8())
+            return bytes;
+    }
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    ResultWriter writer(buffer, ResultFormat::OnePerLine, separator);
+    writer.write(values, nullptr);
+    writer.finish();
+    return buffer.buffer();
 }
 
 void ResultWriter::finish() {

@@ -23,10 +23,13 @@ public:
     void write(const TextStore &values, TimeSlice *slice);
     // Bytes another writer of the same format made of values, as write() would write them.
     void writeFormatted(QByteArrayView bytes);
+    // The values as a writer writes them, each followed by separator, for writeFormatted.
+    static QByteArray formatted(const TextStore &values, const QByteArray &separator);
     void finish();
 
 private:
     void put();
+    void put(QByteArrayView bytes);
 
     QIODevice &device_;
     ResultFormat format_;
