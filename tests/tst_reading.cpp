@@ -72,6 +72,11 @@ void ReadingTest::lineEndsAndEncodings_data() {
         << QByteArray("\xC3\xA9\r\n") + xs(Chunk + 100) + "\r\n\xFF"
         << QStringList{QStringLiteral("\u00E9"), QString(xs(Chunk + 100)),
                        QStringLiteral("\u00FF")};
+    // Read in two halves, the second, of several blocks, is read again after the first.
+    const QByteArray zLine = QByteArray(998, 'z') + "\r\n";
+    QTest::newRow("Windows-1252 in the first half of a long file")
+        << QByteArray("\xE9\r\n") + zLine.repeated(5000)
+        << QStringList{QStringLiteral("\u00E9")} + QStringList(5000, QString(998, u'z'));
     QTest::newRow("UTF-8 mark, stray bytes")
         << QByteArray("\xEF\xBB\xBF"
                       "caf\xC3\xA9\r\n\xFF\x80")

@@ -51,7 +51,7 @@ qint64 findIndexBytes(qsizetype items) {
     const auto n = qint64(items);
     const auto count = qint64(threadsOf(items, {}));
     const std::uint32_t parts = partitionsFor(size_t(n));
-    // Each copy's hash and position, with the blocks' slack; each thread's marks; and what
+    // Each copy's record, with the blocks' slack; each thread's marks; and what
     // each thread pairs a partition in: its copies side by side and its table. A partition of
     // twice the average stands for the largest one.
     constexpr qint64 CopyBytes = sizeof(PartitionPairer::Copy);
@@ -67,8 +67,10 @@ qint64 findIndexBytes(qsizetype items) {
 namespace {
 // Pairs the copies of every value: each thread's pairer holds the marks of the reported
 // items.
-std::vector<std::unique_ptr<PartitionPairer>>
-pairAll(const TextStore &items, TimeSlice *slice, std::size_t threads, const FindTuning &tuning) {
+std::vector<std::unique_ptr<PartitionPairer>> pairAll(const TextStore::Lookup &lookup,
+                                                      const TextStore &items, TimeSlice *slice,
+                                                      std::size_t threads,
+                                                      const FindTuning &tuning) {
     // A position and its waiting flag share 32 bits.
     if (items.size() >= qsizetype(std::numeric_limits<std::int32_t>::max()))
         throw Failure(QStringLiteral("Out of memory"));
@@ -84,7 +86,6 @@ pairAll(const TextStore &items, TimeSlice *slice, std::size_t threads, const Fin
     auto range = [&](size_t r) {
         return std::pair(size_t(n) * r / threads, size_t(n) * (r + 1) / threads);
     };
-    const TextStore::Lookup lookup(items);
     std::vector<DealtCopies> dealt;
     for (size_t r = 0; r < threads; ++r)
         dealt.emplace_back(parts, range(r).second - range(r).first);
@@ -138,7 +139,8 @@ marksOf(const std::vector<std::unique_ptr<PartitionPairer>> &pairers) {
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space, const FindTuning &tuning) {
     const auto threads = threadsOf(items.size(), tuning);
-    const auto pairers = pairAll(items, slice, threads, tuning);
+    const TextStore::Lookup lookup(items); // as long as the pairers
+    const auto pairers = pairAll(lookup, items, slice, threads, tuning);
     if (space) {
         qsizetype rows = 0, bytes = 0;
         for (const auto &pairer : pairers) {
@@ -153,6 +155,7 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
 void findDuplicateBytes(const TextStore &items, const RowFormat &format, const ByteSink &sink,
                         const FindTuning &tuning) {
     const auto threads = threadsOf(items.size(), tuning);
-    const auto pairers = pairAll(items, nullptr, threads, tuning);
+    const TextStore::Lookup lookup(items); // as long as the pairers
+    const auto pairers = pairAll(lookup, items, nullptr, threads, tuning);
     reportRowBytes(items, marksOf(pairers), threads, format, sink);
 }

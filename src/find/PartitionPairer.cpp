@@ -18,7 +18,7 @@ void fetch([[maybe_unused]] const void *at) {
 // the latest copy is among the partition's copies, plus one (0: an empty slot).
 constexpr std::uint64_t TagMask = ~std::uint64_t(0xFFFFFFFF);
 constexpr std::uint64_t Waiting = std::uint64_t(1) << 31;
-constexpr std::uint64_t PositionMask = Waiting - 1;
+constexpr std::uint64_t IndexMask = Waiting - 1;
 // How far ahead of its lookup a copy's slot is fetched.
 constexpr std::size_t FetchAhead = 8;
 
@@ -112,7 +112,7 @@ bool PartitionPairer::pass(const Copy *copies, std::size_t count, bool compareAt
             }
             if ((entry & TagMask) != tag)
                 continue;
-            const std::size_t latest = std::size_t((entry & PositionMask) - 1);
+            const std::size_t latest = std::size_t((entry & IndexMask) - 1);
             const bool reported = entry & Waiting;
             if (compareAtOnce) {
                 const QByteArrayView itemText = text(k);

@@ -14,7 +14,7 @@
 // thread has a pairer of its own, so the marks are never shared while they are set.
 class PartitionPairer {
 public:
-    // For the count items of a list, which items looks up while pairing.
+    // For the count items of a list, which items looks up; it must last as long as the pairer.
     PartitionPairer(const TextStore::Lookup &items, qsizetype count);
     ~PartitionPairer();
 

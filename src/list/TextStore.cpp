@@ -78,7 +78,7 @@ template <class F> void TextStore::forRuns(qsizetype first, qsizetype count, F &
 TextStore::Lookup::Lookup(const TextStore &store) : store_(store) {
     buffers_.reserve(store.chunks_.size());
     for (const auto &chunk : store.chunks_)
-        buffers_.push_back({chunk->ends.data(), chunk->bytes.data()});
+        buffers_.push_back(chunk->bytes.data());
 }
 
 void TextStore::append(QStringView text) {

@@ -32,48 +32,37 @@ public:
     }
 
     // Looks items up in a store that does not change meanwhile, for a loop that reads them
-    // at random: the chunks' buffers are listed side by side, so finding an item's bytes
-    // waits on its end offsets alone.
+    // at random: a reference to an item's bytes in 32 bits finds them through the chunks'
+    // buffers listed side by side, without a look at the chunk's end offsets.
     class Lookup {
     public:
         explicit Lookup(const TextStore &store);
-        QByteArrayView bytes(qsizetype index) const {
-            const Place p = store_.place(index);
-            const Buffers &b = buffers_[p.chunk];
-            const std::uint32_t end = b.ends[p.item];
-            if (end & AsideFlag) [[unlikely]]
-                return store_.chunks_[p.chunk]->asideText(p.item);
-            const std::uint32_t begin = p.item == 0 ? 0 : b.ends[p.item - 1] & OffsetMask;
-            return QByteArrayView(b.bytes + begin, qsizetype(end - begin));
-        }
-        // A reference to an item's bytes in 32 bits, which finds them without a look at the
-        // chunk's end offsets: where they begin in the chunk's buffer and how many there are,
-        // for the usual short texts; NoRef in the low byte for others.
+        // A reference holds where the bytes begin in the chunk's buffer and how many there
+        // are, for the usual short texts; others have NoRef in the low byte.
         static constexpr std::uint32_t NoRef = 0xFF;
         QByteArrayView bytes(qsizetype index, std::uint32_t ref) const {
             if ((ref & NoRef) == NoRef) [[unlikely]]
-                return bytes(index);
-            return QByteArrayView(buffers_[store_.place(index).chunk].bytes + (ref >> 8),
+                return store_.bytes(index);
+            return QByteArrayView(buffers_[store_.place(index).chunk] + (ref >> 8),
                                   qsizetype(ref & NoRef));
         }
         // Calls f(index, bytes, ref) for the items [first, end) in order.
         template <class F> void forEach(qsizetype first, qsizetype end, F &&f) const {
             for (qsizetype i = first; i < end;) {
                 const Place p = store_.place(i);
-                const Buffers &b = buffers_[p.chunk];
                 const Chunk &chunk = *store_.chunks_[p.chunk];
                 const auto to =
                     std::uint32_t(std::min<qsizetype>(chunk.size(), p.item + (end - i)));
                 std::uint32_t begin = chunk.spanBegin(p.item);
                 for (std::uint32_t item = p.item; item < to; ++item, ++i) {
-                    const std::uint32_t stop = b.ends[item];
+                    const std::uint32_t stop = chunk.ends[item];
                     if (stop & AsideFlag) [[unlikely]] {
                         f(i, chunk.asideText(item), NoRef);
                         begin = stop & OffsetMask;
                         continue;
                     }
                     const std::uint32_t length = stop - begin;
-                    f(i, QByteArrayView(b.bytes + begin, qsizetype(length)),
+                    f(i, QByteArrayView(chunk.bytes.data() + begin, qsizetype(length)),
                       length < NoRef && begin < (1u << 24) ? begin << 8 | length : NoRef);
                     begin = stop;
                 }
@@ -81,12 +70,8 @@ public:
         }
 
     private:
-        struct Buffers {
-            const std::uint32_t *ends;
-            const char *bytes;
-        };
         const TextStore &store_;
-        std::vector<Buffers> buffers_;
+        std::vector<const char *> buffers_;
     };
 
     void append(QStringView text);
