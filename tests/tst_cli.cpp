@@ -23,7 +23,9 @@ QByteArray utf16(const QString &text) {
 // List files in every encoding and with every line end the reader knows, sharing values.
 const QList<QByteArray> Mixed = {
     QByteArray("a\r\nb\nc\rd\r\n\r\n  \r\n  \r\ncaf\xC3\xA9\r\nlast"),
-    utf16(QStringLiteral("b\r\na\nx\r\u00E9\r\nlast\r\n\U0001F600\r\n")),
+    // ending in a lone surrogate twice, written as the window writes it
+    utf16(QStringLiteral("b\r\na\nx\r\u00E9\r\nlast\r\n\U0001F600\r\n") + QChar(0xD800) +
+          QStringLiteral("\r\n") + QChar(0xD800)),
     QByteArray("caf\xE9\r\n\x80\r\nd\r\n"), // Windows-1252
     QByteArray(
         "\xEF\xBB\xBF\xE2\x82\xAC\r\nx\r\n\xE2\x82\xAC\r\n\xF0\x9F\x98\x80\xFF"), // marked, a stray
