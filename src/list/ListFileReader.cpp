@@ -6,6 +6,7 @@
 #include "LineCutter.h"
 #include "TextDecoding.h"
 
+#include <QElapsedTimer>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -241,8 +242,9 @@ void countLines(LineCounter &counter, QByteArrayView block) noexcept {
 // Reads 8-bit text once, handing lines over as they come, so that an item added meanwhile
 // lands among them. The lines a file's first block holds per byte stand for the whole file
 // when room is made for it; its text takes no more bytes than the file. A large file whose
-// lines the receiver keeps is read in two halves at once; should the first half end in
-// Windows-1252, the second is read again after it, as its lines are then decoded too.
+// lines the receiver keeps is read in two halves at once (from a quick disk); should the first
+// half end in Windows-1252, the second is read again after it, as its lines are then decoded
+// too.
 void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const LineSink &sink,
               const LineSpace &space, const ReadTuning &tuning) {
     const qint64 from = device.pos();
@@ -254,6 +256,8 @@ void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const
     if (mayHalve)
         reader.stopAfter(std::max<qint64>(size / 2, 1));
     std::optional<SecondHalf> second;
+    QElapsedTimer firstRead;
+    firstRead.start();
     auto readOn = [&](bool first) {
         for (;; first = false) {
             const QByteArray &block = reader.next();
@@ -268,7 +272,11 @@ void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const
                                                   double(block.size()) * 1.125) +
                                                1;
                 const bool kept = !space || space(qsizetype(lines), qsizetype(size));
-                const qint64 split = kept && mayHalve ? SecondHalf::start(readAt, from, size) : -1;
+                // Halves pay where one thread cannot keep up with the disk; on a slow one
+                // (below 250 MB/s) they would only make it seek between them.
+                const bool fast = qint64(block.size()) * 4 >= firstRead.nsecsElapsed();
+                const qint64 split =
+                    kept && mayHalve && fast ? SecondHalf::start(readAt, from, size) : -1;
                 if (split >= 0)
                     second.emplace(readAt, split, splitter.marked());
                 reader.stopAfter(split >= 0 ? split - from : std::numeric_limits<qint64>::max());

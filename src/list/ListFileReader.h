@@ -20,8 +20,9 @@ class TimeSlice;
 // learns how many lines and bytes of text a file is likely to hold (estimated from its size
 // and its first block; lines is 0 where only the bytes can be estimated, as for UTF-16), so
 // the receiver can make room once; it is not told for a device of unknown size. It answers
-// whether the receiver keeps every line in memory: then a large file's second half is read
-// by another thread at the same time, its lines held until the first half's are handed over.
+// whether the receiver keeps every line in memory: then the second half of a large file, on a
+// disk quick enough, is read by another thread at the same time, its lines held until the
+// first half's are handed over.
 // Its progress counts the bytes of the device.
 // Lines reach sink in batches, in order, at least once per block read and at the end. A read
 // failure hands over the lines read before it, then throws Failure.
