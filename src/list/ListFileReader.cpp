@@ -273,8 +273,8 @@ void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const
                                                1;
                 const bool kept = !space || space(qsizetype(lines), qsizetype(size));
                 // Halves pay where one thread cannot keep up with the disk; on a slow one
-                // (below 250 MB/s) they would only make it seek between them.
-                const bool fast = qint64(block.size()) * 4 >= firstRead.nsecsElapsed();
+                // (below about 250 MB/s) they would only make it seek between them.
+                const bool fast = firstRead.nsecsElapsed() <= qint64(block.size()) * 4 + 1'000'000;
                 const qint64 split =
                     kept && mayHalve && fast ? SecondHalf::start(readAt, from, size) : -1;
                 if (split >= 0)
