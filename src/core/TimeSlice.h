@@ -32,6 +32,13 @@ public:
 
     // Lets pending events run, then starts a new slice.
     void yield();
+    // A turn, once the slice is used up, telling how far the step has come.
+    void turnIfDue(qint64 done) {
+        if (due()) {
+            setStepDone(done);
+            yield();
+        }
+    }
 
     // Whether to hand what a command produced so far to a list before this turn: at most every
     // HandOverMs, so rows built by other threads arrive in few batches. Restarts the wait when

@@ -125,10 +125,8 @@ template <class Task, class Done>
 void runThreaded(size_t count, TimeSlice *slice, const Done &done, const Task &task) {
     if (count == 1) {
         task(0, [&] {
-            if (slice && slice->due()) {
-                slice->setStepDone(done());
-                slice->yield();
-            }
+            if (slice)
+                slice->turnIfDue(done());
         });
         return;
     }

@@ -180,10 +180,8 @@ public:
         crew_.waitAll(slice, [&] { return firstDone + done(); });
         for (TextStore &batch : batches_) {
             handOverBatch(batch, sink);
-            if (slice && slice->due()) {
-                slice->setStepDone(firstDone + done());
-                slice->yield();
-            }
+            if (slice)
+                slice->turnIfDue(firstDone + done());
         }
         crew_.rethrowFailure();
     }
@@ -224,10 +222,8 @@ private:
 // so telling it of rows often costs nothing.
 void yieldAndHandOver(TimeSlice *slice, LineSplitter &splitter, qint64 done) {
     splitter.flushWhole();
-    if (slice && slice->due()) {
-        slice->setStepDone(done);
-        slice->yield();
-    }
+    if (slice)
+        slice->turnIfDue(done);
 }
 
 // Counting lines takes a population count per 32 bytes: where the processor has an
