@@ -26,6 +26,9 @@ void StoreTest::storeKeepsEveryText_data() {
     QTest::newRow("lone high surrogate") << QString(QChar(0xD83D)) + QStringLiteral("x");
     QTest::newRow("lone low surrogate") << QStringLiteral("x") + QChar(0xDE00);
     QTest::newRow("U+FFFD") << QString(QChar(0xFFFD));
+    const char32_t edges[] = {0x7F, 0x80, 0x7FF, 0x800, 0xFFFF}; // UTF-8 grows by a byte after
+    QTest::newRow("lone surrogate after every UTF-8 length")
+        << QString::fromUcs4(edges, 5) + QChar(0xD800);
 }
 
 void StoreTest::storeKeepsEveryText() {
@@ -36,9 +39,15 @@ void StoreTest::storeKeepsEveryText() {
     QCOMPARE(list.itemText(1), text);
     QCOMPARE(list.data(list.index(0), Qt::DisplayRole).toString(), text);
     QCOMPARE(list.itemText(2), QStringLiteral("next"));
-    // Lone surrogates stay distinct from the replacement character.
-    if (!text.isValidUtf16())
+    // Lone surrogates stay distinct from the replacement character, and the characters around
+    // them are kept as they are kept alone (these rows hold no surrogate pairs).
+    if (!text.isValidUtf16()) {
         QVERIFY(TextStore::encode(text) != TextStore::encode(QString(QChar(0xFFFD))));
+        QByteArray pieces;
+        for (const QChar c : std::as_const(text))
+            pieces += TextStore::encode(QString(c));
+        QCOMPARE(TextStore::encode(text), pieces);
+    }
 }
 
 void StoreTest::storeEdits_data() {
