@@ -65,12 +65,16 @@ qint64 findIndexBytes(qsizetype items) {
 }
 
 namespace {
-// Pairs the copies of every value: each thread's pairer holds the marks of the reported
-// items.
-std::vector<std::unique_ptr<PartitionPairer>> pairAll(const TextStore::Lookup &lookup,
-                                                      const TextStore &items, TimeSlice *slice,
-                                                      std::size_t threads,
-                                                      const FindTuning &tuning) {
+struct Paired {
+    // Each thread's pairer holds the marks of the reported items.
+    std::vector<std::unique_ptr<PartitionPairer>> pairers;
+    // The copies as dealt, no longer read.
+    std::vector<DealtCopies> dealt;
+};
+
+// Pairs the copies of every value.
+Paired pairAll(const TextStore::Lookup &lookup, const TextStore &items, TimeSlice *slice,
+               std::size_t threads, const FindTuning &tuning) {
     // A position and its waiting flag share 32 bits.
     if (items.size() >= qsizetype(std::numeric_limits<std::int32_t>::max()))
         throw Failure(QStringLiteral("Out of memory"));
@@ -86,7 +90,8 @@ std::vector<std::unique_ptr<PartitionPairer>> pairAll(const TextStore::Lookup &l
     auto range = [&](size_t r) {
         return std::pair(size_t(n) * r / threads, size_t(n) * (r + 1) / threads);
     };
-    std::vector<DealtCopies> dealt;
+    Paired result;
+    std::vector<DealtCopies> &dealt = result.dealt;
     for (size_t r = 0; r < threads; ++r)
         dealt.emplace_back(parts, range(r).second - range(r).first);
     workers::runThreaded(threads, slice, pairedUpTo, [&](size_t r, const auto &pause) {
@@ -105,7 +110,7 @@ std::vector<std::unique_ptr<PartitionPairer>> pairAll(const TextStore::Lookup &l
 
     // Each thread takes the next partition as it frees up.
     std::atomic<std::uint32_t> nextPart{0};
-    std::vector<std::unique_ptr<PartitionPairer>> pairers;
+    std::vector<std::unique_ptr<PartitionPairer>> &pairers = result.pairers;
     for (size_t t = 0; t < threads; ++t)
         pairers.push_back(std::make_unique<PartitionPairer>(lookup, items.size()));
     workers::runThreaded(threads, slice, pairedUpTo, [&](size_t t, const auto &pause) {
@@ -124,7 +129,21 @@ std::vector<std::unique_ptr<PartitionPairer>> pairAll(const TextStore::Lookup &l
             pairers[t]->pair(copies.data(), count, pauseNow);
         }
     });
-    return pairers;
+    return result;
+}
+
+// Gives the dealt copies back to the system. Unmapping that much memory takes a while: where
+// threads already run, one of its own does it while the rows are reported.
+std::jthread release(std::vector<DealtCopies> &dealt, std::size_t threads) {
+    std::vector<DealtCopies> copies = std::move(dealt);
+    if (threads > 1) {
+        try {
+            return std::jthread([copies = std::move(copies)]() mutable { copies.clear(); });
+        } catch (const std::exception &) {
+            // released here
+        }
+    }
+    return {};
 }
 
 std::vector<const std::uint64_t *>
@@ -140,22 +159,24 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
                     const RowSpace &space, const FindTuning &tuning) {
     const auto threads = threadsOf(items.size(), tuning);
     const TextStore::Lookup lookup(items); // as long as the pairers
-    const auto pairers = pairAll(lookup, items, slice, threads, tuning);
+    Paired paired = pairAll(lookup, items, slice, threads, tuning);
+    const std::jthread released = release(paired.dealt, threads);
     if (space) {
         qsizetype rows = 0, bytes = 0;
-        for (const auto &pairer : pairers) {
+        for (const auto &pairer : paired.pairers) {
             rows += pairer->rows();
             bytes += pairer->rowBytes();
         }
         space(rows, bytes);
     }
-    reportRows(items, marksOf(pairers), threads, slice, sink);
+    reportRows(items, marksOf(paired.pairers), threads, slice, sink);
 }
 
 void findDuplicateBytes(const TextStore &items, const RowFormat &format, const ByteSink &sink,
                         const FindTuning &tuning) {
     const auto threads = threadsOf(items.size(), tuning);
     const TextStore::Lookup lookup(items); // as long as the pairers
-    const auto pairers = pairAll(lookup, items, nullptr, threads, tuning);
-    reportRowBytes(items, marksOf(pairers), threads, format, sink);
+    Paired paired = pairAll(lookup, items, nullptr, threads, tuning);
+    const std::jthread released = release(paired.dealt, threads);
+    reportRowBytes(items, marksOf(paired.pairers), threads, format, sink);
 }

@@ -9,37 +9,85 @@
 #include <map>
 
 namespace {
-// The marked items of words [first, end) of the marks, in list order, appended to rows.
-void appendMarked(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
-                  size_t first, size_t end, TextStore &rows) {
-    for (size_t w = first; w < end; ++w) {
-        std::uint64_t marked = 0;
-        for (const std::uint64_t *some : marks)
-            marked |= some[w];
-        for (; marked != 0; marked &= marked - 1)
-            rows.appendBytes(items.bytes(qsizetype(w * 64 + size_t(std::countr_zero(marked)))));
-    }
+// The items of word w of the marks (items w * 64 on) that any of them marks, within [from, to).
+std::uint64_t markedIn(const std::vector<const std::uint64_t *> &marks, size_t w, size_t from,
+                       size_t to) {
+    std::uint64_t marked = 0;
+    for (const std::uint64_t *some : marks)
+        marked |= some[w];
+    if (from > w * 64)
+        marked &= ~std::uint64_t(0) << (from % 64);
+    if (to < (w + 1) * 64)
+        marked &= (std::uint64_t(1) << (to % 64)) - 1;
+    return marked;
 }
 
-// Workers build the rows a chunk of this many words of marks at a time, at most this many
-// chunks a thread ahead of the one the caller waits for, so one that the system holds up
-// does not hold up the others.
-constexpr size_t ChunkWords = 256;
-constexpr size_t ChunksAhead = 8;
+// The marked items of [from, to), in list order, appended to rows.
+void appendMarked(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
+                  size_t from, size_t to, TextStore &rows) {
+    for (size_t w = from / 64; w * 64 < to; ++w)
+        for (std::uint64_t marked = markedIn(marks, w, from, to); marked != 0; marked &= marked - 1)
+            rows.appendBytes(items.bytes(qsizetype(w * 64 + size_t(std::countr_zero(marked)))));
+}
+
+// Cuts the list into the stretches the workers build rows of, in order. A stretch ends where
+// the rows so far fill whole chunks of a store, so that the batch and the list take its rows
+// without a copy; where rows are few, it ends sooner, after MaxItems items.
+class Stretches {
+public:
+    Stretches(const std::vector<const std::uint64_t *> &marks, size_t items)
+        : marks_(marks), items_(items) {}
+    static constexpr size_t MaxItems = 1 << 20;
+
+    bool done() const { return next_ == items_; }
+    // Where the stretches claimed so far end.
+    size_t claimedTo() const { return next_; }
+    // The next stretch's items [from, to).
+    std::pair<size_t, size_t> claim() {
+        const size_t from = next_;
+        const size_t limit = std::min(items_, from + MaxItems);
+        const size_t wanted = TextStore::ChunkItems - rows_ % TextStore::ChunkItems;
+        size_t found = 0;
+        next_ = limit;
+        for (size_t w = from / 64; w * 64 < limit; ++w) {
+            std::uint64_t marked = markedIn(marks_, w, from, limit);
+            const auto count = size_t(std::popcount(marked));
+            if (found + count >= wanted) {
+                for (size_t skip = wanted - found - 1; skip > 0; --skip)
+                    marked &= marked - 1;
+                next_ = w * 64 + size_t(std::countr_zero(marked)) + 1;
+                found = wanted;
+                break;
+            }
+            found += count;
+        }
+        rows_ += found;
+        return {from, next_};
+    }
+
+private:
+    const std::vector<const std::uint64_t *> &marks_;
+    const size_t items_;
+    size_t next_ = 0;
+    size_t rows_ = 0; // marked items before next_
+};
+
+// At most this many stretches a thread ahead of the one the caller waits for, so one that
+// the system holds up does not hold up the others.
+constexpr size_t StretchesAhead = 8;
 } // namespace
 
-// Hands the marked items to sink in list order. Workers build the rows a chunk of the list
-// at a time; each chunk joins the batch once the chunks before it have, and the caller only
+// Hands the marked items to sink in list order. Workers build the rows a stretch of the list
+// at a time; each stretch joins the batch once those before it have, and the caller only
 // hands the batch over: with turns, once it is full (within half a slice of the last turn)
 // or HandOverMs have passed, then a turn follows; without, a megabyte at a time. The
 // workers wait while the batch is full, so the rows are never all held twice.
 void reportRows(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
                 std::size_t threads, TimeSlice *slice, const RowSink &sink) {
     const auto n = size_t(items.size());
-    const size_t words = n / 64 + 1;
     if (n < ThreadedFrom) {
         TextStore rows;
-        appendMarked(items, marks, 0, words, rows);
+        appendMarked(items, marks, 0, n, rows);
         handOverBatch(rows, sink);
         return;
     }
@@ -51,10 +99,15 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
     constexpr std::chrono::nanoseconds HandOverTime = std::chrono::milliseconds(6);
     qsizetype heldRows = 1 << 15;
 
-    const size_t chunks = (words + ChunkWords - 1) / ChunkWords;
-    size_t claimed = 0;                // chunks given to a worker
-    size_t joined = 0;                 // chunks in the batch or handed over
-    std::map<size_t, TextStore> early; // built before a chunk ahead of them
+    Stretches stretches(marks, n);
+    size_t claimed = 0;  // stretches given to a worker
+    size_t joined = 0;   // stretches in the batch or handed over
+    size_t joinedTo = 0; // the items they cover
+    struct Built {
+        TextStore rows;
+        size_t to;
+    };
+    std::map<size_t, Built> early; // built before a stretch ahead of them
     TextStore batch;
     auto full = [&] { return batch.textBytes() >= HeldBytes || batch.size() >= heldRows; };
     workers::Crew crew;
@@ -62,20 +115,22 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
         for (;;) {
             auto lock = crew.lock();
             crew.waitUntil(lock, [&] {
-                return claimed == chunks || (claimed < joined + ChunksAhead * threads && !full());
+                return stretches.done() || (claimed < joined + StretchesAhead * threads && !full());
             });
-            if (claimed == chunks)
+            if (stretches.done())
                 return;
-            const size_t chunk = claimed++;
+            const size_t stretch = claimed++;
+            const auto [from, to] = stretches.claim();
             lock.unlock();
             TextStore rows;
-            appendMarked(items, marks, chunk * ChunkWords,
-                         std::min(words, (chunk + 1) * ChunkWords), rows);
+            appendMarked(items, marks, from, to, rows);
             lock.lock();
-            early.emplace(chunk, std::move(rows));
+            early.emplace(stretch, Built{std::move(rows), to});
             for (auto next = early.begin(); next != early.end() && next->first == joined;
-                 next = early.erase(next), ++joined)
-                batch.append(next->second);
+                 next = early.erase(next), ++joined) {
+                batch.append(next->second.rows);
+                joinedTo = next->second.to;
+            }
             crew.notify();
         }
     });
@@ -97,7 +152,7 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
                 std::clamp<qsizetype>(count * HandOverTime / took, 4096, heldRows + heldRows / 2);
     };
     auto turn = [&] {
-        const auto done = qint64(n + std::min(n, joined * ChunkWords * 64));
+        const auto done = qint64(n + joinedTo);
         lock.unlock();
         slice->setStepDone(done);
         slice->yield();
@@ -130,35 +185,34 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
 void reportRowBytes(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
                     std::size_t threads, const RowFormat &format, const ByteSink &sink) {
     const auto n = size_t(items.size());
-    const size_t words = n / 64 + 1;
     if (n < ThreadedFrom) {
         TextStore rows;
-        appendMarked(items, marks, 0, words, rows);
+        appendMarked(items, marks, 0, n, rows);
         if (!rows.isEmpty())
             sink(format(rows));
         return;
     }
-    const size_t chunks = (words + ChunkWords - 1) / ChunkWords;
-    size_t claimed = 0; // chunks given to a worker
-    size_t written = 0; // chunks handed to sink
+    Stretches stretches(marks, n);
+    size_t claimed = 0; // stretches given to a worker
+    size_t written = 0; // stretches handed to sink
     std::map<size_t, QByteArray> ready;
     workers::Crew crew;
     crew.start(threads, [&](size_t) {
         for (;;) {
             auto lock = crew.lock();
             crew.waitUntil(lock, [&] {
-                return claimed == chunks || claimed < written + ChunksAhead * threads;
+                return stretches.done() || claimed < written + StretchesAhead * threads;
             });
-            if (claimed == chunks)
+            if (stretches.done())
                 return;
-            const size_t chunk = claimed++;
+            const size_t stretch = claimed++;
+            const auto [from, to] = stretches.claim();
             lock.unlock();
             TextStore rows;
-            appendMarked(items, marks, chunk * ChunkWords,
-                         std::min(words, (chunk + 1) * ChunkWords), rows);
+            appendMarked(items, marks, from, to, rows);
             QByteArray bytes = format(rows);
             lock.lock();
-            ready.emplace(chunk, std::move(bytes));
+            ready.emplace(stretch, std::move(bytes));
             crew.notify();
         }
     });

@@ -121,9 +121,12 @@ public:
     static QByteArray encode(QStringView text);
     static QString decode(QByteArrayView bytes);
 
-private:
+    // Items a chunk holds. Appending a store whose items fill whole chunks to one that ends
+    // on a whole chunk shares them.
     static constexpr int ChunkShift = 12;
     static constexpr std::uint32_t ChunkItems = 1u << ChunkShift;
+
+private:
     // Longer texts are always kept aside, which bounds a chunk's buffer (and its copy).
     static constexpr qsizetype LongText = 4096;
     // Set in ends[i] when the text of item i is kept aside; the offset bits still end the
