@@ -209,9 +209,10 @@ void FindTest::threadsAgree() {
         largestBatch = 0;
         QCOMPARE(rowsOf({threads, reinterpret_cast<FindHash>(hash)}), single);
         // The workers stop at a full batch (1 << 15 rows) but for the stretches they have
-        // begun: 8 a thread, of 16384 items each. The rows are never all held twice.
+        // begun: 8 a thread, of a chunk's rows (4096) at most. The rows are never all held
+        // twice.
         if (slowSink)
-            QVERIFY2(largestBatch <= (1 << 15) + 8 * threads * 16384,
+            QVERIFY2(largestBatch <= (1 << 15) + 8 * threads * 4096,
                      qPrintable(QString::number(largestBatch)));
     }
 }

@@ -40,8 +40,6 @@ public:
     static constexpr size_t MaxItems = 1 << 20;
 
     bool done() const { return next_ == items_; }
-    // Where the stretches claimed so far end.
-    size_t claimedTo() const { return next_; }
     // The next stretch's items [from, to).
     std::pair<size_t, size_t> claim() {
         const size_t from = next_;
