@@ -12,6 +12,7 @@
 #include <atomic>
 #include <limits>
 #include <memory>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -160,14 +161,22 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
     const auto threads = threadsOf(items.size(), tuning);
     const TextStore::Lookup lookup(items); // as long as the pairers
     Paired paired = pairAll(lookup, items, slice, threads, tuning);
-    const std::jthread released = release(paired.dealt, threads);
+    std::jthread released = release(paired.dealt, threads);
     if (space) {
         qsizetype rows = 0, bytes = 0;
         for (const auto &pairer : paired.pairers) {
             rows += pairer->rows();
             bytes += pairer->rowBytes();
         }
-        space(rows, bytes);
+        try {
+            space(rows, bytes);
+        } catch (const std::bad_alloc &) {
+            // The dealt copies may not be gone yet: the rows are refused only without them.
+            if (!released.joinable())
+                throw;
+            released.join();
+            space(rows, bytes);
+        }
     }
     reportRows(items, marksOf(paired.pairers), threads, slice, sink);
 }
