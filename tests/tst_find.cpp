@@ -191,12 +191,14 @@ void FindTest::threadsAgree() {
                              ? QString()
                              : QStringLiteral("v%1").arg(random.bounded(distinct)));
         qsizetype largestBatch = 0;
+        int unevenBatches = 0; // followed by another, yet not whole chunks of rows
         auto rowsOf = [&](const FindTuning &tuning) {
             TextStore rows;
             bool refused = false;
             findDuplicates(
                 items, nullptr,
                 [&](const TextStore &batch) {
+                    unevenBatches += rows.size() % TextStore::ChunkItems != 0;
                     rows.append(batch);
                     largestBatch = std::max(largestBatch, batch.size());
                     if (slowSink)
@@ -215,6 +217,8 @@ void FindTest::threadsAgree() {
         QVERIFY(!single.isEmpty());
         largestBatch = 0;
         QCOMPARE(rowsOf({threads, reinterpret_cast<FindHash>(hash)}), single);
+        // So the list takes each batch's chunks as they are.
+        QCOMPARE(unevenBatches, 0);
         // The workers stop at a full batch (1 << 15 rows) but for the stretches they have
         // begun: 8 a thread, of a chunk's rows (4096) at most. The rows are never all held
         // twice.
