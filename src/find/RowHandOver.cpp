@@ -22,12 +22,25 @@ std::uint64_t markedIn(const std::vector<const std::uint64_t *> &marks, size_t w
     return marked;
 }
 
-// The marked items of [from, to), in list order, appended to rows.
-void appendMarked(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
-                  size_t from, size_t to, TextStore &rows) {
+// Calls f(item) for the marked items of [from, to), in list order.
+template <class F>
+void forMarked(const std::vector<const std::uint64_t *> &marks, size_t from, size_t to, F &&f) {
     for (size_t w = from / 64; w * 64 < to; ++w)
         for (std::uint64_t marked = markedIn(marks, w, from, to); marked != 0; marked &= marked - 1)
-            rows.appendBytes(items.bytes(qsizetype(w * 64 + size_t(std::countr_zero(marked)))));
+            f(qsizetype(w * 64 + size_t(std::countr_zero(marked))));
+}
+
+// The marked items of [from, to), in list order, appended to rows: their lengths first, so
+// that the rows' chunk is made once.
+void appendMarked(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
+                  size_t from, size_t to, TextStore &rows) {
+    qsizetype count = 0, bytes = 0;
+    forMarked(marks, from, to, [&](qsizetype item) {
+        ++count;
+        bytes += TextStore::bufferBytes(items.bytes(item));
+    });
+    rows.expect(count, bytes);
+    forMarked(marks, from, to, [&](qsizetype item) { rows.appendBytes(items.bytes(item)); });
 }
 
 // Cuts the list into the stretches the workers build rows of, in order. A stretch ends where

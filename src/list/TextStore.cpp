@@ -45,6 +45,12 @@ void TextStore::appendBytesMakingRoom(QByteArrayView bytes) {
         const std::size_t last = chunks_.back()->bytes.size();
         c.ends.reserve(ChunkItems);
         c.bytes.reserve(last + last / 16);
+    } else if (fresh && expected_.first > 0) {
+        // The first chunk's share of what is expected.
+        const auto [items, bytes] = std::exchange(expected_, {0, 0});
+        const qsizetype first = std::min<qsizetype>(items, ChunkItems);
+        c.ends.reserve(std::size_t(first));
+        c.bytes.reserve(std::size_t(bytes / items * first + bytes % items));
     }
     growFor(c.ends, 1, ChunkItems);
     if (bytes.size() > LongText)

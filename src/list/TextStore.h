@@ -9,6 +9,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 // An ordered list of texts kept as UTF-8 in chunks of a few thousand items, each chunk one
@@ -93,6 +94,17 @@ public:
             }
         }
         appendBytesMakingRoom(bytes);
+    }
+    // For an empty store about to take about this many items one by one, whose texts take
+    // bytes in the chunks' buffers (bufferBytes()): its first chunk makes room for them at
+    // once, rather than growing by half again and again.
+    void expect(qsizetype items, qsizetype bytes) {
+        if (isEmpty())
+            expected_ = {items, bytes};
+    }
+    // What a text takes in a chunk's buffer: a long one takes nothing, being kept aside.
+    static qsizetype bufferBytes(QByteArrayView text) {
+        return text.size() > LongText ? 0 : text.size();
     }
     // Leaves this store as it was when it runs out of memory. beforeChange runs once every
     // allocation is made, just before the size changes; the items read as before until then.
@@ -214,6 +226,7 @@ private:
     std::vector<std::uint32_t> pages_;
     qsizetype size_ = 0;
     std::size_t textBytes_ = 0;
+    std::pair<qsizetype, qsizetype> expected_{0, 0}; // items and bytes; see expect()
     // Every chunk but the last is full, as after appends only, but for one short chunk that
     // may end at gapAt_, the gap_ items it lacks: item i is in chunk i / ChunkItems, or
     // (i + gap_) / ChunkItems from gapAt_ on.
