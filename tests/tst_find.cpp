@@ -77,6 +77,10 @@ std::uint64_t fewTags(QByteArrayView text) {
 std::uint64_t allInFirstPart(QByteArrayView text) {
     return std::uint64_t(qHashBits(text.data(), size_t(text.size()))) & 0x0FFFFFFFFFFFFFFF;
 }
+// Every value's probe starts at the last slot of its table, so it goes on from the first.
+std::uint64_t lastSlot(QByteArrayView text) {
+    return std::uint64_t(qHashBits(text.data(), size_t(text.size()))) | 0xFFFFFFFF;
+}
 // The finder's own hash, in a table that puts in others.
 void *const Xxh3 = nullptr;
 // Every text alike until compared.
@@ -114,6 +118,9 @@ void FindTest::pairs_data() {
     QTest::newRow("five a") << QStringList(5, "a") << QStringList{"a", "a"} << Xxh3;
     QTest::newRow("a b a b") << QStringList{"a", "b", "a", "b"} << QStringList{"a", "b"} << Xxh3;
     QTest::newRow("b a a b") << QStringList{"b", "a", "a", "b"} << QStringList{"b", "a"} << Xxh3;
+    QTest::newRow("probes past the table's end")
+        << QStringList{"a", "b", "c", "b", "a", "c", "d"} << QStringList{"a", "b", "c"}
+        << reinterpret_cast<void *>(&lastSlot);
     QTest::newRow("case differs") << QStringList{"Apple", "apple"} << QStringList{} << Xxh3;
     QTest::newRow("trailing space") << QStringList{"abc", "abc "} << QStringList{} << Xxh3;
     QTest::newRow("leading space kept") << QStringList{" x", " x"} << QStringList{" x"} << Xxh3;
