@@ -136,6 +136,17 @@ void FindTest::pairs_data() {
     QTest::newRow("NUL inside") << QStringList{QString::fromUtf8("a\0b", 3), "a",
                                                QString::fromUtf8("a\0b", 3)}
                                 << QStringList{QString::fromUtf8("a\0b", 3)} << Xxh3;
+    // Each length's texts differ from its last two in one byte, anywhere, and look alike.
+    QStringList apart, kept;
+    for (int length = 1; length <= 40; ++length) {
+        const QString text(length, QLatin1Char('a'));
+        for (int at = 0; at < length; ++at)
+            apart << QString(text).replace(at, 1, QLatin1Char('b'));
+        apart << text << text;
+        kept << text;
+    }
+    QTest::newRow("one byte apart, every length")
+        << apart << kept << reinterpret_cast<void *>(&oneHash);
     QStringList pairs, copies;
     for (int i = 0; i < 70; ++i) {
         const QString value = QStringLiteral("p%1").arg(i);
