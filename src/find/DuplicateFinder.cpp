@@ -23,6 +23,8 @@ std::uint64_t xxh3(QByteArrayView text) {
 
 // A partition of this many copies pairs in a table that stays in the processor's cache.
 constexpr std::size_t PartitionItems = std::size_t(1) << 15;
+// The stretches of the list each thread deals, on average.
+constexpr std::size_t DealStretches = 4;
 // Items a thread looks at between pauses.
 constexpr std::size_t PauseItems = PartitionPairer::PauseEvery;
 
@@ -56,7 +58,8 @@ qint64 findIndexBytes(qsizetype items) {
     // each thread pairs a partition in: its copies side by side and its table. A partition of
     // twice the average stands for the largest one.
     constexpr qint64 CopyBytes = sizeof(PartitionPairer::Copy);
-    const qint64 copies = n * CopyBytes + count * qint64(DealtCopies::slackBytes(parts));
+    const qint64 stretches = count == 1 ? 1 : count * qint64(DealStretches);
+    const qint64 copies = n * CopyBytes + stretches * qint64(DealtCopies::slackBytes(parts));
     const qint64 marks = count * (n / 64 + 1) * qint64(sizeof(std::uint64_t));
     const qint64 largest = 2 * std::max<qint64>(n / parts, 1);
     const qint64 tables =
@@ -87,26 +90,33 @@ Paired pairAll(const TextStore::Lookup &lookup, const TextStore &items, TimeSlic
     // pairing the other half.
     std::atomic<qint64> paired{0};
     auto pairedUpTo = [&] { return std::min<qint64>(paired.load(std::memory_order_relaxed), n); };
-    // Partition p holds the copies of stretch 0, then of stretch 1, ...: in list order.
+    // Partition p holds the copies of stretch 0, then of stretch 1, ...: in list order. Each
+    // thread takes the next stretch as it frees up, so one the system holds up does not hold
+    // up the others.
+    const std::size_t stretches = threads == 1 ? 1 : threads * DealStretches;
     auto range = [&](size_t r) {
-        return std::pair(size_t(n) * r / threads, size_t(n) * (r + 1) / threads);
+        return std::pair(size_t(n) * r / stretches, size_t(n) * (r + 1) / stretches);
     };
     Paired result;
     std::vector<DealtCopies> &dealt = result.dealt;
-    for (size_t r = 0; r < threads; ++r)
+    for (size_t r = 0; r < stretches; ++r)
         dealt.emplace_back(parts, range(r).second - range(r).first);
-    workers::runThreaded(threads, slice, pairedUpTo, [&](size_t r, const auto &pause) {
-        const auto [first, end] = range(r);
-        lookup.forEach(qsizetype(first), qsizetype(end),
-                       [&](qsizetype i, QByteArrayView text, std::uint32_t ref) {
-                           if (i % qsizetype(PauseItems) == 0) {
-                               paired.fetch_add(qint64(PauseItems / 2), std::memory_order_relaxed);
-                               pause();
-                           }
-                           const std::uint64_t h = hashOf(text, hash);
-                           if (h != BlankHash)
-                               dealt[r].add(partOfHash(h, parts), {h, std::uint32_t(i), ref});
-                       });
+    std::atomic<std::size_t> nextStretch{0};
+    workers::runThreaded(threads, slice, pairedUpTo, [&](size_t, const auto &pause) {
+        for (std::size_t r; (r = nextStretch.fetch_add(1)) < stretches;) {
+            const auto [first, end] = range(r);
+            lookup.forEach(qsizetype(first), qsizetype(end),
+                           [&](qsizetype i, QByteArrayView text, std::uint32_t ref) {
+                               if (i % qsizetype(PauseItems) == 0) {
+                                   paired.fetch_add(qint64(PauseItems / 2),
+                                                    std::memory_order_relaxed);
+                                   pause();
+                               }
+                               const std::uint64_t h = hashOf(text, hash);
+                               if (h != BlankHash)
+                                   dealt[r].add(partOfHash(h, parts), {h, std::uint32_t(i), ref});
+                           });
+        }
     });
 
     // Each thread takes the next partition as it frees up.
