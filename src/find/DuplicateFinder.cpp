@@ -191,11 +191,11 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
     reportRows(items, marksOf(paired.pairers), threads, slice, sink);
 }
 
-void findDuplicateBytes(const TextStore &items, const RowFormat &format, const ByteSink &sink,
+void findDuplicateBytes(const TextStore &items, const QByteArray &separator, const ByteSink &sink,
                         const FindTuning &tuning) {
     const auto threads = threadsOf(items.size(), tuning);
     const TextStore::Lookup lookup(items); // as long as the pairers
     Paired paired = pairAll(lookup, items, nullptr, threads, tuning);
     const std::jthread released = release(paired.dealt, threads);
-    reportRowBytes(items, marksOf(paired.pairers), threads, format, sink);
+    reportRowBytes(items, marksOf(paired.pairers), threads, separator, sink);
 }

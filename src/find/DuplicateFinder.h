@@ -29,12 +29,11 @@ struct FindTuning {
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space = {}, const FindTuning &tuning = {});
 
-// The same search for a caller without a window: the rows as the bytes format makes of each
-// stretch of them, made on the worker threads, reach sink in list order. For a program that
-// only writes them.
-using RowFormat = std::function<QByteArray(const TextStore &rows)>;
+// The same search for a caller without a window: the rows as a ResultWriter writes them,
+// each followed by separator, made a stretch at a time on the worker threads, reach sink in
+// list order. For a program that only writes them.
 using ByteSink = std::function<void(const QByteArray &bytes)>;
-void findDuplicateBytes(const TextStore &items, const RowFormat &format, const ByteSink &sink,
+void findDuplicateBytes(const TextStore &items, const QByteArray &separator, const ByteSink &sink,
                         const FindTuning &tuning = {});
 
 // The most findDuplicates holds at once for its index of this many items (partitions, tables,

@@ -1,42 +1,11 @@
 #include "PartitionPairer.h"
 
+#include "core/ShortBytes.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace {
-template <class Word> Word wordAt(const char *at) {
-    Word word;
-    std::memcpy(&word, at, sizeof word);
-    return word;
-}
-
-// Whether the words of x and y at these offsets are alike.
-template <class Word, std::size_t N>
-bool sameWords(const char *x, const char *y, const std::size_t (&offsets)[N]) {
-    Word differ = 0;
-    for (const std::size_t at : offsets)
-        differ |= wordAt<Word>(x + at) ^ wordAt<Word>(y + at);
-    return differ == 0;
-}
-
-// The usual short texts are compared a few overlapping words at a time, with no loop and
-// no branch on the length inside: memcmp's cost more than the comparing.
-bool sameBytes(QByteArrayView a, QByteArrayView b) {
-    const auto n = std::size_t(a.size());
-    if (n != std::size_t(b.size()))
-        return false;
-    const char *x = a.data(), *y = b.data();
-    if (n >= 8 && n <= 32) {
-        const std::size_t offsets[] = {0, (n - 8) / 3, (n - 8) * 2 / 3, n - 8};
-        return sameWords<std::uint64_t>(x, y, offsets);
-    }
-    if (n >= 4 && n < 8) {
-        const std::size_t offsets[] = {0, n - 4};
-        return sameWords<std::uint32_t>(x, y, offsets);
-    }
-    return std::memcmp(x, y, n) == 0;
-}
-
 void fetch([[maybe_unused]] const void *at) {
 #if defined(__GNUC__) || defined(__clang__)
     __builtin_prefetch(at);
@@ -80,7 +49,7 @@ private:
         bool reported;
     };
     void check(const Pair &pair) {
-        equal_ = equal_ && sameBytes(pair.text, pair.latestText);
+        equal_ = equal_ && shortbytes::same(pair.text, pair.latestText);
         bytes_ += pair.reported ? pair.text.size() : 0;
     }
     Pair ring_[Ring];
@@ -145,7 +114,7 @@ bool PartitionPairer::pass(const Copy *copies, std::size_t count, bool compareAt
             const bool reported = entry & Waiting;
             if (compareAtOnce) {
                 const QByteArrayView itemText = text(k);
-                if (!sameBytes(text(latest), itemText))
+                if (!shortbytes::same(text(latest), itemText))
                     continue;
                 rowBytes += reported ? itemText.size() : 0;
             } else {

@@ -2,6 +2,7 @@
 
 #include "core/TimeSlice.h"
 #include "core/Workers.h"
+#include "results/ResultWriter.h"
 
 #include <algorithm>
 #include <bit>
@@ -41,6 +42,22 @@ void appendMarked(const TextStore &items, const std::vector<const std::uint64_t 
     });
     rows.expect(count, bytes);
     forMarked(marks, from, to, [&](qsizetype item) { rows.appendBytes(items.bytes(item)); });
+}
+
+// The marked items of [from, to) as a writer writes them, each followed by separator.
+QByteArray formattedMarked(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
+                           size_t from, size_t to, const QByteArray &separator) {
+    qsizetype count = 0, bytes = 0;
+    forMarked(marks, from, to, [&](qsizetype item) {
+        ++count;
+        bytes += items.bytes(item).size();
+    });
+    return ResultWriter::formatted(
+        count, bytes,
+        [&](const auto &value) {
+            forMarked(marks, from, to, [&](qsizetype item) { value(items.bytes(item)); });
+        },
+        separator);
 }
 
 // Cuts the list into the stretches the workers build rows of, in order. A stretch ends where
@@ -194,13 +211,12 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
 }
 
 void reportRowBytes(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
-                    std::size_t threads, const RowFormat &format, const ByteSink &sink) {
+                    std::size_t threads, const QByteArray &separator, const ByteSink &sink) {
     const auto n = size_t(items.size());
     if (n < ThreadedFrom) {
-        TextStore rows;
-        appendMarked(items, marks, 0, n, rows);
-        if (!rows.isEmpty())
-            sink(format(rows));
+        const QByteArray bytes = formattedMarked(items, marks, 0, n, separator);
+        if (!bytes.isEmpty())
+            sink(bytes);
         return;
     }
     Stretches stretches(marks, n);
@@ -219,9 +235,7 @@ void reportRowBytes(const TextStore &items, const std::vector<const std::uint64_
             const size_t stretch = claimed++;
             const auto [from, to] = stretches.claim();
             lock.unlock();
-            TextStore rows;
-            appendMarked(items, marks, from, to, rows);
-            QByteArray bytes = format(rows);
+            QByteArray bytes = formattedMarked(items, marks, from, to, separator);
             lock.lock();
             ready.emplace(stretch, std::move(bytes));
             crew.notify();

@@ -13,7 +13,7 @@ constexpr std::uint32_t ThreadedFrom = 100'000;
 void reportRows(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
                 std::size_t threads, TimeSlice *slice, const RowSink &sink);
 
-// The same items as the bytes format makes of each stretch of rows, made on the worker
-// threads; the caller only hands them to sink, in list order.
+// The same items as a writer writes them, each followed by separator, made a stretch at a
+// time on the worker threads; the caller only hands them to sink, in list order.
 void reportRowBytes(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
-                    std::size_t threads, const RowFormat &format, const ByteSink &sink);
+                    std::size_t threads, const QByteArray &separator, const ByteSink &sink);

@@ -5,16 +5,16 @@
 
 #include <QBuffer>
 
-#include <algorithm>
-
 namespace {
 constexpr qsizetype BufferSize = 1 << 20;
 // Rows between looks at the clock, and checked as UTF-8 in one go.
 constexpr qsizetype RowsAtOnce = 256;
 
+} // namespace
+
 // Where the system's encoding is UTF-8, text that is valid UTF-8 is written as it is stored,
 // without a round trip through UTF-16.
-bool systemIsUtf8() {
+bool ResultWriter::writesAsStored() {
     static const bool utf8 = [] {
         QStringEncoder encoder(QStringEncoder::System);
         return encoder.encode(QStringView(u"\u00E9\u20AC\U0001F600")) ==
@@ -22,7 +22,6 @@ bool systemIsUtf8() {
     }();
     return utf8;
 }
-} // namespace
 
 ResultWriter::ResultWriter(QIODevice &device, ResultFormat format, QByteArray lineEnd)
     : device_(device), format_(format), lineEnd_(std::move(lineEnd)),
@@ -48,7 +47,7 @@ void ResultWriter::put(QByteArrayView bytes) {
 }
 
 void ResultWriter::write(const TextStore &values, TimeSlice *slice) {
-    const bool plain = systemIsUtf8();
+    const bool plain = writesAsStored();
     const QByteArrayView separator =
         format_ == ResultFormat::Comma ? QByteArrayView(",") : QByteArrayView(lineEnd_);
     auto appendRow = [&](qsizetype i) {
@@ -96,21 +95,7 @@ void ResultWriter::writeFormatted(QByteArrayView bytes) {
     put(bytes);
 }
 
-QByteArray ResultWriter::formatted(const TextStore &values, const QByteArray &separator) {
-    if (systemIsUtf8()) {
-        // Stored text is UTF-8 but for lone surrogates: the rows go in as stored, and are
-        // written one by one only when they hold one.
-        QByteArray bytes(qsizetype(values.textBytes()) + values.size() * separator.size(),
-                         Qt::Uninitialized);
-        char *out = bytes.data();
-        for (qsizetype i = 0; i < values.size(); ++i) {
-            const QByteArrayView text = values.bytes(i);
-            out = std::copy(text.begin(), text.end(), out);
-            out = std::copy(separator.begin(), separator.end(), out);
-        }
-        if (QByteArrayView(bytes).isValidUtf8())
-            return bytes;
-    }
+QByteArray ResultWriter::formattedOneByOne(const TextStore &values, const QByteArray &separator) {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     ResultWriter writer(buffer, ResultFormat::OnePerLine, separator);

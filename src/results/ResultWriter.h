@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/ShortBytes.h"
 #include "list/TextStore.h"
 
 #include <QIODevice>
@@ -23,11 +24,17 @@ public:
     void write(const TextStore &values, TimeSlice *slice);
     // Bytes another writer of the same format made of values, as write() would write them.
     void writeFormatted(QByteArrayView bytes);
-    // The values as a writer writes them, each followed by separator, for writeFormatted.
-    static QByteArray formatted(const TextStore &values, const QByteArray &separator);
+    // count values of textBytes in all as a writer writes them, each followed by separator,
+    // for writeFormatted. forEach(f) calls f(bytes) with each value's stored bytes, in order;
+    // it may be called twice.
+    template <class ForEach>
+    static QByteArray formatted(qsizetype count, qsizetype textBytes, const ForEach &forEach,
+                                const QByteArray &separator);
     void finish();
 
 private:
+    static bool writesAsStored();
+    static QByteArray formattedOneByOne(const TextStore &values, const QByteArray &separator);
     void put();
     void put(QByteArrayView bytes);
 
@@ -38,6 +45,26 @@ private:
     QStringEncoder encoder_;
     QByteArray buffer_;
 };
+
+template <class ForEach>
+QByteArray ResultWriter::formatted(qsizetype count, qsizetype textBytes, const ForEach &forEach,
+                                   const QByteArray &separator) {
+    if (writesAsStored()) {
+        // Stored text is UTF-8 but for lone surrogates: the values go in as stored, and are
+        // written one by one only when they hold one.
+        QByteArray bytes(textBytes + count * separator.size(), Qt::Uninitialized);
+        char *out = bytes.data();
+        forEach([&](QByteArrayView text) {
+            out = shortbytes::copy(out, text);
+            out = shortbytes::copy(out, separator);
+        });
+        if (QByteArrayView(bytes).isValidUtf8())
+            return bytes;
+    }
+    TextStore values;
+    forEach([&](QByteArrayView text) { values.appendBytes(text); });
+    return formattedOneByOne(values, separator);
+}
 
 // All the values at once, as the save commands write them.
 void writeResults(QIODevice &device, const TextStore &values, ResultFormat format,
