@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ShortBytes.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -86,7 +88,9 @@ public:
             if (c.ends.size() < std::min<std::size_t>(ChunkItems, c.ends.capacity()) &&
                 length <= std::size_t(LongText) && c.bytes.capacity() - c.bytes.size() >= length &&
                 chunks_.back().use_count() == 1) {
-                c.bytes.insert(c.bytes.end(), bytes.begin(), bytes.end());
+                const std::size_t at = c.bytes.size();
+                c.bytes.resize(at + length);
+                shortbytes::copy(c.bytes.data() + at, bytes);
                 c.ends.push_back(std::uint32_t(c.bytes.size()));
                 ++size_;
                 textBytes_ += length;
@@ -150,8 +154,16 @@ private:
         std::uint32_t item;
         QByteArray text; // shared, never written
     };
+    // Leaves the bytes a buffer grows by as they are, for the text about to be copied in.
+    template <class T> struct Uninitialized : std::allocator<T> {
+        template <class U> struct rebind { using other = Uninitialized<U>; };
+        template <class U> void construct(U *) noexcept {}
+        template <class U, class... Args> void construct(U *at, Args &&...args) {
+            ::new (static_cast<void *>(at)) U(std::forward<Args>(args)...);
+        }
+    };
     struct Chunk {
-        std::vector<char> bytes;
+        std::vector<char, Uninitialized<char>> bytes;
         std::vector<std::uint32_t> ends;
         std::vector<Aside> aside;      // sorted by item
         std::uint32_t unusedBytes = 0; // spans of the buffer held by items kept aside
