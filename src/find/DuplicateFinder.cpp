@@ -171,7 +171,8 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
     const auto threads = threadsOf(items.size(), tuning);
     const TextStore::Lookup lookup(items); // as long as the pairers
     Paired paired = pairAll(lookup, items, slice, threads, tuning);
-    std::jthread released = release(paired.dealt, threads);
+    // Asked before the dealt copies go: a thread unmapping them holds up the system calls
+    // of the others.
     if (space) {
         qsizetype rows = 0, bytes = 0;
         for (const auto &pairer : paired.pairers) {
@@ -181,13 +182,12 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
         try {
             space(rows, bytes);
         } catch (const std::bad_alloc &) {
-            // The dealt copies may not be gone yet: the rows are refused only without them.
-            if (!released.joinable())
-                throw;
-            released.join();
+            // The rows are refused only without the copies.
+            paired.dealt.clear();
             space(rows, bytes);
         }
     }
+    const std::jthread released = release(paired.dealt, threads);
     reportRows(items, marksOf(paired.pairers), threads, slice, sink);
 }
 
