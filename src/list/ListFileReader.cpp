@@ -51,12 +51,14 @@ public:
         flush();
     }
     void flush() {
+        filler_.settle();
         if (!refused_)
             handOverBatch(lines_, sink_);
     }
     // Whole chunks only, which the list takes without a copy; the rest waits for the next.
     // Should the list refuse them, no line after them may follow.
     void flushWhole() {
+        filler_.settle();
         TextStore whole = lines_.takeWholeChunks();
         refused_ = true;
         handOverBatch(whole, sink_);
@@ -66,15 +68,16 @@ public:
 private:
     void append(QByteArrayView line) {
         if (decoded_ || (!windows1252_ && (allValid_ || line.isValidUtf8()))) {
-            lines_.appendBytes(line);
+            filler_.append(line);
             return;
         }
         windows1252_ = !marked_;
-        lines_.appendBytes(EightBitDecoder(marked_).decode(line.toByteArray(), true));
+        filler_.append(EightBitDecoder(marked_).decode(line.toByteArray(), true));
     }
 
     const LineSink &sink_;
     TextStore lines_;
+    TextStore::Filler filler_{lines_};
     LineCutter<Append> cutter_;
     bool marked_ = false;
     bool decoded_ = false;

@@ -70,6 +70,39 @@ void TextStore::appendBytesMakingRoom(QByteArrayView bytes) {
     textBytes_ += std::size_t(bytes.size());
 }
 
+void TextStore::Filler::open() {
+    if (store_.chunks_.empty() || !store_.regular_ || store_.chunks_.back().use_count() != 1)
+        return;
+    Chunk &c = *store_.chunks_.back();
+    if (c.ends.size() >= ChunkItems)
+        return;
+    chunk_ = &c;
+    items_ = c.ends.size();
+    bytes_ = c.bytes.size();
+    // Within the capacity: nothing moves.
+    c.ends.resize(std::min<std::size_t>(ChunkItems, c.ends.capacity()));
+    c.bytes.resize(c.bytes.capacity());
+    base_ = c.bytes.data();
+    out_ = base_ + bytes_;
+    bytesEnd_ = base_ + c.bytes.size();
+    ends_ = c.ends.data() + items_;
+    endsEnd_ = c.ends.data() + c.ends.size();
+}
+
+void TextStore::Filler::settle() {
+    if (!chunk_)
+        return;
+    const auto items = std::size_t(ends_ - chunk_->ends.data());
+    const auto bytes = std::size_t(out_ - base_);
+    chunk_->ends.resize(items);
+    chunk_->bytes.resize(bytes);
+    store_.size_ += qsizetype(items - items_);
+    store_.textBytes_ += bytes - bytes_;
+    chunk_ = nullptr;
+    base_ = out_ = bytesEnd_ = nullptr;
+    ends_ = endsEnd_ = nullptr;
+}
+
 template <class F> void TextStore::forRuns(qsizetype first, qsizetype count, F &&f) const {
     for (qsizetype i = first; i < first + count;) {
         const Place p = place(i);

@@ -99,6 +99,47 @@ public:
         }
         appendBytesMakingRoom(bytes);
     }
+
+private:
+    struct Chunk;
+
+public:
+    // Appends text after text for a reader, with less to do for each than appendBytes: it
+    // writes into the last chunk's room directly and counts what it added only when that
+    // runs out, or at settle(). Until then nothing else may read or change the store.
+    class Filler {
+    public:
+        explicit Filler(TextStore &store) : store_(store) {}
+        Filler(const Filler &) = delete;
+        Filler &operator=(const Filler &) = delete;
+        ~Filler() { settle(); }
+
+        // bytes as for appendBytes.
+        void append(QByteArrayView bytes) {
+            const auto length = std::size_t(bytes.size());
+            if (ends_ != endsEnd_ && length <= std::size_t(bytesEnd_ - out_) &&
+                length <= std::size_t(LongText)) [[likely]] {
+                out_ = shortbytes::copy(out_, bytes);
+                *ends_++ = std::uint32_t(out_ - base_);
+                return;
+            }
+            settle();
+            store_.appendBytes(bytes);
+            open();
+        }
+        // Leaves the store whole, to be read or changed.
+        void settle();
+
+    private:
+        // Takes the room of a last chunk that is the store's alone.
+        void open();
+
+        TextStore &store_;
+        Chunk *chunk_ = nullptr; // while open
+        char *base_ = nullptr, *out_ = nullptr, *bytesEnd_ = nullptr;
+        std::uint32_t *ends_ = nullptr, *endsEnd_ = nullptr;
+        std::size_t items_ = 0, bytes_ = 0; // the chunk's at open()
+    };
     // For an empty store about to take about this many items one by one, whose texts take
     // bytes in the chunks' buffers (bufferBytes()): its first chunk makes room for them at
     // once, rather than growing by half again and again.
