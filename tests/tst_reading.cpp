@@ -98,6 +98,17 @@ void ReadingTest::lineEndsAndEncodings_data() {
     QTest::newRow("NUL inside a line")
         << QByteArray("a\0b\r\nc", 6) << QStringList{QString::fromLatin1("a\0b", 3), "c"};
 
+    // Lines of 1 to 5 letters ending in CR LF, CR and LF by turns: each kind of line end
+    // falls on every place of the 32 bytes the cutter looks at in one go.
+    QByteArray everyPlace;
+    QStringList everyPlaceLines;
+    for (int i = 0; i < 480; ++i) {
+        const QByteArray line(1 + i % 5, char('a' + i % 26));
+        everyPlace += line + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\r" : "\n");
+        everyPlaceLines << QString::fromLatin1(line);
+    }
+    QTest::newRow("line ends at every place") << everyPlace << everyPlaceLines;
+
     // The reader works in chunks of 1 MiB; nothing may depend on where they end.
     const QString longLine = QString(xs(Chunk - 1));
     QTest::newRow("CR LF across chunks") << xs(Chunk - 1) + "\r\ny" << QStringList{longLine, "y"};

@@ -29,19 +29,22 @@ inline BreakMasks breakMasks(const char *data) {
 }
 #endif
 
-// Calls found(offset) for every CR and LF byte, in order; 32 bytes at a time where the
-// processor allows.
+// Calls found(offset) for every CR and LF byte, in order, but an LF right after a CR of data:
+// a CR LF ends one line. 32 bytes at a time where the processor allows.
 template <class Found> void forEachLineBreak(const char *data, qsizetype size, Found &&found) {
     qsizetype i = 0;
 #ifdef __SSE2__
+    std::uint32_t afterCR = 0;
     for (; i + 32 <= size; i += 32) {
         const BreakMasks m = breakMasks(data + i);
-        for (std::uint32_t mask = m.cr | m.lf; mask != 0; mask &= mask - 1)
+        for (std::uint32_t mask = m.cr | (m.lf & ~(m.cr << 1 | afterCR)); mask != 0;
+             mask &= mask - 1)
             found(i + std::countr_zero(mask));
+        afterCR = m.cr >> 31;
     }
 #endif
     for (; i < size; ++i)
-        if (data[i] == '\r' || data[i] == '\n')
+        if (data[i] == '\r' || (data[i] == '\n' && (i == 0 || data[i - 1] != '\r')))
             found(i);
 }
 
@@ -105,7 +108,7 @@ public:
         }
         forEachLineBreak(data, size, [&](qsizetype end) {
             if (end < pos)
-                return; // the LF of a CR LF
+                return; // the LF of a CR LF split between chunks
             if (partial_.isEmpty()) {
                 line_(QByteArrayView(data + pos, end - pos));
             } else {
