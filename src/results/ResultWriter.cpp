@@ -9,7 +9,6 @@ namespace {
 constexpr qsizetype BufferSize = 1 << 20;
 // Rows between looks at the clock, and checked as UTF-8 in one go.
 constexpr qsizetype RowsAtOnce = 256;
-
 } // namespace
 
 // Where the system's encoding is UTF-8, text that is valid UTF-8 is written as it is stored,
