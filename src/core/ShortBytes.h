@@ -47,25 +47,26 @@ inline bool same(QByteArrayView a, QByteArrayView b) {
     const auto n = std::size_t(a.size());
     if (n != std::size_t(b.size()))
         return false;
-    if (n >= 8 && n <= MostByWords)
+    if (n > MostByWords)
+        return std::memcmp(a.data(), b.data(), n) == 0;
+    if (n >= 8)
         return sameWords<std::uint64_t>(a.data(), b.data(), n);
-    if (n >= 1 && n < 8)
-        return n >= 4 ? sameWords<std::uint32_t>(a.data(), b.data(), n)
-                      : sameWords<std::uint8_t>(a.data(), b.data(), n);
-    return std::memcmp(a.data(), b.data(), n) == 0;
+    if (n >= 4)
+        return sameWords<std::uint32_t>(a.data(), b.data(), n);
+    return n == 0 || sameWords<std::uint8_t>(a.data(), b.data(), n);
 }
 
-// Copies text to out; returns where it ends there.
+// Copies text to out; returns where it ends there. An empty text may have no bytes at all.
 inline char *copy(char *out, QByteArrayView text) {
     const auto n = std::size_t(text.size());
-    if (n >= 8 && n <= MostByWords)
-        copyWords<std::uint64_t>(out, text.data(), n);
-    else if (n >= 4 && n < 8)
-        copyWords<std::uint32_t>(out, text.data(), n);
-    else if (n >= 1 && n < 4)
-        copyWords<std::uint8_t>(out, text.data(), n);
-    else
+    if (n > MostByWords)
         std::memcpy(out, text.data(), n);
+    else if (n >= 8)
+        copyWords<std::uint64_t>(out, text.data(), n);
+    else if (n >= 4)
+        copyWords<std::uint32_t>(out, text.data(), n);
+    else if (n >= 1)
+        copyWords<std::uint8_t>(out, text.data(), n);
     return out + n;
 }
 } // namespace shortbytes
