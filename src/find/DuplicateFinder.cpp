@@ -25,6 +25,10 @@ std::uint64_t xxh3(QByteArrayView text) {
 constexpr std::size_t PartitionItems = std::size_t(1) << 15;
 // The stretches of the list each thread deals, on average.
 constexpr std::size_t DealStretches = 4;
+// A single thread deals the list in one stretch.
+std::size_t dealStretches(std::size_t threads) {
+    return threads == 1 ? 1 : threads * DealStretches;
+}
 // Items a thread looks at between pauses.
 constexpr std::size_t PauseItems = PartitionPairer::PauseEvery;
 
@@ -58,7 +62,7 @@ qint64 findIndexBytes(qsizetype items) {
     // each thread pairs a partition in: its copies side by side and its table. A partition of
     // twice the average stands for the largest one.
     constexpr qint64 CopyBytes = sizeof(PartitionPairer::Copy);
-    const qint64 stretches = count == 1 ? 1 : count * qint64(DealStretches);
+    const auto stretches = qint64(dealStretches(std::size_t(count)));
     const qint64 copies = n * CopyBytes + stretches * qint64(DealtCopies::slackBytes(parts));
     const qint64 marks = count * (n / 64 + 1) * qint64(sizeof(std::uint64_t));
     const qint64 largest = 2 * std::max<qint64>(n / parts, 1);
@@ -93,7 +97,7 @@ Paired pairAll(const TextStore::Lookup &lookup, const TextStore &items, TimeSlic
     // Partition p holds the copies of stretch 0, then of stretch 1, ...: in list order. Each
     // thread takes the next stretch as it frees up, so one the system holds up does not hold
     // up the others.
-    const std::size_t stretches = threads == 1 ? 1 : threads * DealStretches;
+    const std::size_t stretches = dealStretches(threads);
     auto range = [&](size_t r) {
         return std::pair(size_t(n) * r / stretches, size_t(n) * (r + 1) / stretches);
     };
