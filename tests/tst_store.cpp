@@ -29,6 +29,8 @@ void StoreTest::storeKeepsEveryText_data() {
     const char32_t edges[] = {0x7F, 0x80, 0x7FF, 0x800, 0xFFFF}; // UTF-8 grows by a byte after
     QTest::newRow("lone surrogate after every UTF-8 length")
         << QString::fromUcs4(edges, 5) + QChar(0xD800);
+    QTest::newRow("lone surrogate and the last planes")
+        << QString(QChar(0xDC00)) + QStringLiteral("\U0010FFFD \U00040000 \U0003FFFF");
 }
 
 void StoreTest::storeKeepsEveryText() {
@@ -40,12 +42,16 @@ void StoreTest::storeKeepsEveryText() {
     QCOMPARE(list.data(list.index(0), Qt::DisplayRole).toString(), text);
     QCOMPARE(list.itemText(2), QStringLiteral("next"));
     // Lone surrogates stay distinct from the replacement character, and the characters around
-    // them are kept as they are kept alone (these rows hold no surrogate pairs).
+    // them are kept as they are kept alone.
     if (!text.isValidUtf16()) {
         QVERIFY(TextStore::encode(text) != TextStore::encode(QString(QChar(0xFFFD))));
         QByteArray pieces;
-        for (const QChar c : std::as_const(text))
-            pieces += TextStore::encode(QString(c));
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const bool pair =
+                text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+            pieces += TextStore::encode(QStringView(text).sliced(i, pair ? 2 : 1));
+            i += pair ? 1 : 0;
+        }
         QCOMPARE(TextStore::encode(text), pieces);
     }
 }
