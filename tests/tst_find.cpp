@@ -260,11 +260,13 @@ void FindTest::spilledAgree_data() {
     QTest::addColumn<QByteArrayList>("lines");
     QTest::addColumn<qint64>("budget");
     QTest::addColumn<void *>("hash");
+    QTest::addColumn<int>("threads");
     const QByteArrayList list = numbered(200000, 70000);
     for (const qint64 budget : {qint64(64) << 10, qint64(1) << 20, qint64(1) << 30})
-        QTest::addRow("budget %lld", budget) << list << budget << Xxh3;
+        QTest::addRow("budget %lld", budget) << list << budget << Xxh3 << 2;
+    QTest::newRow("one thread") << list << qint64(64 << 10) << Xxh3 << 1;
     QTest::newRow("all alike until compared")
-        << numbered(12000, 3000) << qint64(64 << 10) << reinterpret_cast<void *>(&oneHash);
+        << numbered(12000, 3000) << qint64(64 << 10) << reinterpret_cast<void *>(&oneHash) << 2;
     // Long lines, some kept aside by the store, repeated chunks apart, and a huge one.
     QByteArrayList far = numbered(30000, 9000);
     for (int i = 0; i < 30000; i += 2500) {
@@ -273,13 +275,13 @@ void FindTest::spilledAgree_data() {
     }
     const QByteArray huge(3 << 20, 'h');
     QTest::newRow("long lines chunks apart, one huge")
-        << far + QByteArrayList{huge, "h", huge, huge} << qint64(64 << 10) << Xxh3;
+        << far + QByteArrayList{huge, "h", huge, huge} << qint64(64 << 10) << Xxh3 << 2;
     QByteArrayList blanks;
     for (int i = 0; i < 30000; ++i)
         blanks << (i % 3 == 0   ? QByteArray()
                    : i % 3 == 1 ? "  "
                                 : "b" + QByteArray::number(i % 97));
-    QTest::newRow("blank lines") << blanks << qint64(64 << 10) << Xxh3;
+    QTest::newRow("blank lines") << blanks << qint64(64 << 10) << Xxh3 << 2;
 }
 
 // Partitioned through temporary files, a list gives the rows it gives in memory, in order.
@@ -287,6 +289,7 @@ void FindTest::spilledAgree() {
     QFETCH(QByteArrayList, lines);
     QFETCH(qint64, budget);
     QFETCH(void *, hash);
+    QFETCH(int, threads);
     TextStore items;
     for (const QByteArray &line : std::as_const(lines))
         items.appendBytes(line);
@@ -297,7 +300,7 @@ void FindTest::spilledAgree() {
     QTemporaryDir folder;
     SpillFinder spilled(folder.path(), budget,
                         inMemoryNeed(items.size(), qint64(items.textBytes())),
-                        reinterpret_cast<FindHash>(hash));
+                        {.threads = threads, .hash = reinterpret_cast<FindHash>(hash)});
     // In batches, as a file is read.
     for (qsizetype first = 0; first < items.size(); first += 1000) {
         TextStore batch;

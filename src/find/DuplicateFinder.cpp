@@ -37,7 +37,7 @@ int threadsFor(std::uint32_t items, int wanted) {
         return wanted;
     if (items < ThreadedFrom)
         return 1;
-    return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    return machineThreads();
 }
 
 std::size_t threadsOf(qsizetype items, const FindTuning &tuning) {

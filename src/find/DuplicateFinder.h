@@ -21,10 +21,6 @@ class TimeSlice;
 // the first row, space learns how many rows and bytes of text are coming, so the receiver
 // can make room once instead of growing as they arrive. Its progress counts 2 x items steps.
 using RowSpace = std::function<void(qsizetype rows, qsizetype bytes)>;
-struct FindTuning {
-    int threads = 0;         // 0: as many as pay on this machine
-    FindHash hash = nullptr; // nullptr: XXH3; tests put in one that collides
-};
 
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space = {}, const FindTuning &tuning = {});

@@ -6,12 +6,24 @@
 
 #include <QByteArrayView>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <thread>
 
 using RowSink = std::function<void(const TextStore &rows)>;
 
 using FindHash = std::uint64_t (*)(QByteArrayView text);
+
+struct FindTuning {
+    int threads = 0;         // 0: as many as pay on this machine
+    FindHash hash = nullptr; // nullptr: XXH3; tests put in one that collides
+};
+
+// The threads a finder runs on a large list: one a core, up to four.
+inline int machineThreads() {
+    return int(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+}
 
 // Blank texts (empty, or only spaces) are never paired.
 inline bool isBlankText(QByteArrayView text) {

@@ -1,5 +1,6 @@
 #include "SpillFinder.h"
 
+#include "core/Workers.h"
 #include "SpillRecords.h"
 
 #include <xxhash.h>
@@ -38,6 +39,21 @@ public:
         slots_.resize(16);
     }
 
+    // Empties the table for the next partition, keeping its slots and its room for texts
+    // as far as the new limit allows: the pages are not faulted in again.
+    void reuse(std::size_t limit) {
+        limit_ = limit;
+        std::erase_if(chunks_, [&](const Chunk &chunk) { return chunk.size != chunkSize_; });
+        chunkBytes_ = chunks_.size() * chunkSize_;
+        chunkAt_ = 0;
+        if (!fits(0))
+            std::vector<Slot>(16).swap(slots_);
+        std::fill(slots_.begin(), slots_.end(), Slot{});
+        used_ = 0;
+        free_ = nullptr;
+        left_ = 0;
+    }
+
     std::size_t values() const { return used_; }
 
     void prefetch([[maybe_unused]] std::uint64_t hash) const {
@@ -54,9 +70,10 @@ public:
             Slot &slot = slots_[s];
             if (!slot.entry) {
                 const std::size_t size = EntryHead + (std::size_t(text.size()) + 7) / 8 * 8;
-                if ((used_ + 1) * 4 > slots_.size() * 3 && held() + slots_.size() * 32 > limit_)
+                if ((used_ + 1) * 4 > slots_.size() * 3 && !fits(slots_.size() * 32))
                     return false;
-                if (left_ < size && held() + std::max(size, chunkSize_) > limit_)
+                if (left_ < size && !(chunkAt_ < chunks_.size() && size <= chunkSize_) &&
+                    !fits(std::max(size, chunkSize_)))
                     return false;
                 Entry *entry = allocate(size);
                 entry->waiting = record + 1;
@@ -97,14 +114,31 @@ private:
     std::size_t held() const {
         return chunkBytes_ + slots_.size() * sizeof(Slot);
     }
+    // Whether more bytes stay within the limit, once the kept chunks this partition has not
+    // used are let go.
+    bool fits(std::size_t more) {
+        while (held() + more > limit_ && chunkAt_ < chunks_.size()) {
+            chunkBytes_ -= chunks_.back().size;
+            chunks_.pop_back();
+        }
+        return held() + more <= limit_;
+    }
 
     Entry *allocate(std::size_t size) {
         if (left_ < size) {
-            const std::size_t chunk = std::max(size, chunkSize_);
-            chunks_.push_back(std::make_unique<std::uint64_t[]>(chunk / 8));
-            chunkBytes_ += chunk;
-            free_ = reinterpret_cast<char *>(chunks_.back().get());
-            left_ = chunk;
+            // The chunks kept from the partition before first, all of one size.
+            if (chunkAt_ < chunks_.size() && size <= chunkSize_) {
+                free_ = reinterpret_cast<char *>(chunks_[chunkAt_++].words.get());
+                left_ = chunkSize_;
+            } else {
+                const std::size_t chunk = std::max(size, chunkSize_);
+                chunks_.push_back(
+                    {std::make_unique_for_overwrite<std::uint64_t[]>(chunk / 8), chunk});
+                chunkAt_ = chunks_.size();
+                chunkBytes_ += chunk;
+                free_ = reinterpret_cast<char *>(chunks_.back().words.get());
+                left_ = chunk;
+            }
         }
         auto *entry = reinterpret_cast<Entry *>(free_);
         free_ += size;
@@ -130,7 +164,12 @@ private:
     std::size_t chunkSize_;
     std::vector<Slot> slots_;
     std::size_t used_ = 0;
-    std::vector<std::unique_ptr<std::uint64_t[]>> chunks_;
+    struct Chunk {
+        std::unique_ptr<std::uint64_t[]> words;
+        std::size_t size;
+    };
+    std::vector<Chunk> chunks_;
+    std::size_t chunkAt_ = 0; // the next kept chunk to fill
     std::size_t chunkBytes_ = 0;
     char *free_ = nullptr;
     std::size_t left_ = 0;
@@ -170,30 +209,40 @@ qint64 inMemoryNeed(qint64 items, qint64 textBytes) {
 struct SpillFinder::Impl {
     QString folder;
     qint64 budget;
-    // What pairing a partition may hold; the rest is for reading, writing and the marks.
-    std::size_t partitionLimit() const { return std::size_t(budget / 8 * PairingEighths); }
+    std::size_t threads;
+    // What pairing a partition may hold, a thread; the rest is for reading, writing and the
+    // marks.
+    std::size_t partitionLimit() const {
+        return std::size_t(budget / 8 * PairingEighths) / threads;
+    }
     std::size_t bufferShare() const { return std::size_t(budget / BufferFraction); }
+    std::size_t threadShare() const { return bufferShare() / threads; }
 
-    std::uint32_t partsFor(qint64 need) const {
+    std::uint32_t partsFor(qint64 need, std::size_t share) const {
         // A table that stays within the processor's cache is looked up several times faster.
         const std::size_t target = std::min(partitionLimit(), CachedTable);
         const auto wanted = std::uint64_t(need) * TableGrowth / target + 1;
-        const std::uint64_t affordable =
-            std::min<std::uint64_t>(bufferShare() / MinBuffer, MaxParts);
+        const std::uint64_t affordable = std::min<std::uint64_t>(share / MinBuffer, MaxParts);
         return std::uint32_t(
             std::clamp<std::uint64_t>(wanted, 2, std::max<std::uint64_t>(affordable, 2)));
     }
+
+    std::vector<Partition> pairOrSplit(Partition &part, ValueTable &table,
+                                       std::vector<std::uint64_t> &marks) const;
+    std::vector<Partition> pairAll(std::vector<Partition> todo, const Progress &progress) const;
 
     std::unique_ptr<Scatter> scatter;
     std::uint64_t position = 0;
 };
 
-SpillFinder::SpillFinder(const QString &folder, qint64 budget, qint64 expectedNeed, FindHash hash)
+SpillFinder::SpillFinder(const QString &folder, qint64 budget, qint64 expectedNeed,
+                         const FindTuning &tuning)
     : d_(std::make_unique<Impl>()) {
     d_->folder = folder;
     d_->budget = std::max<qint64>(budget, 1024);
-    const std::uint32_t parts = d_->partsFor(expectedNeed);
-    d_->scatter = std::make_unique<Scatter>(folder, parts, 0, hash,
+    d_->threads = std::size_t(tuning.threads > 0 ? tuning.threads : machineThreads());
+    const std::uint32_t parts = d_->partsFor(expectedNeed, d_->bufferShare());
+    d_->scatter = std::make_unique<Scatter>(folder, parts, 0, tuning.hash,
                                             bufferFor(qint64(d_->bufferShare()), parts));
 }
 
@@ -208,57 +257,100 @@ void SpillFinder::add(const TextStore &lines) {
     }
 }
 
-void SpillFinder::finish(const RowSink &sink, const Progress &progress) {
-    std::vector<Partition> todo = d_->scatter->finish();
-    d_->scatter.reset();
-    std::reverse(todo.begin(), todo.end());
-    std::vector<Partition> paired;
-    const std::size_t readBuffer = bufferFor(qint64(d_->bufferShare()), 1);
-
-    while (!todo.empty()) {
-        if (progress)
-            progress(qsizetype(paired.size()), qsizetype(paired.size() + todo.size()));
-        Partition part = std::move(todo.back());
-        todo.pop_back();
-        std::vector<std::uint64_t> marks(std::size_t(part.records / 64 + 1));
-        const std::size_t marksBytes = marks.size() * 8;
-        const std::size_t limit = d_->partitionLimit();
-        bool split = false;
-        for (bool bounded = true;; bounded = false) {
-            ValueTable table(bounded ? limit - std::min(limit, marksBytes) : SIZE_MAX);
-            if (pair(part, table, marks, readBuffer))
-                break;
-            std::fill(marks.begin(), marks.end(), 0);
-            // Splitting helps only values that a hash can tell apart.
-            if (table.values() >= 2 && part.level < MaxLevel) {
-                split = true;
-                break;
-            }
-        }
-        if (split) {
+// Pairs a partition in a thread's table, the marks appended to its file; or, when its
+// values outgrow the table, splits it again and gives back the pieces.
+std::vector<Partition> SpillFinder::Impl::pairOrSplit(Partition &part, ValueTable &table,
+                                                      std::vector<std::uint64_t> &marks) const {
+    const std::size_t readBuffer = bufferFor(qint64(threadShare()), 1);
+    marks.assign(std::size_t(part.records / 64 + 1), 0);
+    const std::size_t marksBytes = marks.size() * 8;
+    const std::size_t limit = partitionLimit();
+    table.reuse(limit - std::min(limit, marksBytes));
+    if (!pair(part, table, marks, readBuffer)) {
+        std::fill(marks.begin(), marks.end(), 0);
+        // Splitting helps only values that a hash can tell apart.
+        if (table.values() < 2 || part.level >= MaxLevel) {
+            ValueTable whole(SIZE_MAX);
+            pair(part, whole, marks, readBuffer);
+        } else {
             const std::uint32_t parts =
-                d_->partsFor(inMemoryNeed(qint64(part.records), qint64(part.textBytes)));
-            Scatter again(d_->folder, parts, part.level + 1, part.hash,
-                          bufferFor(qint64(d_->bufferShare()), parts));
+                partsFor(inMemoryNeed(qint64(part.records), qint64(part.textBytes)), threadShare());
+            Scatter again(folder, parts, part.level + 1, part.hash,
+                          bufferFor(qint64(threadShare()), parts));
             RecordReader records(part, readBuffer);
             std::uint64_t position = 0;
             QByteArrayView text;
             while (records.next(position, text))
                 again.add(position, text);
             part.file.reset();
-            for (Partition &piece : again.finish())
-                todo.push_back(std::move(piece));
-            continue;
+            return again.finish();
         }
-        if (part.rows == 0)
-            continue; // nothing to report: the file goes at once
+    }
+    if (part.rows > 0) {
         part.marksAt = part.file->size();
         part.file->append(
             QByteArrayView(reinterpret_cast<const char *>(marks.data()), qsizetype(marksBytes)));
-        paired.push_back(std::move(part));
     }
+    return {};
+}
+
+// Pairs the partitions on the threads, each taking the next as it frees up, and splits those
+// too large; gives back those with rows.
+std::vector<Partition> SpillFinder::Impl::pairAll(std::vector<Partition> todo,
+                                                  const Progress &progress) const {
+    std::reverse(todo.begin(), todo.end()); // taken from the back: in order
+    std::vector<Partition> paired;
+    std::size_t busy = 0, done = 0;
+    workers::Crew crew;
+    crew.start(std::clamp<std::size_t>(todo.size(), 1, threads), [&](size_t) {
+        ValueTable table(partitionLimit());
+        std::vector<std::uint64_t> marks;
+        for (;;) {
+            Partition part;
+            {
+                auto lock = crew.lock();
+                crew.waitUntil(lock, [&] { return !todo.empty() || busy == 0; });
+                if (todo.empty())
+                    return;
+                part = std::move(todo.back());
+                todo.pop_back();
+                ++busy;
+            }
+            std::vector<Partition> pieces = pairOrSplit(part, table, marks);
+            auto lock = crew.lock();
+            --busy;
+            if (pieces.empty()) {
+                ++done;
+                if (part.rows > 0)
+                    paired.push_back(std::move(part));
+            }
+            for (Partition &piece : pieces)
+                todo.push_back(std::move(piece));
+            crew.notify();
+        }
+    });
+    auto lock = crew.lock();
+    while (!crew.finished()) {
+        if (progress) {
+            const std::size_t total = done + busy + todo.size();
+            const std::size_t now = done;
+            lock.unlock();
+            progress(qsizetype(now), qsizetype(total));
+            lock.lock();
+        }
+        crew.waitFor(lock, workers::QuietPoll);
+    }
+    lock.unlock();
+    crew.rethrowFailure();
     if (progress)
-        progress(qsizetype(paired.size()), qsizetype(paired.size()));
+        progress(qsizetype(done), qsizetype(done));
+    return paired;
+}
+
+void SpillFinder::finish(const RowSink &sink, const Progress &progress) {
+    std::vector<Partition> todo = d_->scatter->finish();
+    d_->scatter.reset();
+    const std::vector<Partition> paired = d_->pairAll(std::move(todo), progress);
 
     // The reported copies of all partitions, merged by position.
     std::vector<std::unique_ptr<MarkedReader>> readers;

@@ -20,8 +20,9 @@ qint64 inMemoryNeed(qint64 items, qint64 textBytes);
 class SpillFinder {
 public:
     // expectedNeed: inMemoryNeed() of the list as far as it is known, to choose how many
-    // partitions to start with. hash: nullptr for XXH3; tests put in one that collides.
-    SpillFinder(const QString &folder, qint64 budget, qint64 expectedNeed, FindHash hash = nullptr);
+    // partitions to start with. The partitions are paired on tuning's threads.
+    SpillFinder(const QString &folder, qint64 budget, qint64 expectedNeed,
+                const FindTuning &tuning = {});
     ~SpillFinder();
 
     // The next lines of the list.
