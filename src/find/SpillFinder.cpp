@@ -216,7 +216,8 @@ struct SpillFinder::Impl {
         return std::size_t(budget / 8 * PairingEighths) / threads;
     }
     std::size_t bufferShare() const { return std::size_t(budget / BufferFraction); }
-    std::size_t threadShare() const { return bufferShare() / threads; }
+    // A thread reads through one half of its share and writes through the other.
+    std::size_t threadShare() const { return bufferShare() / threads / 2; }
 
     std::uint32_t partsFor(qint64 need, std::size_t share) const {
         // A table that stays within the processor's cache is looked up several times faster.
@@ -227,6 +228,8 @@ struct SpillFinder::Impl {
             std::clamp<std::uint64_t>(wanted, 2, std::max<std::uint64_t>(affordable, 2)));
     }
 
+    Partition reportedOf(const Partition &part, const std::vector<std::uint64_t> &marks,
+                         std::size_t readBuffer) const;
     std::vector<Partition> pairOrSplit(Partition &part, ValueTable &table,
                                        std::vector<std::uint64_t> &marks) const;
     std::vector<Partition> pairAll(std::vector<Partition> todo, const Progress &progress) const;
@@ -255,6 +258,24 @@ void SpillFinder::add(const TextStore &lines) {
             d_->scatter->add(d_->position, text);
         ++d_->position;
     }
+}
+
+// The partition's marked records, written to a file of their own while the partition is
+// still at hand, so that merging reads only them.
+Partition SpillFinder::Impl::reportedOf(const Partition &part,
+                                        const std::vector<std::uint64_t> &marks,
+                                        std::size_t readBuffer) const {
+    RecordWriter reported(folder, bufferFor(qint64(threadShare()), 1));
+    RecordReader records(part, readBuffer);
+    std::uint64_t position = 0;
+    QByteArrayView text;
+    for (std::uint64_t record = 0; reported.records() < part.rows && records.next(position, text);
+         ++record)
+        if ((marks[record / 64] >> (record % 64)) & 1)
+            reported.add(position, text);
+    Partition rows = reported.finish(part.level, part.hash);
+    rows.rows = rows.records;
+    return rows;
 }
 
 // Pairs a partition in a thread's table, the marks appended to its file; or, when its
@@ -286,11 +307,8 @@ std::vector<Partition> SpillFinder::Impl::pairOrSplit(Partition &part, ValueTabl
             return again.finish();
         }
     }
-    if (part.rows > 0) {
-        part.marksAt = part.file->size();
-        part.file->append(
-            QByteArrayView(reinterpret_cast<const char *>(marks.data()), qsizetype(marksBytes)));
-    }
+    if (part.rows > 0)
+        part = reportedOf(part, marks, readBuffer);
     return {};
 }
 
@@ -353,22 +371,28 @@ void SpillFinder::finish(const RowSink &sink, const Progress &progress) {
     const std::vector<Partition> paired = d_->pairAll(std::move(todo), progress);
 
     // The reported copies of all partitions, merged by position.
-    std::vector<std::unique_ptr<MarkedReader>> readers;
+    std::vector<std::unique_ptr<RecordReader>> readers;
+    struct Head {
+        std::uint64_t position = 0;
+        QByteArrayView text;
+    };
+    std::vector<Head> heads(paired.size());
     using Next = std::pair<std::uint64_t, std::size_t>; // position, reader
     std::priority_queue<Next, std::vector<Next>, std::greater<>> heap;
     const std::size_t mergeBuffer = bufferFor(qint64(d_->bufferShare()), paired.size());
     for (const Partition &part : paired) {
-        readers.push_back(std::make_unique<MarkedReader>(part, mergeBuffer));
-        if (readers.back()->next())
-            heap.push({readers.back()->position(), readers.size() - 1});
+        const std::size_t r = readers.size();
+        readers.push_back(std::make_unique<RecordReader>(part, mergeBuffer));
+        if (readers[r]->next(heads[r].position, heads[r].text))
+            heap.push({heads[r].position, r});
     }
     TextStore rows;
     while (!heap.empty()) {
         const std::size_t r = heap.top().second;
         heap.pop();
-        rows.appendBytes(readers[r]->text());
-        if (readers[r]->next())
-            heap.push({readers[r]->position(), r});
+        rows.appendBytes(heads[r].text);
+        if (readers[r]->next(heads[r].position, heads[r].text))
+            heap.push({heads[r].position, r});
         if (rows.textBytes() >= RowBatchBytes) {
             sink(rows);
             rows.clear();

@@ -38,81 +38,102 @@ inline void putNumber(std::vector<char> &out, std::uint64_t value) {
 }
 
 // A partition file: records of (position since the record before, text size, text), the
-// numbers in 7-bit groups; once paired, the marks of the reported records after them.
+// numbers in 7-bit groups. Once paired, a partition is the file of its reported records.
 struct Partition {
     std::unique_ptr<TemporaryFile> file;
     std::uint64_t records = 0;
     std::uint64_t textBytes = 0;
     std::uint64_t rows = 0;
-    std::uint64_t marksAt = 0;
     int level = 0;
     FindHash hash = nullptr;
 };
 
+// Writes the records of one partition through a buffer. The file is made only once
+// something is written.
+class RecordWriter {
+public:
+    RecordWriter(QString folder, std::size_t buffer)
+        : folder_(std::move(folder)), buffer_(buffer) {}
+
+    std::uint64_t records() const { return part_.records; }
+
+    void add(std::uint64_t position, QByteArrayView text) {
+        if (bytes_.capacity() == 0)
+            bytes_.reserve(buffer_ + RecordHead);
+        putNumber(bytes_, position - last_);
+        putNumber(bytes_, std::uint64_t(text.size()));
+        bytes_.insert(bytes_.end(), text.begin(), text.end());
+        last_ = position;
+        ++part_.records;
+        part_.textBytes += std::uint64_t(text.size());
+        if (bytes_.size() >= buffer_)
+            flush();
+    }
+
+    // No file when nothing was written.
+    Partition finish(int level, FindHash hash) {
+        flush();
+        part_.level = level;
+        part_.hash = hash;
+        return std::move(part_);
+    }
+
+private:
+    void flush() {
+        if (bytes_.empty())
+            return;
+        if (!part_.file)
+            part_.file = std::make_unique<TemporaryFile>(folder_);
+        part_.file->append(QByteArrayView(bytes_.data(), qsizetype(bytes_.size())));
+        bytes_.clear();
+    }
+
+    QString folder_;
+    std::size_t buffer_;
+    Partition part_;
+    std::vector<char> bytes_;
+    std::uint64_t last_ = 0;
+};
+
 // Deals texts with their positions into partitions by the hash of one level, each through
-// a buffer of its own. A file is made for a partition only once something falls into it.
+// a buffer of its own.
 class Scatter {
 public:
     Scatter(QString folder, std::uint32_t parts, int level, FindHash hash, std::size_t buffer)
-        : folder_(std::move(folder)), level_(level), hash_(hash), buffer_(buffer), outs_(parts) {}
+        : folder_(std::move(folder)), level_(level), hash_(hash) {
+        outs_.reserve(parts);
+        for (std::uint32_t p = 0; p < parts; ++p)
+            outs_.emplace_back(folder_, buffer);
+    }
 
     std::uint32_t parts() const { return std::uint32_t(outs_.size()); }
 
     void add(std::uint64_t position, QByteArrayView text) {
-        Out &out = outs_[partOfHash(hashAt(text, level_, hash_), parts())];
-        if (out.bytes.capacity() == 0)
-            out.bytes.reserve(buffer_ + RecordHead);
-        putNumber(out.bytes, position - out.last);
-        putNumber(out.bytes, std::uint64_t(text.size()));
-        out.bytes.insert(out.bytes.end(), text.begin(), text.end());
-        out.last = position;
-        ++out.part.records;
-        out.part.textBytes += std::uint64_t(text.size());
-        if (out.bytes.size() >= buffer_)
-            flush(out);
+        outs_[partOfHash(hashAt(text, level_, hash_), parts())].add(position, text);
     }
 
     std::vector<Partition> finish() {
         std::vector<Partition> parts;
-        for (Out &out : outs_) {
-            flush(out);
-            if (out.part.file) {
-                out.part.level = level_;
-                out.part.hash = hash_;
-                parts.push_back(std::move(out.part));
-            }
+        for (RecordWriter &out : outs_) {
+            Partition part = out.finish(level_, hash_);
+            if (part.file)
+                parts.push_back(std::move(part));
         }
         return parts;
     }
 
 private:
-    struct Out {
-        Partition part;
-        std::vector<char> bytes;
-        std::uint64_t last = 0;
-    };
-    void flush(Out &out) {
-        if (out.bytes.empty())
-            return;
-        if (!out.part.file)
-            out.part.file = std::make_unique<TemporaryFile>(folder_);
-        out.part.file->append(QByteArrayView(out.bytes.data(), qsizetype(out.bytes.size())));
-        out.bytes.clear();
-    }
-
     QString folder_;
     int level_;
     FindHash hash_;
-    std::size_t buffer_;
-    std::vector<Out> outs_;
+    std::vector<RecordWriter> outs_;
 };
 
 // Reads the records of a partition in order.
 class RecordReader {
 public:
     RecordReader(const Partition &part, std::size_t buffer)
-        : file_(*part.file), end_(part.marksAt ? part.marksAt : part.file->size()),
-          buffer_(buffer) {}
+        : file_(*part.file), end_(part.file->size()), buffer_(buffer) {}
 
     // With refill false, stops rather than move the buffer, so that the texts handed out
     // before stay valid.
@@ -174,49 +195,4 @@ private:
     std::uint64_t position_ = 0;
 };
 
-// The reported records of one paired partition, in order.
-class MarkedReader {
-public:
-    MarkedReader(const Partition &part, std::size_t buffer)
-        : part_(part), records_(part, buffer), rowsLeft_(part.rows) {}
-
-    std::uint64_t position() const { return position_; }
-    QByteArrayView text() const { return text_; }
-
-    bool next() {
-        for (; rowsLeft_ > 0; ++record_) {
-            if (!records_.next(position_, text_))
-                break;
-            if (marked(record_)) {
-                ++record_;
-                --rowsLeft_;
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    bool marked(std::uint64_t record) {
-        const std::uint64_t word = record / 64;
-        if (word < wordsFrom_ || word >= wordsFrom_ + words_.size()) {
-            words_.assign(
-                std::size_t(std::min<std::uint64_t>(Words, part_.records / 64 + 1 - word)), 0);
-            part_.file->readAt(part_.marksAt + word * 8, reinterpret_cast<char *>(words_.data()),
-                               words_.size() * 8);
-            wordsFrom_ = word;
-        }
-        return (words_[std::size_t(word - wordsFrom_)] >> (record % 64)) & 1;
-    }
-
-    static constexpr std::size_t Words = 512;
-    const Partition &part_;
-    RecordReader records_;
-    std::uint64_t rowsLeft_;
-    std::uint64_t record_ = 0;
-    std::vector<std::uint64_t> words_;
-    std::uint64_t wordsFrom_ = 0;
-    std::uint64_t position_ = 0;
-    QByteArrayView text_;
-};
 } // namespace spill
