@@ -1,14 +1,19 @@
 #include "ListCollector.h"
 
 #include "core/Shared.h"
+#include "core/Workers.h"
 #include "list/ListFileReader.h"
 #include "SpillFile.h"
 
 #include <QFile>
 
+#include <deque>
 #include <limits>
 
 namespace {
+// Batches read ahead of the one being taken: enough to keep both threads busy.
+constexpr std::size_t ReadAhead = 2;
+
 // Counts the bytes read through it: a pipe's position tells nothing of how far reading has
 // come.
 class Counted : public QIODevice {
@@ -34,6 +39,46 @@ private:
     QIODevice &device_;
     qint64 total_ = 0;
 };
+
+// The lines of a file as they are read, with how far reading has come in bytes.
+using BatchSink = std::function<void(const TextStore &lines, qint64 done)>;
+
+// Runs read on a thread of its own, a few batches ahead, and hands each batch to taken here,
+// in order. Throws what read threw once the batches before it are taken.
+void readAhead(const std::function<void(const BatchSink &)> &read, const BatchSink &taken) {
+    struct Batch {
+        TextStore lines;
+        qint64 done;
+    };
+    std::deque<Batch> ready;
+    workers::Crew crew;
+    crew.start(1, [&](size_t) {
+        read([&](const TextStore &lines, qint64 done) {
+            Batch batch{lines, done};
+            auto lock = crew.lock();
+            crew.waitUntil(lock, [&] { return ready.size() < ReadAhead; });
+            ready.push_back(std::move(batch));
+            crew.notify();
+        });
+    });
+    auto lock = crew.lock();
+    for (;;) {
+        if (ready.empty()) {
+            if (crew.finished())
+                break;
+            crew.waitFor(lock, workers::QuietPoll);
+            continue;
+        }
+        const Batch batch = std::move(ready.front());
+        ready.pop_front();
+        crew.notify();
+        lock.unlock();
+        taken(batch.lines, batch.done);
+        lock.lock();
+    }
+    lock.unlock();
+    crew.rethrowFailure();
+}
 } // namespace
 
 ListCollector::ListCollector(qint64 budget, QString folder, ReadProgress read)
@@ -87,15 +132,27 @@ void ListCollector::readFile(const QString &name) {
     // once.
     const bool pipe = file.isSequential();
     Counted counted(file);
-    readListLines(
-        pipe ? static_cast<QIODevice &>(counted) : file, nullptr,
-        [&](const TextStore &lines) {
-            take(lines);
-            if (readProgress_)
-                readProgress_(readBefore_ + (pipe ? counted.total() : file.pos()));
-        },
-        [&](qsizetype lines, qsizetype bytes) { return announce(lines, bytes); },
-        {.readAt = pipe ? ReadAt() : readerAt(file)});
+    const auto read = [&](const BatchSink &sink) {
+        readListLines(
+            pipe ? static_cast<QIODevice &>(counted) : file, nullptr,
+            [&](const TextStore &lines) { sink(lines, pipe ? counted.total() : file.pos()); },
+            [&](qsizetype lines, qsizetype bytes) { return announce(lines, bytes); },
+            {.readAt = pipe ? ReadAt() : readerAt(file)});
+    };
+    const BatchSink taken = [&](const TextStore &lines, qint64 done) {
+        take(lines);
+        if (readProgress_)
+            readProgress_(readBefore_ + done);
+    };
+    // Dealing the lines to the partition files costs about what reading and cutting them
+    // does, so a file that will be spilled is read ahead on a thread of its own.
+    const bool spills =
+        spill_ ||
+        (!pipe && inMemoryNeed(items_.size(), qint64(items_.textBytes())) + file.size() > budget_);
+    if (spills)
+        readAhead(read, taken);
+    else
+        read(taken);
     readBefore_ += pipe ? counted.total() : file.size();
 }
 
