@@ -145,7 +145,8 @@ void ListCollector::readFile(const QString &name) {
             readProgress_(readBefore_ + done);
     };
     // Dealing the lines to the partition files costs about what reading and cutting them
-    // does, so a file that will be spilled is read ahead on a thread of its own.
+    // does, so a file that will be spilled is read ahead on a thread of its own. That thread
+    // then announces the file, before its first batch, while this one waits for the batch.
     const bool spills =
         spill_ ||
         (!pipe && inMemoryNeed(items_.size(), qint64(items_.textBytes())) + file.size() > budget_);

@@ -278,8 +278,8 @@ Partition SpillFinder::Impl::reportedOf(const Partition &part,
     return rows;
 }
 
-// Pairs a partition in a thread's table, the marks appended to its file; or, when its
-// values outgrow the table, splits it again and gives back the pieces.
+// Pairs a partition in a thread's table, leaving it the file of its reported records; or,
+// when its values outgrow the table, splits it again and gives back the pieces.
 std::vector<Partition> SpillFinder::Impl::pairOrSplit(Partition &part, ValueTable &table,
                                                       std::vector<std::uint64_t> &marks) const {
     const std::size_t readBuffer = bufferFor(qint64(threadShare()), 1);

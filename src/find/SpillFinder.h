@@ -15,7 +15,8 @@ qint64 inMemoryNeed(qint64 items, qint64 textBytes);
 // however long the list. Texts go by hash to partition files in a temporary folder, each
 // with its position in the list; each partition is paired on its own, keeping one copy of
 // each of its values in memory (one that would outgrow the budget is split again by another
-// hash); then the reported copies of all partitions are merged back by position. Throws
+// hash), the threads taking partitions as they free up, and its reported copies written to a
+// file; then the reported copies of all partitions are merged back by position. Throws
 // TemporaryFailure when the temporary folder fails.
 class SpillFinder {
 public:
