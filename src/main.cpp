@@ -1,4 +1,5 @@
 #include "app/Form1.h"
+#include "core/MemoryLimits.h"
 #include "platform/FileSystem.h"
 #include "platform/QtClipboard.h"
 #include "platform/QtDialogs.h"
@@ -6,6 +7,7 @@
 #include <QApplication>
 
 int main(int argc, char *argv[]) {
+    memory::growInLargeSteps();
     QApplication app(argc, argv);
     // The user's configuration folder is named after the program, whatever the file's name;
     // the desktop entry's name lets the desktop match the window to its entry and icon.

@@ -1,6 +1,7 @@
 // quorvel-find: the window's "Load Data From File", "Start Finding" and "Save Results" in
 // one command, for scripts and pipelines.
 #include "core/ErrorReport.h"
+#include "core/MemoryLimits.h"
 #include "find/ListCollector.h"
 #include "find/MemoryBudget.h"
 #include "find/SpillFile.h"
@@ -111,6 +112,7 @@ void raiseOpenFileLimit() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    memory::growInLargeSteps();
     bool comma = false;
     bool lf = false;
     bool quiet = false;

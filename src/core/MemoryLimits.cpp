@@ -11,6 +11,10 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace memory {
 namespace {
 // What a window needs besides its commands' work: painting, a message box, a thread's stack.
@@ -119,6 +123,16 @@ qint64 systemLeft(const QByteArray &info, const QByteArray &overcommit) {
 qint64 left() {
     return std::min(addressSpaceLeft(), systemLeft(readAll("/proc/meminfo"),
                                                    readAll("/proc/sys/vm/overcommit_memory")));
+}
+
+void growInLargeSteps() {
+#ifdef __GLIBC__
+    // The room is address space, its pages untouched until handed out; but under a limit on
+    // the address space or strict overcommit it would count as used, so there it is left be.
+    if (addressSpaceLimit() == Unlimited &&
+        readAll("/proc/sys/vm/overcommit_memory").trimmed() != "2")
+        mallopt(M_TOP_PAD, 64 << 20);
+#endif
 }
 
 void ensureRoomFor(qint64 bytes) {

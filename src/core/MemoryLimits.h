@@ -26,6 +26,11 @@ qint64 left();
 // /proc/sys/vm/overcommit_memory.
 qint64 systemLeft(const QByteArray &meminfo, const QByteArray &overcommit);
 
+// Has the heap grow tens of megabytes at a time rather than by each large block it hands
+// out: a large list is read in blocks of about a megabyte, on two threads, and every growth
+// is a call to the system. For a program's start.
+void growInLargeSteps();
+
 // Throws std::bad_alloc, which is reported as "Out of memory", when bytes more would leave
 // the process too little for its own turns. A command calls it before it allocates what
 // cannot fail safely, such as the rows a list announces to its view.
