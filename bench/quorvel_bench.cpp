@@ -22,6 +22,7 @@
 // "Add One Item To List" box, the repaints and a keystroke after it.
 #include "BenchSupport.h"
 #include "ClipboardBenches.h"
+#include "core/MemoryLimits.h"
 #include "EditBenches.h"
 
 #include <QEventLoop>
@@ -317,6 +318,7 @@ bool benchDeepDrop(int levels) {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    memory::growInLargeSteps(); // as the program does
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
