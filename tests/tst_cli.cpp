@@ -204,6 +204,9 @@ QByteArray numbered(int count, int distinct, const QList<QByteArray> &ends,
     return list;
 }
 
+// Stands for a file that fails at its first read.
+const QByteArray Unreadable("(unreadable)");
+
 void CliTest::spill_data() {
     QTest::addColumn<QList<QByteArray>>("lists"); // the first through standard input
     QTest::addColumn<QStringList>("options");
@@ -233,6 +236,8 @@ void CliTest::spill_data() {
     QTest::newRow("all distinct") << QList{numbered(100000, 100000, lf)} << QStringList{}
                                   << QString() << none;
     QTest::newRow("comma") << QList{anyEnd, blanks} << QStringList{"--comma"} << QString() << none;
+    QTest::newRow("a file failing once spilled")
+        << QList{anyEnd, Unreadable, anyEnd} << QStringList{} << QString() << none;
     QTest::newRow("temporary folder full")
         << QList{anyEnd} << QStringList{} << "size=64k" << QByteArray("No space left on device");
     QTest::newRow("temporary folder read-only")
@@ -253,6 +258,10 @@ void CliTest::spill() {
     QTemporaryDir dir, tempDir;
     QStringList args = options << QStringLiteral("-");
     for (qsizetype i = 1; i < lists.size(); ++i) {
+        if (lists[i] == Unreadable) {
+            args << QStringLiteral("/proc/self/mem"); // nothing is mapped at its start
+            continue;
+        }
         QFile file(dir.filePath(QString::number(i)));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(lists[i]);
@@ -307,12 +316,13 @@ void CliTest::spill() {
     }
 
     const Run inMemory = runFind(args.mid(0, args.size() - 3), lists[0]);
-    QCOMPARE(inMemory.status, 0);
+    QCOMPARE(inMemory.status, lists.contains(Unreadable) ? 1 : 0);
+    QCOMPARE(inMemory.err.isEmpty(), inMemory.status == 0);
     // Spilled, then split again and again.
     for (const char *budget : {"1M", "64K"}) {
         const Run run = runFind(QStringList(args) << QString::fromLatin1(budget), lists[0]);
-        QCOMPARE(run.err, QByteArray());
-        QCOMPARE(run.status, 0);
+        QCOMPARE(run.err, inMemory.err);
+        QCOMPARE(run.status, inMemory.status);
         QVERIFY(run.out == inMemory.out);
         QVERIFY(QDir(folder).isEmpty());
     }
