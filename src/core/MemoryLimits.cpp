@@ -128,8 +128,11 @@ qint64 left() {
 void growInLargeSteps() {
 #ifdef __GLIBC__
     // The room is address space, its pages untouched until handed out; but under a limit on
-    // the address space or strict overcommit it would count as used, so there it is left be.
-    if (addressSpaceLimit() == Unlimited &&
+    // the address space or the data, or strict overcommit, it would count as used, so there
+    // it is left be.
+    rlimit data{};
+    const bool dataLimited = getrlimit(RLIMIT_DATA, &data) == 0 && data.rlim_cur != RLIM_INFINITY;
+    if (addressSpaceLimit() == Unlimited && !dataLimited &&
         readAll("/proc/sys/vm/overcommit_memory").trimmed() != "2")
         mallopt(M_TOP_PAD, 64 << 20);
 #endif

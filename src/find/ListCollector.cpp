@@ -147,9 +147,11 @@ void ListCollector::readFile(const QString &name) {
     // Dealing the lines to the partition files costs about what reading and cutting them
     // does, so a file that will be spilled is read ahead on a thread of its own. That thread
     // then announces the file, before its first batch, while this one waits for the batch.
+    // Not a pipe: should the temporary folder fail, the reading thread could be waiting for
+    // the pipe's writer, and so would the error.
     const bool spills =
-        spill_ ||
-        (!pipe && inMemoryNeed(items_.size(), qint64(items_.textBytes())) + file.size() > budget_);
+        !pipe &&
+        (spill_ || inMemoryNeed(items_.size(), qint64(items_.textBytes())) + file.size() > budget_);
     if (spills)
         readAhead(read, taken);
     else

@@ -85,8 +85,7 @@ struct SpillFinder::Impl {
 
     Partition reportedOf(const Partition &part, const std::vector<std::uint64_t> &marks,
                          std::size_t readBuffer) const;
-    std::vector<Partition> pairOrSplit(Partition &part, ValueTable &table,
-                                       std::vector<std::uint64_t> &marks) const;
+    std::vector<Partition> pairOrSplit(Partition &part, ValueTable &table) const;
     std::vector<Partition> pairAll(std::vector<Partition> todo, const Progress &progress) const;
 
     std::unique_ptr<Scatter> scatter;
@@ -135,17 +134,27 @@ Partition SpillFinder::Impl::reportedOf(const Partition &part,
 
 // Pairs a partition in a thread's table, leaving it the file of its reported records; or,
 // when its values outgrow the table, splits it again and gives back the pieces.
-std::vector<Partition> SpillFinder::Impl::pairOrSplit(Partition &part, ValueTable &table,
-                                                      std::vector<std::uint64_t> &marks) const {
+std::vector<Partition> SpillFinder::Impl::pairOrSplit(Partition &part, ValueTable &table) const {
     const std::size_t readBuffer = bufferFor(qint64(threadShare()), 1);
-    marks.assign(std::size_t(part.records / 64 + 1), 0);
+    std::vector<std::uint64_t> marks(std::size_t(part.records / 64 + 1));
     const std::size_t marksBytes = marks.size() * 8;
     const std::size_t limit = partitionLimit();
-    table.reuse(limit - std::min(limit, marksBytes));
-    if (!pair(part, table, marks, readBuffer)) {
+    const std::size_t tableLimit = limit - std::min(limit, marksBytes);
+    table.reuse(tableLimit);
+    const bool kept = table.keepsRoom();
+    bool fits = pair(part, table, marks, readBuffer);
+    if (!fits && kept) {
+        // What the partition before left in the table may have crowded this one out.
         std::fill(marks.begin(), marks.end(), 0);
-        // Splitting helps only values that a hash can tell apart.
-        if (table.values() < 2 || part.level >= MaxLevel) {
+        table = ValueTable(tableLimit);
+        fits = pair(part, table, marks, readBuffer);
+    }
+    if (!fits) {
+        std::fill(marks.begin(), marks.end(), 0);
+        // Splitting helps values that a hash can tell apart, and a partition whose marks
+        // crowd out its table.
+        if ((table.values() < 2 && marksBytes <= limit / 2) || part.level >= MaxLevel) {
+            table.reuse(0); // its memory goes first
             ValueTable whole(SIZE_MAX);
             pair(part, whole, marks, readBuffer);
         } else {
@@ -159,7 +168,11 @@ std::vector<Partition> SpillFinder::Impl::pairOrSplit(Partition &part, ValueTabl
             while (records.next(position, text))
                 again.add(position, text);
             part.file.reset();
-            return again.finish();
+            std::vector<Partition> pieces = again.finish();
+            // Copies that no hash parts (of one value, mostly) are not split again.
+            if (pieces.size() == 1)
+                pieces.front().level = MaxLevel;
+            return pieces;
         }
     }
     if (part.rows > 0)
@@ -177,7 +190,6 @@ std::vector<Partition> SpillFinder::Impl::pairAll(std::vector<Partition> todo,
     workers::Crew crew;
     crew.start(std::clamp<std::size_t>(todo.size(), 1, threads), [&](size_t) {
         ValueTable table(partitionLimit());
-        std::vector<std::uint64_t> marks;
         for (;;) {
             Partition part;
             {
@@ -189,7 +201,7 @@ std::vector<Partition> SpillFinder::Impl::pairAll(std::vector<Partition> todo,
                 todo.pop_back();
                 ++busy;
             }
-            std::vector<Partition> pieces = pairOrSplit(part, table, marks);
+            std::vector<Partition> pieces = pairOrSplit(part, table);
             auto lock = crew.lock();
             --busy;
             if (pieces.empty()) {

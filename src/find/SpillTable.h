@@ -35,6 +35,8 @@ public:
     }
 
     std::size_t values() const { return used_; }
+    // Whether it kept room from the partition before.
+    bool keepsRoom() const { return slots_.size() > 16 || !chunks_.empty(); }
 
     void prefetch([[maybe_unused]] std::uint64_t hash) const {
 #if defined(__GNUC__) || defined(__clang__)
@@ -97,11 +99,13 @@ private:
     // Whether more bytes stay within the limit, once the kept chunks this partition has not
     // used are let go.
     bool fits(std::size_t more) {
-        while (held() + more > limit_ && chunkAt_ < chunks_.size()) {
-            chunkBytes_ -= chunks_.back().size;
-            chunks_.pop_back();
-        }
+        while (held() + more > limit_ && chunkAt_ < chunks_.size())
+            dropUnusedChunk();
         return held() + more <= limit_;
+    }
+    void dropUnusedChunk() {
+        chunkBytes_ -= chunks_.back().size;
+        chunks_.pop_back();
     }
 
     Entry *allocate(std::size_t size) {
@@ -111,6 +115,9 @@ private:
                 free_ = reinterpret_cast<char *>(chunks_[chunkAt_++].words.get());
                 left_ = chunkSize_;
             } else {
+                // A text longer than a chunk, or no kept chunk left: those left go first.
+                while (chunkAt_ < chunks_.size())
+                    dropUnusedChunk();
                 const std::size_t chunk = std::max(size, chunkSize_);
                 chunks_.push_back(
                     {std::make_unique_for_overwrite<std::uint64_t[]>(chunk / 8), chunk});
