@@ -140,23 +140,25 @@ std::vector<Partition> SpillFinder::Impl::pairOrSplit(Partition &part, ValueTabl
     const std::size_t marksBytes = marks.size() * 8;
     const std::size_t limit = partitionLimit();
     const std::size_t tableLimit = limit - std::min(limit, marksBytes);
+    auto pairIn = [&](ValueTable &in) {
+        std::fill(marks.begin(), marks.end(), 0); // of a try that did not fit
+        return pair(part, in, marks, readBuffer);
+    };
     table.reuse(tableLimit);
     const bool kept = table.keepsRoom();
-    bool fits = pair(part, table, marks, readBuffer);
+    bool fits = pairIn(table);
     if (!fits && kept) {
         // What the partition before left in the table may have crowded this one out.
-        std::fill(marks.begin(), marks.end(), 0);
         table = ValueTable(tableLimit);
-        fits = pair(part, table, marks, readBuffer);
+        fits = pairIn(table);
     }
     if (!fits) {
-        std::fill(marks.begin(), marks.end(), 0);
         // Splitting helps values that a hash can tell apart, and a partition whose marks
         // crowd out its table.
         if ((table.values() < 2 && marksBytes <= limit / 2) || part.level >= MaxLevel) {
             table.reuse(0); // its memory goes first
             ValueTable whole(SIZE_MAX);
-            pair(part, whole, marks, readBuffer);
+            pairIn(whole);
         } else {
             const std::uint32_t parts =
                 partsFor(inMemoryNeed(qint64(part.records), qint64(part.textBytes)), threadShare());
