@@ -189,6 +189,9 @@ std::vector<Partition> SpillFinder::Impl::pairAll(std::vector<Partition> todo,
     std::reverse(todo.begin(), todo.end()); // taken from the back: in order
     std::vector<Partition> paired;
     std::size_t busy = 0, done = 0;
+    // Shown before the threads start, which may finish a few partitions before a first turn.
+    if (progress)
+        progress(0, qsizetype(todo.size()));
     workers::Crew crew;
     crew.start(std::clamp<std::size_t>(todo.size(), 1, threads), [&](size_t) {
         ValueTable table(partitionLimit());
