@@ -127,6 +127,9 @@ void ReportViewTest::painted_data() {
     QTest::newRow("scrolled one row down") << "down";
     QTest::newRow("scrolled one row up") << "up";
     QTest::newRow("scrolled a page down") << "page";
+    QTest::newRow("rows added below the rows shown") << "below";
+    QTest::newRow("rows added while the end is shown") << "end";
+    QTest::newRow("rows added into view") << "into";
 }
 
 // What is on screen after a change is what a fresh paint of the same state shows: no stale
@@ -149,6 +152,28 @@ void ReportViewTest::painted() {
                 texts.append(QStringLiteral("row %1").arg(i));
             s.list.appendItems(texts);
             s.rows()->setValue(20);
+        }
+    } else if (change == QLatin1String("below") || change == QLatin1String("end") ||
+               change == QLatin1String("into")) {
+        if (change == QLatin1String("into")) {
+            s.list.clearItems();
+            s.list.appendItem(QStringLiteral("row 0"));
+        }
+        if (change == QLatin1String("end"))
+            s.rows()->setValue(s.rows()->maximum());
+        const QImage shownBefore = s.onScreen();
+        s.hover(s.view.rowAt(RowHeight / 2));
+        const QImage highlighted = s.onScreen();
+        QVERIFY(highlighted != shownBefore);
+        TextStore texts;
+        for (int i = 0; i < 5; ++i)
+            texts.append(QStringLiteral("added %1").arg(i));
+        s.list.appendItems(texts);
+        if (change == QLatin1String("below")) { // nothing moves; the highlight stays
+            QCOMPARE(s.onScreen(), highlighted);
+            s.view.viewport()->repaint();
+            QCOMPARE(s.onScreen(), highlighted);
+            return;
         }
     } else {
         s.rows()->setValue(change == QLatin1String("down") ? 21

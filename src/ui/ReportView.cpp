@@ -36,11 +36,19 @@ void ReportView::setModel(QAbstractItemModel *model) {
     if (!model)
         return;
     // Nothing to lay out per row: only the scroll range follows the count.
-    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(model, signal, this, &ReportView::rowsChanged);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &ReportView::rowsAdded);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &ReportView::rowsChanged);
     connect(model, &QAbstractItemModel::modelReset, this, &ReportView::rowsChanged);
     connect(model, &QAbstractItemModel::layoutChanged, this, &ReportView::rowsChanged);
     rowsChanged();
+}
+
+// Rows arriving below the last row shown, as the results do during a search, move only the
+// scroll bar: the rows shown and the hovered row stay as painted.
+void ReportView::rowsAdded(const QModelIndex &, int first) {
+    updateGeometries();
+    if (rowViewportPosition(first) < viewport()->height())
+        rowsChanged();
 }
 
 void ReportView::rowsChanged() {

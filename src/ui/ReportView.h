@@ -59,6 +59,7 @@ private:
     qint64 pixelTop() const;
     // Rows that fit the viewport whole; at least one.
     int wholeRows() const;
+    void rowsAdded(const QModelIndex &parent, int first);
     void rowsChanged();
 
     QHeaderView *header_;
