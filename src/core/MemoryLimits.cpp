@@ -1,11 +1,13 @@
 #include "MemoryLimits.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QList>
 #include <QString>
 
 #include <algorithm>
+#include <mutex>
 #include <new>
 
 #include <sys/resource.h>
@@ -121,8 +123,21 @@ qint64 systemLeft(const QByteArray &info, const QByteArray &overcommit) {
 }
 
 qint64 left() {
-    return std::min(addressSpaceLeft(), systemLeft(readAll("/proc/meminfo"),
-                                                   readAll("/proc/sys/vm/overcommit_memory")));
+    // Asked before every batch a list takes. Only under strict overcommit does the answer
+    // follow what the system commits; otherwise it is memory and swap, read once a second.
+    static std::mutex guard;
+    static QElapsedTimer age;
+    static QByteArray mode;
+    static qint64 fixed = Unlimited;
+    const std::lock_guard lock(guard);
+    if (!age.isValid() || age.hasExpired(1000)) {
+        mode = readAll("/proc/sys/vm/overcommit_memory").trimmed();
+        fixed = systemLeft(readAll("/proc/meminfo"), mode);
+        age.start();
+    } else if (mode == "2") {
+        fixed = systemLeft(readAll("/proc/meminfo"), mode);
+    }
+    return std::min(addressSpaceLeft(), fixed);
 }
 
 void growInLargeSteps() {
