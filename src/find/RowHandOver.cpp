@@ -109,7 +109,7 @@ constexpr size_t StretchesAhead = 8;
 // at a time; each stretch joins the batch once those before it have, and the caller only
 // hands the batch over: with turns, once it is full (within half a slice of the last turn)
 // or HandOverMs have passed, then a turn follows; without, a megabyte at a time. The
-// workers wait while the batch is full, so the rows are never all held twice.
+// workers wait while the batch is twice full, so the rows are never all held twice.
 void reportRows(const TextStore &items, const std::vector<const std::uint64_t *> &marks,
                 std::size_t threads, TimeSlice *slice, const RowSink &sink) {
     const auto n = size_t(items.size());
@@ -137,13 +137,19 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
     };
     std::map<size_t, Built> early; // built before a stretch ahead of them
     TextStore batch;
-    auto full = [&] { return batch.textBytes() >= HeldBytes || batch.size() >= heldRows; };
+    // Handed over once full. The workers go on filling it up to twice that, so that they do
+    // not wait for the caller to wake on a machine whose cores they keep busy.
+    auto fullBy = [&](qsizetype times) {
+        return batch.textBytes() >= size_t(times) * HeldBytes || batch.size() >= times * heldRows;
+    };
+    auto full = [&] { return fullBy(1); };
     workers::Crew crew;
     crew.start(threads, [&](size_t) {
         for (;;) {
             auto lock = crew.lock();
             crew.waitUntil(lock, [&] {
-                return stretches.done() || (claimed < joined + StretchesAhead * threads && !full());
+                return stretches.done() ||
+                       (claimed < joined + StretchesAhead * threads && !fullBy(2));
             });
             if (stretches.done())
                 return;
