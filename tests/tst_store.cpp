@@ -95,6 +95,10 @@ void StoreTest::storeEdits_data() {
     QTest::newRow("joined after a short chunk, then appends")
         << QStringList() << QStringList(5000, QStringLiteral("append z")) << 0 << 40000
         << QStringList() << 100;
+    // The joined store's first chunk is full and ends in a text kept aside, which is copied.
+    QTest::newRow("joined after one item, a full chunk ending aside")
+        << QStringList(4096, QStringLiteral("a")) + QStringList{aside, "b"} << QStringList() << 0
+        << 0 << QStringList() << 1;
     QTest::newRow("joined after a short chunk, then random edits")
         << QStringList() << QStringList() << 3 << 40000 << QStringList() << 100;
 }
