@@ -37,6 +37,12 @@ void PipelinesTest::pipelines_data() {
            "\"$F\" --memory 2G; "
            "exit ${PIPESTATUS[3]}"
         << 3 << QByteArray() << QByteArray("quorvel-find: -: Out of memory\n");
+    // Under a data limit, without a budget, a list larger than half of it spills.
+    QTest::newRow("spilled under a data limit")
+        << "ulimit -d 200000; head -c 300M /dev/zero | tr '\\0' a | fold -w 1000 | \"$F\" --lf | "
+           "wc -c; exit ${PIPESTATUS[3]}"
+        << 0 << QByteArray::number(157286 * 1001) + "\n"
+        << QByteArray();
     // Thread stacks as large as the address space allows.
     QTest::newRow("threads cannot start")
         << "ulimit -s 4000000; ulimit -v 3000000; seq 200000 | \"$F\"; exit ${PIPESTATUS[1]}" << 3
@@ -65,8 +71,8 @@ void PipelinesTest::pipelines() {
     QFETCH(QByteArray, out);
     QFETCH(QByteArray, err);
 #if defined(__SANITIZE_ADDRESS__)
-    if (script.contains(QLatin1String("ulimit -v")))
-        QSKIP("the address sanitizer needs more address space than the limit leaves");
+    if (script.contains(QLatin1String("ulimit -v")) || script.contains(QLatin1String("ulimit -d")))
+        QSKIP("the address sanitizer needs more memory than the limit leaves");
 #endif
     QProcess shell;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

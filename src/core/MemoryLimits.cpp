@@ -49,13 +49,20 @@ qint64 memInfo(const QByteArray &info, QByteArrayView name) {
     return -1;
 }
 
-qint64 addressSpaceLeft() {
-    const qint64 limit = addressSpaceLimit();
+qint64 softLimit(int resource) {
+    rlimit limit{};
+    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        return qint64(std::min<rlim_t>(limit.rlim_cur, rlim_t(Unlimited)));
+    return Unlimited;
+}
+
+// The limit less what counts against it: a field of /proc/self/statm (in pages), which is
+// cheaper to read than /proc/self/status.
+qint64 roomUnder(qint64 limit, int field) {
     if (limit == Unlimited)
         return Unlimited;
-    // statm begins with what /proc/self/status calls VmSize, in pages, and is cheaper to read.
     bool ok = false;
-    const qint64 pages = readAll("/proc/self/statm").split(' ').value(0).toLongLong(&ok);
+    const qint64 pages = readAll("/proc/self/statm").split(' ').value(field).toLongLong(&ok);
     const long pageSize = sysconf(_SC_PAGESIZE);
     return ok && pageSize > 0 ? limit - pages * pageSize : Unlimited;
 }
@@ -69,10 +76,11 @@ qint64 physicalMemory() {
 }
 
 qint64 addressSpaceLimit() {
-    rlimit space{};
-    if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY)
-        return qint64(std::min<rlim_t>(space.rlim_cur, rlim_t(Unlimited)));
-    return Unlimited;
+    return softLimit(RLIMIT_AS);
+}
+
+qint64 dataLimit() {
+    return softLimit(RLIMIT_DATA);
 }
 
 qint64 controlGroupLimit(const QString &root) {
@@ -137,7 +145,9 @@ qint64 left() {
     } else if (mode == "2") {
         fixed = systemLeft(readAll("/proc/meminfo"), mode);
     }
-    return std::min(addressSpaceLeft(), fixed);
+    // statm's first field is the address space mapped (VmSize), its sixth the data (VmData
+    // and the stack).
+    return std::min({roomUnder(addressSpaceLimit(), 0), roomUnder(dataLimit(), 5), fixed});
 }
 
 void growInLargeSteps() {
@@ -145,9 +155,7 @@ void growInLargeSteps() {
     // The room is address space, its pages untouched until handed out; but under a limit on
     // the address space or the data, or strict overcommit, it would count as used, so there
     // it is left be.
-    rlimit data{};
-    const bool dataLimited = getrlimit(RLIMIT_DATA, &data) == 0 && data.rlim_cur != RLIM_INFINITY;
-    if (addressSpaceLimit() == Unlimited && !dataLimited &&
+    if (addressSpaceLimit() == Unlimited && dataLimit() == Unlimited &&
         readAll("/proc/sys/vm/overcommit_memory").trimmed() != "2")
         mallopt(M_TOP_PAD, 64 << 20);
 #endif

@@ -13,12 +13,15 @@ inline constexpr qint64 Unlimited = std::numeric_limits<qint64>::max();
 qint64 physicalMemory();
 // The soft limit on the address space (ulimit -v).
 qint64 addressSpaceLimit();
+// The soft limit on the data (ulimit -d), which takes in every private writable mapping.
+qint64 dataLimit();
 // The tightest memory limit of the process's control groups, its parents' included, read from
 // /proc and /sys under root (the machine's own when empty).
 qint64 controlGroupLimit(const QString &root = {});
 
 // How many more bytes the process can still allocate before the system refuses them: the
-// address-space limit less what is mapped, and what the system can still commit (under
+// address-space limit less what is mapped, the data limit less the data, and what the system
+// can still commit (under
 // strict overcommit its commit limit less what is committed, otherwise the most it grants
 // one request).
 qint64 left();

@@ -42,7 +42,7 @@ MemoryBudgetText parseMemoryBudget(QByteArrayView text) {
 }
 
 qint64 defaultMemoryBudget(const QString &root) {
-    const qint64 limit = std::min(
-        {memory::physicalMemory(), memory::addressSpaceLimit(), memory::controlGroupLimit(root)});
+    const qint64 limit = std::min({memory::physicalMemory(), memory::addressSpaceLimit(),
+                                   memory::dataLimit(), memory::controlGroupLimit(root)});
     return limit == Unlimited ? Unlimited : limit / 2;
 }

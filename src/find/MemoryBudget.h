@@ -14,6 +14,7 @@ struct MemoryBudgetText {
 MemoryBudgetText parseMemoryBudget(QByteArrayView text);
 
 // The memory a command may use for its work when the user names no budget: half of the least
-// of physical memory, the address-space limit and the control group's limit, leaving the
-// other half to the rest of the machine. root: as for memory::controlGroupLimit.
+// of physical memory, the limits on the address space and the data, and the control group's
+// limit, leaving the other half to the rest of the machine. root: as for
+// memory::controlGroupLimit.
 qint64 defaultMemoryBudget(const QString &root = {});
