@@ -16,27 +16,31 @@
 namespace {
 constexpr qint64 MB = qint64(1) << 20;
 
-// The address space this process has mapped.
-qint64 mappedBytes() {
+// What counts against a limit now, from /proc/self/statm: the address space mapped (the
+// first field) or the data (the sixth, the stack included, as the program counts it).
+qint64 usedBytes(int resource) {
     QFile statm(QStringLiteral("/proc/self/statm"));
     if (!statm.open(QIODevice::ReadOnly))
         return -1;
-    return statm.readAll().split(' ').value(0).toLongLong() * sysconf(_SC_PAGESIZE);
+    return statm.readAll().split(' ').value(resource == RLIMIT_AS ? 0 : 5).toLongLong() *
+           sysconf(_SC_PAGESIZE);
 }
 
-// ulimit -v for as long as it lives: room more bytes than are mapped now.
-class AddressSpaceLimit {
+// ulimit -v (RLIMIT_AS) or -d (RLIMIT_DATA) for as long as it lives: room more bytes than
+// count against it now.
+class SoftLimit {
 public:
-    explicit AddressSpaceLimit(qint64 room) {
-        getrlimit(RLIMIT_AS, &saved_);
+    explicit SoftLimit(qint64 room, int resource = RLIMIT_AS) : resource_(resource) {
+        getrlimit(resource_, &saved_);
         rlimit limit = saved_;
-        limit.rlim_cur = rlim_t(mappedBytes() + room);
-        set_ = limit.rlim_cur <= saved_.rlim_max && setrlimit(RLIMIT_AS, &limit) == 0;
+        limit.rlim_cur = rlim_t(usedBytes(resource_) + room);
+        set_ = limit.rlim_cur <= saved_.rlim_max && setrlimit(resource_, &limit) == 0;
     }
-    ~AddressSpaceLimit() { setrlimit(RLIMIT_AS, &saved_); }
+    ~SoftLimit() { setrlimit(resource_, &saved_); }
     bool isSet() const { return set_; }
 
 private:
+    const int resource_;
     rlimit saved_{};
     bool set_ = false;
 };
@@ -135,37 +139,42 @@ void MemoryTest::defaultBudget() {
     makeTree(root, "0::/q\n",
              {QStringLiteral("q/memory.max=") +
               (groupLimit ? QString::number(groupLimit) : QStringLiteral("max"))});
-    std::optional<AddressSpaceLimit> space;
+    std::optional<SoftLimit> space;
     if (addressSpaceRoom)
         space.emplace(addressSpaceRoom);
     const qint64 least = addressSpaceRoom ? memory::addressSpaceLimit() : groupLimit;
     if ((space && !space->isSet()) || memory::physicalMemory() <= least ||
-        (!space && memory::addressSpaceLimit() <= least))
+        memory::dataLimit() <= least || (!space && memory::addressSpaceLimit() <= least))
         QSKIP("this machine's own limits are tighter");
     QCOMPARE(defaultMemoryBudget(root.path()), least / 2);
 }
 
 void MemoryTest::headroom_data() {
-    QTest::addColumn<qint64>("belowLeft"); // the request: what is left less this
+    QTest::addColumn<int>("resource");     // the limit set 512 MB above what counts against it
+    QTest::addColumn<qint64>("belowRoom"); // the request: that room less this
     QTest::addColumn<bool>("granted");
-    QTest::newRow("within 64 MB of the limit") << 32 * MB << false;
-    QTest::newRow("beyond the limit") << -MB << false;
-    QTest::newRow("leaving more than 64 MB") << 96 * MB << true;
+    QTest::newRow("within 64 MB of the limit") << int(RLIMIT_AS) << 32 * MB << false;
+    QTest::newRow("beyond the limit") << int(RLIMIT_AS) << -MB << false;
+    QTest::newRow("leaving more than 64 MB") << int(RLIMIT_AS) << 96 * MB << true;
+    QTest::newRow("within 64 MB of the data limit") << int(RLIMIT_DATA) << 32 * MB << false;
+    QTest::newRow("leaving more than 64 MB of data") << int(RLIMIT_DATA) << 96 * MB << true;
 }
 
-// A request that fits under ulimit -v but leaves the window less than its headroom is refused.
+// A request that fits under ulimit -v or -d but leaves the window less than its headroom is
+// refused.
 void MemoryTest::headroom() {
 #if defined(__SANITIZE_ADDRESS__)
-    QSKIP("the address sanitizer needs more address space than the limit leaves");
+    QSKIP("the address sanitizer needs more memory than the limit leaves");
 #endif
-    QFETCH(qint64, belowLeft);
+    QFETCH(int, resource);
+    QFETCH(qint64, belowRoom);
     QFETCH(bool, granted);
-    AddressSpaceLimit space(512 * MB);
-    if (!space.isSet() || memory::left() > 512 * MB)
-        QSKIP("ulimit -v cannot be set here");
+    const SoftLimit limit(512 * MB, resource);
+    if (!limit.isSet())
+        QSKIP("the limit cannot be set here");
     bool refused = false;
     try {
-        memory::ensureRoomFor(memory::left() - belowLeft);
+        memory::ensureRoomFor(512 * MB - belowRoom);
     } catch (const std::bad_alloc &) {
         refused = true;
     }

@@ -20,10 +20,10 @@ qint64 dataLimit();
 qint64 controlGroupLimit(const QString &root = {});
 
 // How many more bytes the process can still allocate before the system refuses them: the
-// address-space limit less what is mapped, the data limit less the data, and what the system
-// can still commit (under
-// strict overcommit its commit limit less what is committed, otherwise the most it grants
-// one request).
+// address-space limit less what is mapped, the data limit less the data (the stack counted
+// too, which errs on the safe side), and what the system can still commit (under strict
+// overcommit its commit limit less what is committed, otherwise the most it grants one
+// request).
 qint64 left();
 // The system's part of left(), from the texts of /proc/meminfo and
 // /proc/sys/vm/overcommit_memory.

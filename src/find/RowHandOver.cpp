@@ -121,10 +121,11 @@ void reportRows(const TextStore &items, const std::vector<const std::uint64_t *>
     }
     constexpr size_t HeldBytes = 8 << 20;
     constexpr size_t ReadyBytes = 1 << 20;
-    // The list pays for each row it takes: a batch holds no more rows than the sink
+    // The list pays for each row it takes: a full batch holds no more rows than the sink
     // took in about this long, as measured on the batches before (growing by half at most,
-    // since one quick measure may be luck).
-    constexpr std::chrono::nanoseconds HandOverTime = std::chrono::milliseconds(6);
+    // since one quick measure may be luck). The workers may fill it to twice that: a turn
+    // that hands it over then takes about 6 ms at most.
+    constexpr std::chrono::nanoseconds HandOverTime = std::chrono::milliseconds(3);
     qsizetype heldRows = 1 << 15;
 
     Stretches stretches(marks, n);

@@ -44,11 +44,16 @@ void ReportView::setModel(QAbstractItemModel *model) {
 }
 
 // Rows arriving below the last row shown, as the results do during a search, move only the
-// scroll bar: the rows shown and the hovered row stay as painted.
+// scroll bar; rows above them that keep their places keep the hovered one lit.
 void ReportView::rowsAdded(const QModelIndex &, int first) {
+    const qint64 shown = shownPixelTop_;
     updateGeometries();
-    if (rowViewportPosition(first) < viewport()->height())
-        rowsChanged();
+    if (qint64(first) * rowHeight_ - pixelTop() >= viewport()->height())
+        return;
+    // At the end the rows shift to keep the last on the bottom edge.
+    if (first <= hoverRow_ || pixelTop() != shown)
+        hoverRow_ = -1;
+    viewport()->update();
 }
 
 void ReportView::rowsChanged() {
