@@ -169,6 +169,7 @@ void ReportViewTest::painted() {
         for (int i = 0; i < 5; ++i)
             texts.append(QStringLiteral("added %1").arg(i));
         s.list.appendItems(texts);
+        QCOMPARE(s.rows()->maximum(), std::max(0, s.list.itemCount() - PageRows)); // at once
         if (change == QLatin1String("below")) { // nothing moves; the highlight stays
             QCOMPARE(s.onScreen(), highlighted);
             s.view.viewport()->repaint();
