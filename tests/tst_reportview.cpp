@@ -176,6 +176,13 @@ void ReportViewTest::painted() {
             QCOMPARE(s.onScreen(), highlighted);
             return;
         }
+        // Rows added below the hovered one leave it lit; at the end they shift it from under
+        // the mouse, half a row.
+        const QImage after = s.onScreen();
+        bool lit = false;
+        for (int y = 0; y < after.height(); ++y)
+            lit = lit || after.pixelColor(after.width() / 2, y) == QColor(Qt::red);
+        QCOMPARE(lit, change == QLatin1String("into"));
     } else {
         s.rows()->setValue(change == QLatin1String("down") ? 21
                            : change == QLatin1String("up") ? 19
