@@ -94,7 +94,8 @@ static void chooseFromMenu(QWidget *target, const QString &name, bool choose = t
 // at its end.
 void DialogsTest::inputBox_data() {
     QTest::addColumn<QString>("clipboard");
-    // "paste", "copy", "cut", "undo", "select all", "type TEXT", "home", "backspace", "delete",
+    // "paste", "copy", "cut", "undo", "redo", "select all", "select left" (Shift+Left),
+    // "type TEXT", "home", "backspace", "delete",
     // "drop" (of the clipboard's text), "menu NAME" (an action of the context menu),
     // "menu-off NAME" (offered disabled)
     QTest::addColumn<QStringList>("steps");
@@ -141,6 +142,29 @@ void DialogsTest::inputBox_data() {
     QTest::newRow("Ctrl+Z undoes a paste that fits")
         << QString(limit, QLatin1Char('q')) << QStringList{"type ab", "select all", "paste", "undo"}
         << "ab" << false << same;
+    QTest::newRow("Ctrl+A and typing replace a long text")
+        << over << QStringList{"paste", "select all", "type new"} << "new" << false << same;
+    QTest::newRow("Ctrl+A and a paste replace a long text")
+        << over << QStringList{"paste", "type z", "select all", "paste"} << over << true << same;
+    QTest::newRow("Backspace empties a long text selected whole")
+        << over << QStringList{"paste", "select all", "backspace"} << "" << false << same;
+    QTest::newRow("a part of a long text selects it whole")
+        << over << QStringList{"paste", "select left", "type k"} << "k" << false << same;
+    QTest::newRow("typing after Backspace on a long paste")
+        << over + "ab" << QStringList{"paste", "backspace", "type z"} << over + "az" << true
+        << same;
+    QTest::newRow("Ctrl+Z and Ctrl+Shift+Z across the cut")
+        << over
+        << QStringList{"type ab", "paste", "type z", "backspace", "undo", "undo", "undo", "redo"}
+        << "ab" + over << true << same;
+    QTest::newRow("Ctrl+Z gives back a long text replaced")
+        << over << QStringList{"paste", "type yz", "select all", "type k", "undo"} << over + "yz"
+        << true << same;
+    QTest::newRow("Ctrl+Z takes back a long paste at once")
+        << over << QStringList{"type ab", "home", "paste", "undo", "type c"} << "cab" << false
+        << same;
+    QTest::newRow("menu: Undo of a long paste")
+        << over << QStringList{"type ab", "paste", "menu edit-undo"} << "ab" << false << same;
     QTest::newRow("menu: nothing to undo")
         << QString() << QStringList{"menu-off edit-undo"} << "" << false << same;
 }
@@ -174,6 +198,10 @@ void DialogsTest::inputBox() {
                 QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
             else if (step == QLatin1String("undo"))
                 QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier);
+            else if (step == QLatin1String("redo"))
+                QTest::keyClick(edit, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+            else if (step == QLatin1String("select left"))
+                QTest::keyClick(edit, Qt::Key_Left, Qt::ShiftModifier);
             else if (step.startsWith(QLatin1String("menu-off ")))
                 chooseFromMenu(edit, step.mid(9), false);
             else if (step == QLatin1String("drop"))

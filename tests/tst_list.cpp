@@ -63,6 +63,11 @@ void ListTest::addOneItem_data() {
     QTest::newRow("same twice") << QStringList{"x", "x"} << QStringList{"x", "x"};
     QTest::newRow("exactly as typed")
         << QStringList{" Mixed Case  "} << QStringList{" Mixed Case  "};
+    QTest::newRow("each line an item, as a file's")
+        << QStringList{"p\nq", "a\r\nb\rc\n", "x\n\ny\r"}
+        << QStringList{"p", "q", "a", "b", "c", "x", "", "y"};
+    QTest::newRow("a line break alone adds one empty item")
+        << QStringList{"\r\n"} << QStringList{""};
 }
 
 void ListTest::addOneItem() {

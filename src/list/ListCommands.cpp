@@ -3,6 +3,7 @@
 
 #include "core/CommandServices.h"
 #include "core/TimeSlice.h"
+#include "LineCutter.h"
 #include "ListFileReader.h"
 #include "NormalizePath.h"
 #include "platform/Dialogs.h"
@@ -17,6 +18,16 @@
 
 namespace {
 const char ListFileFilter[] = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|";
+
+// The lines of a typed or pasted text, cut as a list file's lines are: an item never holds
+// a line break, or a saved list would not load back as the same items.
+TextStore linesOf(const QString &text) {
+    TextStore lines;
+    LineCutter cutter([&](QByteArrayView line) { lines.appendBytes(line); });
+    cutter.feed(TextStore::encode(text));
+    cutter.finish();
+    return lines;
+}
 } // namespace
 
 ListCommands::ListCommands(CommandServices &services, Dialogs &dialogs, FileSystem &fileSystem,
@@ -58,7 +69,7 @@ void ListCommands::PushButton1_Click() {
         });
         if (t.test(102, [&] { return result.isEmpty(); }))
             return;
-        t.step(104, [&] { inputModel_->appendItem(result); });
+        t.step(104, [&] { inputModel_->appendItems(linesOf(result)); });
     });
 }
 
