@@ -150,6 +150,12 @@ void DialogsTest::inputBox_data() {
         << over << QStringList{"paste", "select all", "backspace"} << "" << false << same;
     QTest::newRow("a part of a long text selects it whole")
         << over << QStringList{"paste", "select left", "type k"} << "k" << false << same;
+    QTest::newRow("Backspace past typed characters")
+        << over + "ab" << QStringList{"paste", "type z", "backspace", "backspace"} << over + "a"
+        << true << same;
+    QTest::newRow("menu: Cut cuts a long text whole")
+        << over << QStringList{"paste", "type z", "menu edit-cut", "type k"} << "k" << false
+        << over + "z";
     QTest::newRow("typing after Backspace on a long paste")
         << over + "ab" << QStringList{"paste", "backspace", "type z"} << over + "az" << true
         << same;
