@@ -19,7 +19,7 @@
 // typed into a list of N. --copy-paste finds on N items, copies the results to the system
 // clipboard and pastes them in another program (xclip), as under a memory limit (ulimit -v)
 // the window must survive. --paste times a paste of one line of MB megabytes into the
-// "Add One Item To List" box, the repaints and a keystroke after it.
+// "Add One Item To List" box, the repaints and the keys of an edit after it.
 #include "BenchSupport.h"
 #include "ClipboardBenches.h"
 #include "core/MemoryLimits.h"

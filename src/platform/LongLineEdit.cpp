@@ -203,11 +203,11 @@ void LongLineEdit::inputMethodEvent(QInputMethodEvent *event) {
 }
 
 void LongLineEdit::mouseReleaseEvent(QMouseEvent *event) {
+    typing_ = false; // typing where the click put the cursor is another change
     // The middle button pastes the selection, as a line edit does on X11.
     if (event->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection() &&
         rect().contains(event->position().toPoint())) {
         deselect();
-        typing_ = false;
         paste(QClipboard::Selection);
         event->accept();
         return;
