@@ -110,6 +110,10 @@ void DialogsTest::inputBox_data() {
     QTest::newRow("typed") << QString() << QStringList{"type ab"} << "ab" << false << same;
     QTest::newRow("short paste at the cursor")
         << "XY" << QStringList{"type ab", "home", "paste"} << "XYab" << false << same;
+    QTest::newRow("line breaks pasted stay, for the list to cut")
+        << "p\r\nq\n"
+        << QStringList{"type a", "paste"} << "ap\r\nq\n"
+        << false << same;
     QTest::newRow("5 MB pasted whole") << huge << QStringList{"paste"} << huge << true << same;
     QTest::newRow("paste up to the limit at the cursor")
         << QString(limit - 2, QLatin1Char('q')) << QStringList{"type ab", "home", "paste", "type z"}
