@@ -207,6 +207,15 @@ QByteArray numbered(int count, int distinct, const QList<QByteArray> &ends,
 // Stands for a file that fails at its first read.
 const QByteArray Unreadable("(unreadable)");
 
+// A wrapper that starts quorvel-find with standard output or error closed, as temp asks.
+QStringList closing(const QString &temp) {
+    if (temp == QLatin1String("closed output"))
+        return {"bash", "-c", "exec \"$@\" >&-", "bash"};
+    if (temp == QLatin1String("closed errors"))
+        return {"bash", "-c", "exec \"$@\" 2>&-", "bash"};
+    return {};
+}
+
 void CliTest::spill_data() {
     QTest::addColumn<QList<QByteArray>>("lists"); // the first through standard input
     QTest::addColumn<QStringList>("options");
@@ -244,6 +253,10 @@ void CliTest::spill_data() {
         << QList{anyEnd} << QStringList{} << "ro" << QByteArray("Read-only file system");
     QTest::newRow("temporary folder missing")
         << QList{anyEnd} << QStringList{} << "missing" << QByteArray("No such file or directory");
+    QTest::newRow("standard output closed") << QList{numbered(600000, 100000, lf)} << QStringList{}
+                                            << "closed output" << QByteArray("Bad file descriptor");
+    QTest::newRow("standard error closed, a file failing")
+        << QList{anyEnd, Unreadable, anyEnd} << QStringList{} << "closed errors" << none;
     QTest::newRow("ended mid-spill")
         << QList{anyEnd + anyEnd} << QStringList{} << "SIGTERM" << none;
 }
@@ -297,8 +310,8 @@ void CliTest::spill() {
         return;
     }
     if (!err.isEmpty()) {
-        QStringList wrapper;
-        if (temp != QLatin1String("missing"))
+        QStringList wrapper = closing(temp);
+        if (wrapper.isEmpty() && temp != QLatin1String("missing"))
             wrapper =
                 QStringList{"unshare",
                             "-rm",
@@ -309,7 +322,10 @@ void CliTest::spill() {
         const Run run = runFind(args << QStringLiteral("64K"), lists[0], {}, wrapper);
         if (run.status == 99)
             QSKIP("no tmpfs can be mounted here");
-        QCOMPARE(run.err, "quorvel-find: " + QFile::encodeName(folder) + ": " + err + "\n");
+        const QByteArray about = temp == QLatin1String("closed output")
+                                     ? QByteArray("standard output")
+                                     : QFile::encodeName(folder);
+        QCOMPARE(run.err, "quorvel-find: " + about + ": " + err + "\n");
         QCOMPARE(run.status, 3);
         QCOMPARE(run.out, QByteArray());
         return;
@@ -320,8 +336,9 @@ void CliTest::spill() {
     QCOMPARE(inMemory.err.isEmpty(), inMemory.status == 0);
     // Spilled, then split again and again.
     for (const char *budget : {"1M", "64K"}) {
-        const Run run = runFind(QStringList(args) << QString::fromLatin1(budget), lists[0]);
-        QCOMPARE(run.err, inMemory.err);
+        const Run run =
+            runFind(QStringList(args) << QString::fromLatin1(budget), lists[0], {}, closing(temp));
+        QCOMPARE(run.err, temp.isEmpty() ? inMemory.err : QByteArray());
         QCOMPARE(run.status, inMemory.status);
         QVERIFY(run.out == inMemory.out);
         QVERIFY(QDir(folder).isEmpty());

@@ -11,12 +11,14 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -101,6 +103,21 @@ int usageError(const char *format, const char *arg) {
     return ExitUsage;
 }
 
+// A closed standard descriptor would go to the next file opened, a spill file say, and the
+// results or messages meant for it would be written into that file. /dev/null, opened the
+// other way round, holds the place and fails each read or write as the closed one did.
+void holdClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        const int held = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+        if (held >= 0 && held != fd) {
+            dup2(held, fd);
+            ::close(held);
+        }
+    }
+}
+
 // Spill files, one per partition, are held open together.
 void raiseOpenFileLimit() {
     rlimit files{};
@@ -112,6 +129,7 @@ void raiseOpenFileLimit() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    holdClosedStandardDescriptors();
     memory::growInLargeSteps();
     bool comma = false;
     bool lf = false;
