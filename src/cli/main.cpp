@@ -5,6 +5,7 @@
 #include "find/ListCollector.h"
 #include "find/MemoryBudget.h"
 #include "find/SpillFile.h"
+#include "list/ListFileReader.h"
 #include "results/ResultWriter.h"
 
 #include <QElapsedTimer>
@@ -188,15 +189,25 @@ int main(int argc, char *argv[]) {
     StatusLine statusLine(quiet);
     ListCollector list(memory ? *memory : defaultMemoryBudget(), folder,
                        [&](qint64 bytes) { statusLine.read(bytes); });
+    // Only a budget the user names is kept to whatever the lines: the default one is not
+    // worth refusing a list the machine can hold.
+    if (memory)
+        list.setLongestLine(longestLineFor(*memory));
     for (const QString &name : std::as_const(files)) {
+        const QString about = name == QLatin1String("-") ? QStringLiteral("standard input") : name;
         try {
             list.readFile(name);
         } catch (const TemporaryFailure &failure) {
             complain(folder, failure.description());
             return ExitWriteFailed;
+        } catch (const LineTooLong &tooLong) {
+            complain(about, QStringLiteral("line %1 is longer than --memory %2 allows (%3 a line)")
+                                .arg(tooLong.line)
+                                .arg(QLatin1String(memoryBudgetText(*memory)),
+                                     QLatin1String(memoryBudgetText(longestLineFor(*memory)))));
+            return ExitWriteFailed;
         } catch (const Failure &failure) {
-            complain(name == QLatin1String("-") ? QStringLiteral("standard input") : name,
-                     failure.description());
+            complain(about, failure.description());
             status = ExitUnreadInput;
         } catch (const std::exception &e) {
             // Out of memory: no answer can be given, which is not a file left unread.

@@ -41,6 +41,13 @@ MemoryBudgetText parseMemoryBudget(QByteArrayView text) {
     return {number << shift};
 }
 
+QByteArray memoryBudgetText(qint64 bytes) {
+    int unit = 0;
+    for (; unit < 4 && bytes != 0 && bytes % 1024 == 0; ++unit)
+        bytes /= 1024;
+    return QByteArray::number(bytes) + QByteArray("\0KMGT", 5).mid(unit, unit ? 1 : 0);
+}
+
 qint64 defaultMemoryBudget(const QString &root) {
     const qint64 limit = std::min({memory::physicalMemory(), memory::addressSpaceLimit(),
                                    memory::dataLimit(), memory::controlGroupLimit(root)});
