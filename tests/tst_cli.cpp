@@ -39,8 +39,9 @@ struct Run {
 };
 
 // wrapper: a command that runs quorvel-find, given as its last arguments, after setting up.
+// endInput false leaves standard input open after input, as a writer that never ends.
 Run runFind(const QStringList &args, const QByteArray &input = {}, const QString &outFile = {},
-            const QStringList &wrapper = {}) {
+            const QStringList &wrapper = {}, bool endInput = true) {
     QProcess process;
     if (!outFile.isEmpty())
         process.setStandardOutputFile(outFile);
@@ -50,9 +51,13 @@ Run runFind(const QStringList &args, const QByteArray &input = {}, const QString
         process.start(wrapper[0],
                       wrapper.mid(1) + QStringList{QStringLiteral(QUORVEL_FIND)} + args);
     process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        qFatal("quorvel-find did not finish");
+    if (endInput)
+        process.closeWriteChannel();
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
@@ -84,6 +89,8 @@ private slots:
     void fullDisk();
     void spill_data();
     void spill();
+    void longLines_data();
+    void longLines();
     void manualPageOptions();
 };
 
@@ -229,7 +236,8 @@ void CliTest::spill_data() {
                    : i % 3 == 1 ? "  "
                                 : "b" + QByteArray::number(i % 997)) +
                   "\r\n";
-    const QByteArray huge = QByteArray(3 << 20, 'h') + "\n";
+    // As long as a line may be at 64K, longer than the buffers there.
+    const QByteArray huge = QByteArray(4096, 'h') + "\n", long2 = QByteArray(4000, 'g') + "\n";
     const QByteArray none;
     QTest::newRow("CR, LF, CR LF") << QList{anyEnd} << QStringList{} << QString() << none;
     QTest::newRow("encodings")
@@ -238,8 +246,9 @@ void CliTest::spill_data() {
                  numbered(40000, 9000, {"\r\n"}, "caf\xE9"), numbered(40000, 9000, lf, "\xC3\xA9")}
         << QStringList{} << QString() << none;
     QTest::newRow("blank lines") << QList{blanks} << QStringList{"--lf"} << QString() << none;
-    QTest::newRow("one huge line") << QList{numbered(30000, 9000, lf) + huge, huge + huge}
-                                   << QStringList{} << QString() << none;
+    QTest::newRow("long lines") << QList{numbered(30000, 9000, lf) + huge + long2 + huge,
+                                         long2 + huge + long2 + numbered(9, 9, lf) + long2}
+                                << QStringList{} << QString() << none;
     QTest::newRow("all equal") << QList{QByteArray("same\n").repeated(200000)} << QStringList{}
                                << QString() << none;
     QTest::newRow("all distinct") << QList{numbered(100000, 100000, lf)} << QStringList{}
@@ -343,6 +352,62 @@ void CliTest::spill() {
         QVERIFY(run.out == inMemory.out);
         QVERIFY(QDir(folder).isEmpty());
     }
+}
+
+void CliTest::longLines_data() {
+    QTest::addColumn<QList<QByteArray>>("lists"); // files, with "-" for standard input
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err"); // %1 stands for the folder of the files
+    const QByteArray line = QByteArray(3 << 20, 'h');
+    // More than the long line, so that the middle of the file falls among them.
+    const QByteArray shortLines = numbered(120000, 1000, {"\n"}, "a value as long as some are, ");
+    QTest::newRow("from a file, spilled")
+        << QList{QByteArray("a\n\nb\n") + line + "\n" + line} << QStringList{"--memory", "1M"}
+        << QByteArray()
+        << QByteArray("%1/0: line 4 is longer than --memory 1M allows (64K a line)");
+    QTest::newRow("counted in its own file, any line end")
+        << QList{QByteArray("x\r\ny\r\n"), QByteArray("a\r\rb\r\n") + line}
+        << QStringList{"--memory", "1048576"} << QByteArray()
+        << QByteArray("%1/1: line 4 is longer than --memory 1M allows (64K a line)");
+    QTest::newRow("in the second half of a file kept in memory")
+        << QList{shortLines + line} << QStringList{"--memory", "32M"} << QByteArray()
+        << QByteArray("%1/0: line 120001 is longer than --memory 32M allows (2M a line)");
+    QTest::newRow("from a pipe that never ends")
+        << QList{QByteArray("-")} << QStringList{"--memory", "100000"} << QByteArray()
+        << QByteArray("standard input: line 1 is longer than --memory 100000 allows (6250 a line)");
+    QTest::newRow("no budget named, no line too long")
+        << QList{line + "\n" + line} << QStringList{"--lf"} << line + "\n"
+        << QByteArray();
+}
+
+// A line longer than the budget allows is refused before it is read whole, and nothing is
+// written as if it were an answer.
+void CliTest::longLines() {
+    QFETCH(QList<QByteArray>, lists);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QTemporaryDir dir;
+    QStringList args = options;
+    for (qsizetype i = 0; i < lists.size(); ++i) {
+        if (lists[i] == "-") {
+            args << QStringLiteral("-");
+            continue;
+        }
+        QFile file(dir.filePath(QString::number(i)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(lists[i]);
+        args << file.fileName();
+    }
+    const Run run = runFind(args << QStringLiteral("--temp-dir") << dir.path(),
+                            QByteArray(8 << 20, 'x'), {}, {}, !lists.contains("-"));
+    QCOMPARE(run.out, out);
+    QCOMPARE(run.err,
+             err.isEmpty()
+                 ? err
+                 : "quorvel-find: " + err.replace("%1", QFile::encodeName(dir.path())) + "\n");
+    QCOMPARE(run.status, err.isEmpty() ? 0 : 3);
 }
 
 // The manual page names the options --help names, no more and no fewer.
