@@ -367,6 +367,17 @@ void CliTest::longLines_data() {
         << QList{QByteArray("a\n\nb\n") + line + "\n" + line} << QStringList{"--memory", "1M"}
         << QByteArray() << QByteArray("%1/0: line 4 is longer than --memory 1M allows (64K a line)")
         << 0;
+    QTest::newRow("whole within a block")
+        << QList{QByteArray("a\nb\n") + QByteArray(100000, 'h') + "\n"}
+        << QStringList{"--memory", "1M"} << QByteArray()
+        << QByteArray("%1/0: line 3 is longer than --memory 1M allows (64K a line)") << 0;
+    // Ending just past the first block read, the whole line before it.
+    const QByteArray atLimit = QByteArray(4096, 'h');
+    QTest::newRow("as long as allowed, across blocks")
+        << QList{QByteArray(1023, 'p').append('\n').repeated(1020) + atLimit + "\n" + atLimit}
+        << QStringList{"--memory", "64K", "--lf"}
+        << QByteArray(1023, 'p').append('\n').repeated(510) + atLimit + "\n"
+        << QByteArray() << 0;
     QTest::newRow("counted in its own file, any line end")
         << QList{QByteArray("x\r\ny\r\n"), QByteArray("a\r\rb\r\n") + line}
         << QStringList{"--memory", "1048576"} << QByteArray()

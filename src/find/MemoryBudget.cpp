@@ -42,10 +42,14 @@ MemoryBudgetText parseMemoryBudget(QByteArrayView text) {
 }
 
 QByteArray memoryBudgetText(qint64 bytes) {
+    static const char Units[] = "KMGT";
     int unit = 0;
-    for (; unit < 4 && bytes != 0 && bytes % 1024 == 0; ++unit)
+    for (; unit < 4 && bytes % 1024 == 0; ++unit)
         bytes /= 1024;
-    return QByteArray::number(bytes) + QByteArray("\0KMGT", 5).mid(unit, unit ? 1 : 0);
+    QByteArray text = QByteArray::number(bytes);
+    if (unit > 0)
+        text += Units[unit - 1];
+    return text;
 }
 
 qint64 defaultMemoryBudget(const QString &root) {
