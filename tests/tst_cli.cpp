@@ -39,8 +39,9 @@ struct Run {
 };
 
 // wrapper: a command that runs quorvel-find, given as its last arguments, after setting up.
+// endInput false leaves standard input open after input, as a writer that never ends.
 Run runFind(const QStringList &args, const QByteArray &input = {}, const QString &outFile = {},
-            const QStringList &wrapper = {}) {
+            const QStringList &wrapper = {}, bool endInput = true) {
     QProcess process;
     if (!outFile.isEmpty())
         process.setStandardOutputFile(outFile);
@@ -50,9 +51,13 @@ Run runFind(const QStringList &args, const QByteArray &input = {}, const QString
         process.start(wrapper[0],
                       wrapper.mid(1) + QStringList{QStringLiteral(QUORVEL_FIND)} + args);
     process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
-        qFatal("quorvel-find did not finish");
+    if (endInput)
+        process.closeWriteChannel();
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit) {
+        process.kill();
+        process.waitForFinished();
+        return {};
+    }
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
 }
 
@@ -84,6 +89,8 @@ private slots:
     void fullDisk();
     void spill_data();
     void spill();
+    void longLines_data();
+    void longLines();
     void manualPageOptions();
 };
 
@@ -207,6 +214,15 @@ QByteArray numbered(int count, int distinct, const QList<QByteArray> &ends,
 // Stands for a file that fails at its first read.
 const QByteArray Unreadable("(unreadable)");
 
+// A wrapper that starts quorvel-find with standard output or error closed, as temp asks.
+QStringList closing(const QString &temp) {
+    if (temp == QLatin1String("closed output"))
+        return {"bash", "-c", "exec \"$@\" >&-", "bash"};
+    if (temp == QLatin1String("closed errors"))
+        return {"bash", "-c", "exec \"$@\" 2>&-", "bash"};
+    return {};
+}
+
 void CliTest::spill_data() {
     QTest::addColumn<QList<QByteArray>>("lists"); // the first through standard input
     QTest::addColumn<QStringList>("options");
@@ -220,7 +236,8 @@ void CliTest::spill_data() {
                    : i % 3 == 1 ? "  "
                                 : "b" + QByteArray::number(i % 997)) +
                   "\r\n";
-    const QByteArray huge = QByteArray(3 << 20, 'h') + "\n";
+    // As long as a line may be at 64K, longer than the buffers there.
+    const QByteArray huge = QByteArray(4096, 'h') + "\n", long2 = QByteArray(4000, 'g') + "\n";
     const QByteArray none;
     QTest::newRow("CR, LF, CR LF") << QList{anyEnd} << QStringList{} << QString() << none;
     QTest::newRow("encodings")
@@ -229,8 +246,9 @@ void CliTest::spill_data() {
                  numbered(40000, 9000, {"\r\n"}, "caf\xE9"), numbered(40000, 9000, lf, "\xC3\xA9")}
         << QStringList{} << QString() << none;
     QTest::newRow("blank lines") << QList{blanks} << QStringList{"--lf"} << QString() << none;
-    QTest::newRow("one huge line") << QList{numbered(30000, 9000, lf) + huge, huge + huge}
-                                   << QStringList{} << QString() << none;
+    QTest::newRow("long lines") << QList{numbered(30000, 9000, lf) + huge + long2 + huge,
+                                         long2 + huge + long2 + numbered(9, 9, lf) + long2}
+                                << QStringList{} << QString() << none;
     QTest::newRow("all equal") << QList{QByteArray("same\n").repeated(200000)} << QStringList{}
                                << QString() << none;
     QTest::newRow("all distinct") << QList{numbered(100000, 100000, lf)} << QStringList{}
@@ -244,6 +262,10 @@ void CliTest::spill_data() {
         << QList{anyEnd} << QStringList{} << "ro" << QByteArray("Read-only file system");
     QTest::newRow("temporary folder missing")
         << QList{anyEnd} << QStringList{} << "missing" << QByteArray("No such file or directory");
+    QTest::newRow("standard output closed") << QList{numbered(600000, 100000, lf)} << QStringList{}
+                                            << "closed output" << QByteArray("Bad file descriptor");
+    QTest::newRow("standard error closed, a file failing")
+        << QList{anyEnd, Unreadable, anyEnd} << QStringList{} << "closed errors" << none;
     QTest::newRow("ended mid-spill")
         << QList{anyEnd + anyEnd} << QStringList{} << "SIGTERM" << none;
 }
@@ -297,8 +319,8 @@ void CliTest::spill() {
         return;
     }
     if (!err.isEmpty()) {
-        QStringList wrapper;
-        if (temp != QLatin1String("missing"))
+        QStringList wrapper = closing(temp);
+        if (wrapper.isEmpty() && temp != QLatin1String("missing"))
             wrapper =
                 QStringList{"unshare",
                             "-rm",
@@ -309,7 +331,10 @@ void CliTest::spill() {
         const Run run = runFind(args << QStringLiteral("64K"), lists[0], {}, wrapper);
         if (run.status == 99)
             QSKIP("no tmpfs can be mounted here");
-        QCOMPARE(run.err, "quorvel-find: " + QFile::encodeName(folder) + ": " + err + "\n");
+        const QByteArray about = temp == QLatin1String("closed output")
+                                     ? QByteArray("standard output")
+                                     : QFile::encodeName(folder);
+        QCOMPARE(run.err, "quorvel-find: " + about + ": " + err + "\n");
         QCOMPARE(run.status, 3);
         QCOMPARE(run.out, QByteArray());
         return;
@@ -320,12 +345,99 @@ void CliTest::spill() {
     QCOMPARE(inMemory.err.isEmpty(), inMemory.status == 0);
     // Spilled, then split again and again.
     for (const char *budget : {"1M", "64K"}) {
-        const Run run = runFind(QStringList(args) << QString::fromLatin1(budget), lists[0]);
-        QCOMPARE(run.err, inMemory.err);
+        const Run run =
+            runFind(QStringList(args) << QString::fromLatin1(budget), lists[0], {}, closing(temp));
+        QCOMPARE(run.err, temp.isEmpty() ? inMemory.err : QByteArray());
         QCOMPARE(run.status, inMemory.status);
         QVERIFY(run.out == inMemory.out);
         QVERIFY(QDir(folder).isEmpty());
     }
+}
+
+void CliTest::longLines_data() {
+    QTest::addColumn<QList<QByteArray>>("lists"); // files, with "-" for standard input
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QByteArray>("out");
+    QTest::addColumn<QByteArray>("err"); // %1 stands for the folder of the files
+    QTest::addColumn<int>("dataLimit");  // in MB, 0 for none
+    const QByteArray line = QByteArray(3 << 20, 'h');
+    // More than the long line, so that the middle of the file falls among them.
+    const QByteArray shortLines = numbered(120000, 1000, {"\n"}, "a value as long as some are, ");
+    QTest::newRow("from a file, spilled")
+        << QList{QByteArray("a\n\nb\n") + line + "\n" + line} << QStringList{"--memory", "1M"}
+        << QByteArray() << QByteArray("%1/0: line 4 is longer than --memory 1M allows (64K a line)")
+        << 0;
+    QTest::newRow("whole within a block")
+        << QList{QByteArray("a\nb\n") + QByteArray(100000, 'h') + "\n"}
+        << QStringList{"--memory", "1M"} << QByteArray()
+        << QByteArray("%1/0: line 3 is longer than --memory 1M allows (64K a line)") << 0;
+    // Ending just past the first block read, the whole line before it.
+    const QByteArray atLimit = QByteArray(4096, 'h');
+    QTest::newRow("as long as allowed, across blocks")
+        << QList{QByteArray(1023, 'p').append('\n').repeated(1020) + atLimit + "\n" + atLimit}
+        << QStringList{"--memory", "64K", "--lf"}
+        << QByteArray(1023, 'p').append('\n').repeated(510) + atLimit + "\n"
+        << QByteArray() << 0;
+    QTest::newRow("counted in its own file, any line end")
+        << QList{QByteArray("x\r\ny\r\n"), QByteArray("a\r\rb\r\n") + line}
+        << QStringList{"--memory", "1048576"} << QByteArray()
+        << QByteArray("%1/1: line 4 is longer than --memory 1M allows (64K a line)") << 0;
+    QTest::newRow("in the second half of a file kept in memory")
+        << QList{shortLines + line} << QStringList{"--memory", "32M"} << QByteArray()
+        << QByteArray("%1/0: line 120001 is longer than --memory 32M allows (2M a line)") << 0;
+    QTest::newRow("from a pipe that never ends")
+        << QList{QByteArray("-")} << QStringList{"--memory", "100000"} << QByteArray()
+        << QByteArray("standard input: line 1 is longer than --memory 100000 allows (6250 a line)")
+        << 0;
+    QTest::newRow("no budget named, no line too long")
+        << QList{line + "\n" + line} << QStringList{"--lf"} << line + "\n"
+        << QByteArray() << 0;
+    // Each as long as a line may be: none may keep room for it long after, in the batches read,
+    // the buffers of the partitions or the readers of the merge.
+    QByteArray pairs, rows;
+    for (int i = 0; i < 200; ++i) {
+        const QByteArray text = QByteArray::number(i).rightJustified(64 << 10, '.');
+        pairs += text + "\n" + text + "\n";
+        rows += text + "\r\n";
+    }
+    QTest::newRow("many lines as long as allowed, in a budget")
+        << QList{pairs} << QStringList{"--memory", "1M"} << rows << QByteArray() << 32;
+}
+
+// A line longer than the budget allows is refused before it is read whole, and nothing is
+// written as if it were an answer.
+void CliTest::longLines() {
+    QFETCH(QList<QByteArray>, lists);
+    QFETCH(QStringList, options);
+    QFETCH(QByteArray, out);
+    QFETCH(QByteArray, err);
+    QFETCH(int, dataLimit);
+#if defined(__SANITIZE_ADDRESS__)
+    if (dataLimit)
+        QSKIP("the address sanitizer needs more memory than the limit leaves");
+#endif
+    QTemporaryDir dir;
+    QStringList args = options;
+    for (qsizetype i = 0; i < lists.size(); ++i) {
+        if (lists[i] == "-") {
+            args << QStringLiteral("-");
+            continue;
+        }
+        QFile file(dir.filePath(QString::number(i)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(lists[i]);
+        args << file.fileName();
+    }
+    const QStringList limit{"prlimit", "--data=" + QString::number(qint64(dataLimit) << 20)};
+    const Run run =
+        runFind(args << QStringLiteral("--temp-dir") << dir.path(), QByteArray(8 << 20, 'x'), {},
+                dataLimit ? limit : QStringList(), !lists.contains("-"));
+    QCOMPARE(run.out, out);
+    QCOMPARE(run.err,
+             err.isEmpty()
+                 ? err
+                 : "quorvel-find: " + err.replace("%1", QFile::encodeName(dir.path())) + "\n");
+    QCOMPARE(run.status, err.isEmpty() ? 0 : 3);
 }
 
 // The manual page names the options --help names, no more and no fewer.

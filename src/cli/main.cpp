@@ -5,18 +5,21 @@
 #include "find/ListCollector.h"
 #include "find/MemoryBudget.h"
 #include "find/SpillFile.h"
+#include "list/ListFileReader.h"
 #include "results/ResultWriter.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <system_error>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -43,7 +46,8 @@ const char Help[] =
     "             the memory to work in: bytes, or a number followed by K, M, G or T\n"
     "             (at least 64K); by default half of what the machine, the address-space\n"
     "             limit and the control group allow. A list that needs more is split by\n"
-    "             hash into temporary files; the output stays the same, byte for byte\n"
+    "             hash into temporary files; the output stays the same, byte for byte.\n"
+    "             A line longer than a sixteenth of a SIZE given here is refused\n"
     "  --temp-dir DIR\n"
     "             where the temporary files go (default $TMPDIR, else /tmp); they have no\n"
     "             name, so none is ever left behind\n"
@@ -101,6 +105,21 @@ int usageError(const char *format, const char *arg) {
     return ExitUsage;
 }
 
+// A closed standard descriptor would go to the next file opened, a spill file say, and the
+// results or messages meant for it would be written into that file. /dev/null, opened the
+// other way round, holds the place and fails each read or write as the closed one did.
+void holdClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        const int held = ::open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+        if (held >= 0 && held != fd) {
+            dup2(held, fd);
+            ::close(held);
+        }
+    }
+}
+
 // Spill files, one per partition, are held open together.
 void raiseOpenFileLimit() {
     rlimit files{};
@@ -112,6 +131,7 @@ void raiseOpenFileLimit() {
 } // namespace
 
 int main(int argc, char *argv[]) {
+    holdClosedStandardDescriptors();
     memory::growInLargeSteps();
     bool comma = false;
     bool lf = false;
@@ -170,15 +190,25 @@ int main(int argc, char *argv[]) {
     StatusLine statusLine(quiet);
     ListCollector list(memory ? *memory : defaultMemoryBudget(), folder,
                        [&](qint64 bytes) { statusLine.read(bytes); });
+    // Only a budget the user names is kept to whatever the lines: the default one is not
+    // worth refusing a list the machine can hold.
+    if (memory)
+        list.setLongestLine(longestLineFor(*memory));
     for (const QString &name : std::as_const(files)) {
+        const QString about = name == QLatin1String("-") ? QStringLiteral("standard input") : name;
         try {
             list.readFile(name);
         } catch (const TemporaryFailure &failure) {
             complain(folder, failure.description());
             return ExitWriteFailed;
+        } catch (const LineTooLong &tooLong) {
+            complain(about, QStringLiteral("line %1 is longer than --memory %2 allows (%3 a line)")
+                                .arg(tooLong.line)
+                                .arg(QLatin1String(memoryBudgetText(*memory)),
+                                     QLatin1String(memoryBudgetText(longestLineFor(*memory)))));
+            return ExitWriteFailed;
         } catch (const Failure &failure) {
-            complain(name == QLatin1String("-") ? QStringLiteral("standard input") : name,
-                     failure.description());
+            complain(about, failure.description());
             status = ExitUnreadInput;
         } catch (const std::exception &e) {
             // Out of memory: no answer can be given, which is not a file left unread.

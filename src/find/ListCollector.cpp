@@ -137,7 +137,7 @@ void ListCollector::readFile(const QString &name) {
             pipe ? static_cast<QIODevice &>(counted) : file, nullptr,
             [&](const TextStore &lines) { sink(lines, pipe ? counted.total() : file.pos()); },
             [&](qsizetype lines, qsizetype bytes) { return announce(lines, bytes); },
-            {.readAt = pipe ? ReadAt() : readerAt(file)});
+            {.readAt = pipe ? ReadAt() : readerAt(file), .longestLine = longestLine_});
     };
     const BatchSink taken = [&](const TextStore &lines, qint64 done) {
         take(lines);

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <limits>
 #include <memory>
 
 class QIODevice;
@@ -21,9 +22,12 @@ public:
     ListCollector(qint64 budget, QString folder, ReadProgress read = {});
     ~ListCollector();
 
+    // Refuses, with LineTooLong, any line longer than this many bytes.
+    void setLongestLine(qint64 bytes) { longestLine_ = bytes; }
+
     // Appends the lines of one file, "-" for standard input; pipes and devices are read too,
     // in one pass. Throws Failure when the file cannot be read (the lines read before stay),
-    // TemporaryFailure when the temporary folder fails.
+    // TemporaryFailure when the temporary folder fails, LineTooLong for a line too long.
     void readFile(const QString &name);
 
     // Writes the rows of all the lines read to writer, which writes format with lineEnd (it is
@@ -46,4 +50,5 @@ private:
     TextStore items_;
     std::unique_ptr<SpillFinder> spill_;
     qint64 readBefore_ = 0;
+    qint64 longestLine_ = std::numeric_limits<qint64>::max();
 };

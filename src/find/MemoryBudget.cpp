@@ -41,6 +41,17 @@ MemoryBudgetText parseMemoryBudget(QByteArrayView text) {
     return {number << shift};
 }
 
+QByteArray memoryBudgetText(qint64 bytes) {
+    static const char Units[] = "KMGT";
+    int unit = 0;
+    for (; unit < 4 && bytes % 1024 == 0; ++unit)
+        bytes /= 1024;
+    QByteArray text = QByteArray::number(bytes);
+    if (unit > 0)
+        text += Units[unit - 1];
+    return text;
+}
+
 qint64 defaultMemoryBudget(const QString &root) {
     const qint64 limit = std::min({memory::physicalMemory(), memory::addressSpaceLimit(),
                                    memory::dataLimit(), memory::controlGroupLimit(root)});

@@ -244,27 +244,24 @@ void SpillFinder::finish(const RowSink &sink, const Progress &progress) {
 
     // The reported copies of all partitions, merged by position.
     std::vector<std::unique_ptr<RecordReader>> readers;
-    struct Head {
-        std::uint64_t position = 0;
-        QByteArrayView text;
-    };
-    std::vector<Head> heads(paired.size());
     using Next = std::pair<std::uint64_t, std::size_t>; // position, reader
     std::priority_queue<Next, std::vector<Next>, std::greater<>> heap;
     const std::size_t mergeBuffer = bufferFor(qint64(d_->bufferShare()), paired.size());
     for (const Partition &part : paired) {
         const std::size_t r = readers.size();
         readers.push_back(std::make_unique<RecordReader>(part, mergeBuffer));
-        if (readers[r]->next(heads[r].position, heads[r].text))
-            heap.push({heads[r].position, r});
+        std::uint64_t position = 0;
+        if (readers[r]->head(position))
+            heap.push({position, r});
     }
     TextStore rows;
     while (!heap.empty()) {
         const std::size_t r = heap.top().second;
         heap.pop();
-        rows.appendBytes(heads[r].text);
-        if (readers[r]->next(heads[r].position, heads[r].text))
-            heap.push({heads[r].position, r});
+        rows.appendBytes(readers[r]->body());
+        std::uint64_t position = 0;
+        if (readers[r]->head(position))
+            heap.push({position, r});
         if (rows.textBytes() >= RowBatchBytes) {
             sink(rows);
             rows.clear();

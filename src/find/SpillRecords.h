@@ -62,10 +62,19 @@ public:
             bytes_.reserve(buffer_ + RecordHead);
         putNumber(bytes_, position - last_);
         putNumber(bytes_, std::uint64_t(text.size()));
-        bytes_.insert(bytes_.end(), text.begin(), text.end());
         last_ = position;
         ++part_.records;
         part_.textBytes += std::uint64_t(text.size());
+        // The buffer never grows: with many partitions, each keeping room for its longest
+        // text would hold many times the budget. A text it cannot take goes straight on.
+        if (bytes_.size() + std::size_t(text.size()) > bytes_.capacity()) {
+            flush();
+            if (std::size_t(text.size()) > bytes_.capacity()) {
+                write(text);
+                return;
+            }
+        }
+        bytes_.insert(bytes_.end(), text.begin(), text.end());
         if (bytes_.size() >= buffer_)
             flush();
     }
@@ -82,10 +91,13 @@ private:
     void flush() {
         if (bytes_.empty())
             return;
+        write(QByteArrayView(bytes_.data(), qsizetype(bytes_.size())));
+        bytes_.clear();
+    }
+    void write(QByteArrayView bytes) {
         if (!part_.file)
             part_.file = std::make_unique<TemporaryFile>(folder_);
-        part_.file->append(QByteArrayView(bytes_.data(), qsizetype(bytes_.size())));
-        bytes_.clear();
+        part_.file->append(bytes);
     }
 
     QString folder_;
@@ -133,21 +145,24 @@ private:
 class RecordReader {
 public:
     RecordReader(const Partition &part, std::size_t buffer)
-        : file_(*part.file), end_(part.file->size()), buffer_(buffer) {}
+        : file_(*part.file), end_(part.file->size()), base_(buffer), buffer_(buffer) {}
 
     // With refill false, stops rather than move the buffer, so that the texts handed out
     // before stay valid.
     bool next(std::uint64_t &position, QByteArrayView &text, bool refill = true) {
-        if ((refill ? fill(RecordHead) : filled_ - at_) == 0)
+        if (refill) {
+            if (!head(position))
+                return false;
+            text = body();
+            return true;
+        }
+        if (filled_ == at_)
             return false;
         const std::size_t start = at_;
         std::uint64_t step = 0, size = 0;
-        if (!number(step) || !number(size) || (refill ? fill(size) : filled_ - at_) < size) {
-            if (!refill) {
-                at_ = start;
-                return false;
-            }
-            throw TemporaryFailure(QStringLiteral("Input past end of file"));
+        if (!number(step) || !number(size) || filled_ - at_ < size) {
+            at_ = start;
+            return false;
         }
         position_ += step;
         position = position_;
@@ -156,16 +171,46 @@ public:
         return true;
     }
 
+    // The position of the next record, whose text body() then reads: so merging holds the
+    // texts of the records at hand one at a time.
+    bool head(std::uint64_t &position) {
+        if (fill(RecordHead) == 0)
+            return false;
+        std::uint64_t step = 0;
+        if (!number(step) || !number(size_))
+            throw TemporaryFailure(QStringLiteral("Input past end of file"));
+        position_ += step;
+        position = position_;
+        return true;
+    }
+    QByteArrayView body() {
+        if (fill(size_) < size_)
+            throw TemporaryFailure(QStringLiteral("Input past end of file"));
+        const QByteArrayView text(buffer_.data() + at_, qsizetype(size_));
+        at_ += size_;
+        return text;
+    }
+
 private:
     // Makes at least need bytes ready where the file has them; tells how many are.
     std::size_t fill(std::size_t need) {
-        if (filled_ - at_ >= need || offset_ == end_)
+        if (filled_ - at_ >= need || offset_ == end_) {
+            if (filled_ == at_ && buffer_.size() > base_) {
+                std::vector<char>().swap(buffer_); // all read: no room kept for a long text
+                filled_ = at_ = 0;
+            }
             return filled_ - at_;
+        }
         std::memmove(buffer_.data(), buffer_.data() + at_, filled_ - at_);
         filled_ -= at_;
         at_ = 0;
-        if (buffer_.size() < need)
-            buffer_.resize(need);
+        // Room beyond the usual only while a longer text is read: the readers of a merge are
+        // many, and each keeping such room would hold many times the budget.
+        const std::size_t room = std::max(need, base_);
+        if (buffer_.size() != room) {
+            buffer_.resize(room);
+            buffer_.shrink_to_fit();
+        }
         const auto want =
             std::size_t(std::min<std::uint64_t>(buffer_.size() - filled_, end_ - offset_));
         const std::size_t got = file_.readAt(offset_, buffer_.data() + filled_, want);
@@ -189,10 +234,12 @@ private:
     const TemporaryFile &file_;
     std::uint64_t offset_ = 0;
     std::uint64_t end_;
+    std::size_t base_;
     std::vector<char> buffer_;
     std::size_t at_ = 0;
     std::size_t filled_ = 0;
     std::uint64_t position_ = 0;
+    std::uint64_t size_ = 0; // of the text after the last head
 };
 
 } // namespace spill

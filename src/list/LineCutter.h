@@ -128,6 +128,9 @@ public:
             partial_.append(data + pos, size - pos);
     }
 
+    // The bytes of the line not yet ended.
+    qsizetype pending() const { return partial_.size(); }
+
     // What follows the last line end is a line of its own unless it is empty.
     void finish() {
         if (!partial_.isEmpty()) {

@@ -31,12 +31,14 @@ class LineSplitter {
     };
 
 public:
-    explicit LineSplitter(const LineSink &sink) : sink_(sink), cutter_(Append{this}) {}
+    LineSplitter(const LineSink &sink, qint64 longest)
+        : sink_(sink), cutter_(Append{this}), longest_(longest) {}
 
     void setMarked(bool marked) { marked_ = marked; }
     bool marked() const { return marked_; }
     // Whether the lines from here on are Windows-1252.
     bool windows1252() const { return windows1252_; }
+    qint64 lines() const { return cut_; }
     // Lines decoded before they were cut (UTF-16) are kept as they are, lone surrogates too.
     void setDecoded() { decoded_ = true; }
     void feed(QByteArrayView chunk) {
@@ -45,6 +47,9 @@ public:
         if (allValid_ && !decoded_)
             allValid_ = chunk.isValidUtf8();
         cutter_.feed(chunk);
+        // Refused before it is whole: a line may be far larger than memory.
+        if (cutter_.pending() > longest_)
+            throw LineTooLong(cut_ + 1);
     }
     void finish() {
         cutter_.finish();
@@ -55,11 +60,13 @@ public:
         if (!refused_)
             handOverBatch(lines_, sink_);
     }
-    // Whole chunks only, which the list takes without a copy; the rest waits for the next.
+    // Whole chunks only, which the list takes without a copy; the rest waits for the next,
+    // unless it holds more than a line may: a chunk of long lines would hold many times that.
     // Should the list refuse them, no line after them may follow.
     void flushWhole() {
         filler_.settle();
-        TextStore whole = lines_.takeWholeChunks();
+        TextStore whole = qint64(lines_.textBytes()) > longest_ ? std::exchange(lines_, {})
+                                                                : lines_.takeWholeChunks();
         refused_ = true;
         handOverBatch(whole, sink_);
         refused_ = false;
@@ -67,6 +74,9 @@ public:
 
 private:
     void append(QByteArrayView line) {
+        if (line.size() > longest_)
+            throw LineTooLong(cut_ + 1);
+        ++cut_;
         if (decoded_ || (!windows1252_ && (allValid_ || line.isValidUtf8()))) {
             filler_.append(line);
             return;
@@ -84,6 +94,8 @@ private:
     bool windows1252_ = false;
     bool allValid_ = true; // every chunk fed so far is valid UTF-8
     bool refused_ = false; // the list refused whole chunks, which are gone
+    qint64 longest_;
+    qint64 cut_ = 0; // lines cut so far
 };
 
 // Reads a device block by block, or a file from a place on through readAt. A read that fails
@@ -170,8 +182,8 @@ public:
         return lf ? middle + (lf - probe.data()) + 1 : -1;
     }
 
-    SecondHalf(const ReadAt &readAt, qint64 from, bool marked)
-        : readAt_(readAt), from_(from), marked_(marked) {
+    SecondHalf(const ReadAt &readAt, qint64 from, bool marked, qint64 longest)
+        : readAt_(readAt), from_(from), marked_(marked), longest_(longest) {
         crew_.start(1, [this](size_t) { read(); });
     }
 
@@ -192,7 +204,7 @@ public:
 private:
     void read() {
         const LineSink keep = [this](const TextStore &lines) { batches_.push_back(lines); };
-        LineSplitter splitter(keep);
+        LineSplitter splitter(keep, longest_);
         splitter.setMarked(marked_);
         BlockReader reader(readAt_, from_);
         try {
@@ -215,6 +227,7 @@ private:
     const ReadAt readAt_;
     const qint64 from_;
     const bool marked_;
+    const qint64 longest_;
     std::vector<TextStore> batches_;
     std::atomic<qint64> done_{0};
     workers::Crew crew_; // last: stops and waits for the thread before the rest goes
@@ -277,7 +290,7 @@ void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const
                 const qint64 split =
                     kept && mayHalve && fast ? SecondHalf::start(readAt, from, size) : -1;
                 if (split >= 0)
-                    second.emplace(readAt, split, splitter.marked());
+                    second.emplace(readAt, split, splitter.marked(), tuning.longestLine);
                 reader.stopAfter(split >= 0 ? split - from : std::numeric_limits<qint64>::max());
             }
             splitter.feed(block);
@@ -294,7 +307,11 @@ void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const
         return;
     }
     splitter.finish();
-    second->handOver(slice, sink, reader.total());
+    try {
+        second->handOver(slice, sink, reader.total());
+    } catch (const LineTooLong &tooLong) {
+        throw LineTooLong(splitter.lines() + tooLong.line); // counted from the second half
+    }
 }
 
 void readUtf16(QIODevice &device, QStringConverter::Encoding encoding, TimeSlice *slice,
@@ -326,7 +343,7 @@ void readUtf16(QIODevice &device, QStringConverter::Encoding encoding, TimeSlice
 
 void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
                    const LineSpace &space, const ReadTuning &tuning) {
-    LineSplitter splitter(sink);
+    LineSplitter splitter(sink, tuning.longestLine);
     try {
         const QByteArray head = device.peek(3);
         if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) {

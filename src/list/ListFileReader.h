@@ -1,11 +1,13 @@
 #pragma once
 
+#include "core/ErrorReport.h"
 #include "platform/FileSystem.h"
 #include "TextStore.h"
 
 #include <QIODevice>
 
 #include <functional>
+#include <limits>
 
 class TimeSlice;
 
@@ -25,12 +27,20 @@ class TimeSlice;
 // first half's are handed over.
 // Its progress counts the bytes of the device.
 // Lines reach sink in batches, in order, at least once per block read and at the end. A read
-// failure hands over the lines read before it, then throws Failure.
+// failure hands over the lines read before it, then throws Failure; a line longer than
+// tuning's longestLine throws LineTooLong once about that many of its bytes are read.
 using LineSink = std::function<void(const TextStore &lines)>;
 using LineSpace = std::function<bool(qsizetype lines, qsizetype bytes)>;
 struct ReadTuning {
     qint64 splitFrom = qint64(4) << 20; // a file this large is read in two halves at once
     ReadAt readAt;                      // how the second half is read; empty: no split
+    qint64 longestLine = std::numeric_limits<qint64>::max(); // in bytes as cut
+};
+class LineTooLong : public Failure {
+public:
+    explicit LineTooLong(qint64 line)
+        : Failure(QStringLiteral("line %1 is too long").arg(line)), line(line) {}
+    qint64 line; // from 1, in the file
 };
 void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
                    const LineSpace &space = {}, const ReadTuning &tuning = {});
