@@ -8,6 +8,8 @@ what it finds as JSON.
     atspi_reader.py PID focus            says "listening", then the name of the next object
                                          that gains focus
     atspi_reader.py PID tree             the window's tree, a few children of each
+    atspi_reader.py PID probe LIST       every question about the list and its first row, at
+                                         the indexes just outside the list: call -> answer
 """
 import json
 import signal
@@ -15,9 +17,9 @@ import sys
 import time
 
 import pyatspi
-from gi.repository import GLib
+from gi.repository import Atspi, GLib
 
-signal.alarm(60)  # never outlive the test
+import atspi_questions as questions
 
 
 def window(pid):
@@ -48,7 +50,19 @@ def tree(acc, depth=0):
             "first": shown}
 
 
+def probe(acc, asked, prefix=""):
+    """Puts every question in asked to acc at the edges of its list; call -> answer."""
+    count = Atspi.Table.get_n_rows(acc.parent if prefix else acc)
+    out = {}
+    for question in asked:
+        for args in questions.variants(question[2], questions.edges(count)):
+            call = "%s%s(%s)" % (prefix, question[1], ", ".join(str(a) for a in args))
+            out[call] = questions.ask(acc, question, args)
+    return out
+
+
 def main():
+    signal.alarm(60)  # never outlive the test
     pid, command, args = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
     win = window(pid)
     if command == "lists":
@@ -79,9 +93,16 @@ def main():
         GLib.timeout_add_seconds(30, pyatspi.Registry.stop)
         pyatspi.Registry.start()
         out = {"focused": focused}
+    elif command == "probe":
+        acc = lists(win)[args[0]]
+        out = probe(acc, questions.FOR_LISTS)
+        if acc.childCount:
+            out.update(probe(acc.getChildAtIndex(0), questions.FOR_ROWS, "row "))
+        out["window"] = row(win)
     else:
         out = tree(win)
     print(json.dumps(out))
 
 
-main()
+if __name__ == "__main__":
+    main()

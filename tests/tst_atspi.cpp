@@ -56,6 +56,8 @@ private slots:
     void samplesAndResults();
     void millionItems();
     void keyboardFocusIsTold();
+    void questionsOutsideTheList_data();
+    void questionsOutsideTheList();
 };
 
 // The six samples and the result they give, in order, with the result's check box, which the
@@ -135,6 +137,55 @@ void AtspiTest::keyboardFocusIsTold() {
     const QJsonArray focused = finish(reader)[QLatin1String("focused")].toArray();
     QCOMPARE(focused.size(), 1);
     QCOMPARE(focused[0].toString(), w.inputList().itemText(list->currentIndex().row() + 1));
+}
+
+void AtspiTest::questionsOutsideTheList_data() {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("commands"); // buttons clicked first
+    QTest::addColumn<int>("rows");
+    QTest::newRow("the samples") << "Text List"
+                                 << "PushButton2" << 6;
+    QTest::newRow("one result") << "Results"
+                                << "PushButton2 PushButton4" << 1;
+    QTest::newRow("an empty list") << "Text List"
+                                   << "" << 0;
+}
+
+// Every table, table-cell and text question at the indexes just outside the list is answered
+// as "nothing there", and the window goes on, a frame named by its caption.
+void AtspiTest::questionsOutsideTheList() {
+    QFETCH(QString, list);
+    QFETCH(QString, commands);
+    QFETCH(int, rows);
+    Harness h;
+    Form1 &w = h.w();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    for (const QString &name : commands.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        h.button(name.toLatin1().constData())->click();
+
+    const QJsonObject answers = read({QStringLiteral("probe"), list});
+    QVERIFY(answers.size() > 100);
+    const QJsonObject window = answers[QLatin1String("window")].toObject();
+    QCOMPARE(window[QLatin1String("role")].toString(), QStringLiteral("frame"));
+    QCOMPARE(window[QLatin1String("name")].toString(), QStringLiteral("Quorvel Software"));
+    const auto answer = [&](const char *call, int index) {
+        return answers[QString::fromLatin1(call).arg(index)];
+    };
+    for (const int index : {-1, rows, rows + 1, int(INT_MIN), int(INT_MAX)}) {
+        QCOMPARE(answer("get_row_extent_at(%1, 0)", index), QJsonValue(0));
+        QCOMPARE(answer("get_column_extent_at(%1, 0)", index), QJsonValue(0));
+        QCOMPARE(answer("get_row_extent_at(0, %1)", index), QJsonValue(0));
+        QCOMPARE(answer("is_selected(%1, 0)", index), QJsonValue(false));
+        QCOMPARE(answer("get_index_at(%1, 0)", index), QJsonValue(-1));
+        QCOMPARE(answer("get_row_column_extents_at_index(%1)", index),
+                 QJsonValue(QJsonArray{true, -1, -1, 0, 0, false}));
+        QCOMPARE(answer("add_row_selection(%1)", index), QJsonValue(false));
+    }
+    // What the list holds stays.
+    const TextListModel &held = list == QLatin1String("Results") ? w.resultsList() : w.inputList();
+    QCOMPARE(held.itemCount(), rows);
+    QVERIFY(!w.listView1()->selectionModel()->hasSelection());
 }
 
 QTEST_MAIN(AtspiTest)

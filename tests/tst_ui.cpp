@@ -338,6 +338,7 @@ void UiTest::progressStrip() {
         QAccessibleInterface *bar = list->child(list->childCount() - 1);
         QVERIFY(!list->child(list->childCount()));
         QCOMPARE(bar->role(), QAccessible::ProgressBar);
+        QCOMPARE(bar->text(QAccessible::Name), QStringLiteral("Progress"));
         QCOMPARE(list->indexOfChild(bar), w.inputList().itemCount());
         QCOMPARE(bar->valueInterface()->currentValue().toLongLong(), strip->done());
         QCOMPARE(bar->valueInterface()->minimumValue().toLongLong(), 0);
