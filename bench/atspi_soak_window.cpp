@@ -3,7 +3,11 @@
 // commands so the questions meet every state of the lists, then prints its count of commands.
 //
 // usage: atspi_soak_window SECONDS [LINES]      (default 1000000 lines)
+// Only a few of the benchmark's helpers are used here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wunused-function"
 #include "BenchSupport.h"
+#pragma GCC diagnostic pop
 
 #include <QEventLoop>
 #include <QRandomGenerator>

@@ -8,8 +8,9 @@ what it finds as JSON.
     atspi_reader.py PID focus            says "listening", then the name of the next object
                                          that gains focus
     atspi_reader.py PID tree             the window's tree, a few children of each
-    atspi_reader.py PID probe LIST       every question about the list and its first row, at
-                                         the indexes just outside the list: call -> answer
+    atspi_reader.py PID probe LIST...    every question about each list and its first row, at
+                                         the indexes just outside the list: "LIST: call" -> answer,
+                                         and the window's name and role
 """
 import json
 import signal
@@ -50,9 +51,10 @@ def tree(acc, depth=0):
             "first": shown}
 
 
-def probe(acc, asked, prefix=""):
+def probe(acc, asked, prefix):
     """Puts every question in asked to acc at the edges of its list; call -> answer."""
-    count = Atspi.Table.get_n_rows(acc.parent if prefix else acc)
+    table = acc if acc.getRole() == pyatspi.ROLE_LIST else acc.parent
+    count = Atspi.Table.get_n_rows(table)
     out = {}
     for question in asked:
         for args in questions.variants(question[2], questions.edges(count)):
@@ -94,11 +96,12 @@ def main():
         pyatspi.Registry.start()
         out = {"focused": focused}
     elif command == "probe":
-        acc = lists(win)[args[0]]
-        out = probe(acc, questions.FOR_LISTS)
-        if acc.childCount:
-            out.update(probe(acc.getChildAtIndex(0), questions.FOR_ROWS, "row "))
-        out["window"] = row(win)
+        out = {"window": row(win)}
+        for name in args:
+            acc = lists(win)[name]
+            out.update(probe(acc, questions.FOR_LISTS, name + ": "))
+            if acc.childCount:
+                out.update(probe(acc.getChildAtIndex(0), questions.FOR_ROWS, name + ": row "))
     else:
         out = tree(win)
     print(json.dumps(out))
