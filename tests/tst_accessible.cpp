@@ -1,7 +1,6 @@
 #include "TestSupport.h"
 
 #include "list/TextListModel.h"
-#include "ui/ProgressStrip.h"
 #include "ui/ReportViewAccessible.h"
 
 #include <QAccessible>
@@ -33,8 +32,6 @@ class AccessibleTest : public QObject {
 private slots:
     void listAccessible_data();
     void listAccessible();
-    void progressBarName_data();
-    void progressBarName();
 };
 
 void AccessibleTest::listAccessible_data() {
@@ -234,41 +231,6 @@ void AccessibleTest::listAccessible() {
         QApplication::processEvents();
         QVERIFY(focused != list->viewport()->grab(area).toImage());
     }
-}
-
-void AccessibleTest::progressBarName_data() {
-    QTest::addColumn<QStringList>("details"); // told in turn; "hide" hides the strip between
-    QTest::addColumn<QString>("name");
-    QTest::newRow("a load") << QStringList() << "Progress";
-    QTest::newRow("a folder walk") << QStringList{"2 folders looked into, 9 files found"}
-                                   << "2 folders looked into, 9 files found";
-    QTest::newRow("the next command after a walk")
-        << QStringList{"2 folders looked into, 9 files found", "hide"} << "Progress";
-}
-
-// A reader names the progress bar by what the strip tells, or as a progress bar.
-void AccessibleTest::progressBarName() {
-    QFETCH(QStringList, details);
-    QFETCH(QString, name);
-    Harness h;
-    Form1 &w = h.w();
-    w.show();
-    ProgressStrip *strip = w.listView1Progress();
-    strip->show();
-    for (const QString &detail : details) {
-        if (detail == QLatin1String("hide")) {
-            strip->hide();
-            strip->show();
-        } else {
-            strip->setDetail(detail);
-        }
-    }
-    QAccessibleInterface *list = QAccessible::queryAccessibleInterface(w.listView1());
-    QAccessibleInterface *bar = list->child(list->childCount() - 1);
-    QCOMPARE(bar->role(), QAccessible::ProgressBar);
-    QCOMPARE(bar->text(QAccessible::Name), name);
-    QCOMPARE(w.listView1()->viewport()->toolTip().contains(QLatin1String("folders")),
-             name != QLatin1String("Progress"));
 }
 
 QTEST_MAIN(AccessibleTest)
