@@ -32,6 +32,8 @@ int main(int argc, char *argv[]) {
     QElapsedTimer clock;
     clock.start();
     long commands = 0;
+    int mostItems = 0, mostResults = 0; // so the figures show the lists were filled
+    QStringList messages;
     // Load, find, clear both, samples, find, reload, clear in the other order.
     const char *round[] = {"PushButton5", "PushButton4", "PushButton9",
                            "PushButton7", "PushButton2", "PushButton4",
@@ -42,11 +44,17 @@ int main(int argc, char *argv[]) {
                 bench.dialogs.openAnswers.enqueue({list});
             bench.click(name, probe);
             ++commands;
+            mostItems = std::max(mostItems, bench.window->inputList().itemCount());
+            mostResults = std::max(mostResults, bench.window->resultsList().itemCount());
+            for (const QString &message : std::as_const(bench.dialogs.messages))
+                if (!messages.contains(message))
+                    messages << message;
             QEventLoop pause;
             QTimer::singleShot(QRandomGenerator::global()->bounded(500), &pause, &QEventLoop::quit);
             pause.exec();
         }
     }
-    std::printf("commands %ld\n", commands);
+    std::printf("commands %ld, at most %d items and %d results, messages: %s\n", commands,
+                mostItems, mostResults, qPrintable(messages.join(QLatin1String(" | "))));
     return 0;
 }
