@@ -339,6 +339,7 @@ void UiTest::progressStrip() {
         QVERIFY(!list->child(list->childCount()));
         QCOMPARE(bar->role(), QAccessible::ProgressBar);
         QCOMPARE(bar->text(QAccessible::Name), QStringLiteral("Progress"));
+        QCOMPARE(bar->text(QAccessible::Description), QString()); // not the name again
         QCOMPARE(list->indexOfChild(bar), w.inputList().itemCount());
         QCOMPARE(bar->valueInterface()->currentValue().toLongLong(), strip->done());
         QCOMPARE(bar->valueInterface()->minimumValue().toLongLong(), 0);
