@@ -8,6 +8,9 @@ what it finds as JSON.
     atspi_reader.py PID focus            says "listening", then the name of the next object
                                          that gains focus
     atspi_reader.py PID tree             the window's tree, a few children of each
+    atspi_reader.py PID probe LIST...    every question about each list and its first row, at
+                                         the indexes just outside the list: "LIST: call" -> answer,
+                                         and the window's name and role
 """
 import json
 import signal
@@ -15,9 +18,9 @@ import sys
 import time
 
 import pyatspi
-from gi.repository import GLib
+from gi.repository import Atspi, GLib
 
-signal.alarm(60)  # never outlive the test
+import atspi_questions as questions
 
 
 def window(pid):
@@ -48,7 +51,20 @@ def tree(acc, depth=0):
             "first": shown}
 
 
+def probe(acc, asked, prefix):
+    """Puts every question in asked to acc at the edges of its list; call -> answer."""
+    table = acc if acc.getRole() == pyatspi.ROLE_LIST else acc.parent
+    count = Atspi.Table.get_n_rows(table)
+    out = {}
+    for question in asked:
+        for args in questions.variants(question[2], questions.edges(count)):
+            call = "%s%s(%s)" % (prefix, question[1], ", ".join(str(a) for a in args))
+            out[call] = questions.ask(acc, question, args)
+    return out
+
+
 def main():
+    signal.alarm(60)  # never outlive the test
     pid, command, args = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
     win = window(pid)
     if command == "lists":
@@ -79,9 +95,17 @@ def main():
         GLib.timeout_add_seconds(30, pyatspi.Registry.stop)
         pyatspi.Registry.start()
         out = {"focused": focused}
+    elif command == "probe":
+        out = {"window": row(win)}
+        for name in args:
+            acc = lists(win)[name]
+            out.update(probe(acc, questions.FOR_LISTS, name + ": "))
+            if acc.childCount:
+                out.update(probe(acc.getChildAtIndex(0), questions.FOR_ROWS, name + ": row "))
     else:
         out = tree(win)
     print(json.dumps(out))
 
 
-main()
+if __name__ == "__main__":
+    main()

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Runs a test program in a session of its own as a screen reader has it: a display, a session
-# bus, the accessibility bus with the screen reader switched on. All of it ends with the program.
+# bus, the accessibility bus with the screen reader switched on. All of it ends with the program,
+# or after ATSPI_SESSION_SECONDS (110).
 set -eu
-exec timeout -k 5 110 xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- sh -c '
+exec timeout -k 5 "${ATSPI_SESSION_SECONDS:-110}" xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- sh -c '
     /usr/libexec/at-spi-bus-launcher --launch-immediately &
     launcher=$!
     trap "kill $launcher" EXIT

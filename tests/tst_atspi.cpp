@@ -3,11 +3,13 @@
 #include "TestSupport.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 void start(QProcess &reader, const QStringList &command) {
@@ -20,7 +22,14 @@ void start(QProcess &reader, const QStringList &command) {
 // The reader's JSON once it ends, the window answering it meanwhile; an empty object with the
 // failure reported.
 QJsonObject finish(QProcess &reader) {
-    if (!QTest::qWaitFor([&] { return reader.state() == QProcess::NotRunning; }, 90000)) {
+    // A polling wait would answer one question each time it looks, not all of them at once.
+    if (reader.state() != QProcess::NotRunning) {
+        QEventLoop loop;
+        QObject::connect(&reader, &QProcess::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(90000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    if (reader.state() != QProcess::NotRunning) {
         reader.kill();
         reader.waitForFinished();
     }
@@ -56,6 +65,8 @@ private slots:
     void samplesAndResults();
     void millionItems();
     void keyboardFocusIsTold();
+    void questionsOutsideTheList_data();
+    void questionsOutsideTheList();
 };
 
 // The six samples and the result they give, in order, with the result's check box, which the
@@ -135,6 +146,56 @@ void AtspiTest::keyboardFocusIsTold() {
     const QJsonArray focused = finish(reader)[QLatin1String("focused")].toArray();
     QCOMPARE(focused.size(), 1);
     QCOMPARE(focused[0].toString(), w.inputList().itemText(list->currentIndex().row() + 1));
+}
+
+void AtspiTest::questionsOutsideTheList_data() {
+    QTest::addColumn<QString>("commands"); // buttons clicked first
+    QTest::addColumn<int>("items");
+    QTest::addColumn<int>("results");
+    QTest::newRow("the samples and their result") << "PushButton2 PushButton4" << 6 << 1;
+    QTest::newRow("empty lists") << "" << 0 << 0;
+}
+
+// Every table, table-cell and text question at the indexes just outside either list is
+// answered as "nothing there", and the window goes on, a frame named by its caption.
+void AtspiTest::questionsOutsideTheList() {
+    QFETCH(QString, commands);
+    QFETCH(int, items);
+    QFETCH(int, results);
+    Harness h;
+    Form1 &w = h.w();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    for (const QString &name : commands.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        h.button(name.toLatin1().constData())->click();
+
+    const QJsonObject answers =
+        read({QStringLiteral("probe"), QStringLiteral("Text List"), QStringLiteral("Results")});
+    QVERIFY(answers.size() > 200);
+    const QJsonObject window = answers[QLatin1String("window")].toObject();
+    QCOMPARE(window[QLatin1String("role")].toString(), QStringLiteral("frame"));
+    QCOMPARE(window[QLatin1String("name")].toString(), QStringLiteral("Quorvel Software"));
+    for (const auto &[list, rows] : {std::pair{"Text List", items}, {"Results", results}}) {
+        const auto answer = [&, list = list](const char *call, int index) {
+            return answers[QLatin1String(list) + QLatin1String(": ") +
+                           QString::fromLatin1(call).arg(index)];
+        };
+        for (const int index : {-1, rows, rows + 1, int(INT_MIN), int(INT_MAX)}) {
+            QCOMPARE(answer("get_row_extent_at(%1, 0)", index), QJsonValue(0));
+            QCOMPARE(answer("get_column_extent_at(%1, 0)", index), QJsonValue(0));
+            QCOMPARE(answer("get_row_extent_at(0, %1)", index), QJsonValue(0));
+            QCOMPARE(answer("is_selected(%1, 0)", index), QJsonValue(false));
+            QCOMPARE(answer("get_index_at(%1, 0)", index), QJsonValue(-1));
+            QCOMPARE(answer("get_row_column_extents_at_index(%1)", index),
+                     QJsonValue(QJsonArray{true, -1, -1, 0, 0, false}));
+            QCOMPARE(answer("add_row_selection(%1)", index), QJsonValue(false));
+        }
+    }
+    // What the lists hold stays, nothing selected.
+    QCOMPARE(w.inputList().itemCount(), items);
+    QCOMPARE(w.resultsList().itemCount(), results);
+    QVERIFY(!w.listView1()->selectionModel()->hasSelection());
+    QVERIFY(!w.listView2()->selectionModel()->hasSelection());
 }
 
 QTEST_MAIN(AtspiTest)

@@ -190,12 +190,18 @@ void DropTest::dropFaults() {
     } else if (fault == QLatin1String("added meanwhile")) {
         const QString tree = makeTree(dir, 400, 5);
         w.setFolderSystem(folders);
-        QStringList tips; // the list's tooltip while the strip shows
+        QStringList tips, names; // the list's tooltip and the progress bar's name meanwhile
+        const auto barName = [&] {
+            return QAccessible::queryAccessibleInterface(w.listView1Progress())
+                ->text(QAccessible::Name);
+        };
         connect(&remover, &QTimer::timeout, [&] {
             h.dialogs.inputs << QStringLiteral("meanwhile");
             h.button("PushButton1")->click();
-            if (!w.listView1Progress()->isHidden())
+            if (!w.listView1Progress()->isHidden()) {
                 tips << w.listView1()->viewport()->toolTip();
+                names << barName();
+            }
         });
         remover.start(20);
         drop(w, {tree});
@@ -212,7 +218,12 @@ void DropTest::dropFaults() {
         QVERIFY(!tips.isEmpty());
         QVERIFY2(tips.constLast().contains(QStringLiteral(" folders looked into, ")),
                  qPrintable(tips.constLast()));
+        QVERIFY(tips.constLast().endsWith(QLatin1Char('\n') + names.constLast()));
         QVERIFY(!w.listView1()->viewport()->toolTip().contains(QStringLiteral("folders")));
+        // The next command's strip is named afresh.
+        w.listView1Progress()->show();
+        QCOMPARE(barName(), QStringLiteral("Progress"));
+        w.listView1Progress()->hide();
     } else {
         // One file on every level; the names make a long path quickly.
         const bool deep = fault == QLatin1String("deep");

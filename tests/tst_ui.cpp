@@ -338,6 +338,8 @@ void UiTest::progressStrip() {
         QAccessibleInterface *bar = list->child(list->childCount() - 1);
         QVERIFY(!list->child(list->childCount()));
         QCOMPARE(bar->role(), QAccessible::ProgressBar);
+        QCOMPARE(bar->text(QAccessible::Name), QStringLiteral("Progress"));
+        QCOMPARE(bar->text(QAccessible::Description), QString()); // not the name again
         QCOMPARE(list->indexOfChild(bar), w.inputList().itemCount());
         QCOMPARE(bar->valueInterface()->currentValue().toLongLong(), strip->done());
         QCOMPARE(bar->valueInterface()->minimumValue().toLongLong(), 0);

@@ -17,12 +17,21 @@
 #include "ui/ReportView.h"
 #include "ui/Skin.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QScreen>
 
 namespace {
+// Qt reads a plain top-level widget as a filler; readers look for the main window as a frame,
+// named by its caption.
+QAccessibleInterface *windowInterface(const QString &className, QObject *object) {
+    return className == QLatin1String("Form1")
+               ? new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Window)
+               : nullptr;
+}
+
 // Positions and sizes of the layout are in twips, 15 to the pixel.
 int px(int twips) {
     return qRound(twips / 15.0);
@@ -52,6 +61,8 @@ Form1::Form1(Dialogs &dialogs, Clipboard &clipboard, FileSystem &fileSystem, QSt
       ownSkinEngine_(skinEngine ? nullptr : std::make_unique<StyleSheetSkin>()),
       skinEngine_(skinEngine ? skinEngine : ownSkinEngine_.get()) {
     initResources();
+    static const bool framed = (QAccessible::installFactory(windowInterface), true);
+    Q_UNUSED(framed);
     setWindowTitle(QStringLiteral("Form1"));
     createControls();
     Form_Load();

@@ -30,6 +30,7 @@ void ProgressStrip::setProgress(qint64 done, qint64 total) {
 
 // The strip takes no mouse, so its words go in the list's own tooltip while it shows.
 void ProgressStrip::setDetail(const QString &detail) {
+    detail_ = detail;
     QWidget *inner = static_cast<QAbstractScrollArea *>(parentWidget())->viewport();
     if (!listHint_)
         listHint_ = inner->toolTip();
@@ -37,6 +38,8 @@ void ProgressStrip::setDetail(const QString &detail) {
 }
 
 void ProgressStrip::setVisible(bool visible) {
+    if (!visible)
+        detail_.clear();
     if (!visible && listHint_)
         static_cast<QAbstractScrollArea *>(parentWidget())
             ->viewport()

@@ -24,6 +24,7 @@ public:
     // What a moving strip tells about the work, shown in the list's tooltip until the strip
     // hides.
     void setDetail(const QString &detail);
+    const QString &detail() const { return detail_; }
     void setVisible(bool visible) override;
 
 protected:
@@ -35,6 +36,7 @@ private:
 
     qint64 done_ = 0;
     qint64 total_ = 0;
+    QString detail_;
     std::optional<QString> listHint_; // the list's own tooltip while the strip shows its detail
     int phase_ = 0;                   // where the moving segment is, advanced on every update
 };

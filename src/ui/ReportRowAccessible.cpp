@@ -15,7 +15,7 @@ QModelIndex reportRowIndex(const ReportView *view, int row) {
 }
 
 bool ReportRowAccessible::isValid() const {
-    return view_ && row_ < reportRowCount(view_);
+    return view_ && row_ >= 0 && row_ < reportRowCount(view_);
 }
 
 QWindow *ReportRowAccessible::window() const {

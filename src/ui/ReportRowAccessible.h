@@ -10,7 +10,8 @@ int reportRowCount(const ReportView *view);
 QModelIndex reportRowIndex(const ReportView *view, int row);
 
 // One row of a list to assistive technology, by its position: it reads whatever the list holds
-// there, and is invalid once the list is shorter.
+// there, and is invalid once the list is shorter. At a negative position it is the answer to a
+// question about a cell that is not there: no row, no extent.
 class ReportRowAccessible : public QAccessibleInterface,
                             public QAccessibleTableCellInterface,
                             public QAccessibleActionInterface {
@@ -35,10 +36,10 @@ public:
     bool isSelected() const override;
     QList<QAccessibleInterface *> columnHeaderCells() const override { return {}; }
     QList<QAccessibleInterface *> rowHeaderCells() const override { return {}; }
-    int columnIndex() const override { return 0; }
-    int rowIndex() const override { return row_; }
-    int columnExtent() const override { return 1; }
-    int rowExtent() const override { return 1; }
+    int columnIndex() const override { return isValid() ? 0 : -1; }
+    int rowIndex() const override { return isValid() ? row_ : -1; }
+    int columnExtent() const override { return isValid() ? 1 : 0; }
+    int rowExtent() const override { return isValid() ? 1 : 0; }
     QAccessibleInterface *table() const override { return parent(); }
 
     QStringList actionNames() const override;

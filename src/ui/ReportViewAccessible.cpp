@@ -27,6 +27,10 @@ ProgressStrip *shownStrip(const ReportView *view) {
     return nullptr;
 }
 
+QRect globalRect(const QWidget *widget) {
+    return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+}
+
 AccessibleEventSink eventSink = nullptr;
 
 // Nobody to tell: no row interface is made for the events.
@@ -46,7 +50,11 @@ void send(QAccessibleEvent &&event, int row = -1) {
 class ListAccessible : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
     explicit ListAccessible(ReportView *view) : QAccessibleWidget(view, QAccessible::List) {}
-    ~ListAccessible() override { dropRows(); }
+    ~ListAccessible() override {
+        dropRows();
+        if (noCell_)
+            QAccessible::deleteAccessibleInterface(noCell_);
+    }
 
     ReportView *view() const { return static_cast<ReportView *>(widget()); }
 
@@ -73,15 +81,16 @@ public:
         auto *cell = const_cast<QAccessibleInterface *>(child)->tableCellInterface();
         return cell && child->parent() == this && child->isValid() ? cell->rowIndex() : -1;
     }
-    // Found from the point, never by asking each row.
+    // Found from the point, never by asking each row; a point far off is never mapped, where
+    // it would overflow.
     QAccessibleInterface *childAt(int x, int y) const override {
         const QPoint global(x, y);
-        if (ProgressStrip *strip = shownStrip(view());
-            strip && strip->rect().contains(strip->mapFromGlobal(global)))
+        if (ProgressStrip *strip = shownStrip(view()); strip && globalRect(strip).contains(global))
             return QAccessible::queryAccessibleInterface(strip);
-        const QPoint at = view()->viewport()->mapFromGlobal(global);
-        const QModelIndex index =
-            view()->viewport()->rect().contains(at) ? view()->indexAt(at) : QModelIndex();
+        QWidget *area = view()->viewport();
+        const QModelIndex index = globalRect(area).contains(global)
+                                      ? view()->indexAt(area->mapFromGlobal(global))
+                                      : QModelIndex();
         return index.isValid() ? row(index.row()) : nullptr;
     }
     QAccessibleInterface *focusChild() const override {
@@ -98,8 +107,9 @@ public:
 
     QAccessibleInterface *caption() const override { return nullptr; }
     QAccessibleInterface *summary() const override { return nullptr; }
+    // Never null: Qt's bridge asks the answer for its extents and selection unchecked.
     QAccessibleInterface *cellAt(int r, int column) const override {
-        return column == 0 && r >= 0 && r < reportRowCount(view()) ? row(r) : nullptr;
+        return column == 0 && r >= 0 && r < reportRowCount(view()) ? row(r) : noCell();
     }
     int selectedCellCount() const override { return selectedRowCount(); }
     QList<QAccessibleInterface *> selectedCells() const override {
@@ -213,6 +223,12 @@ private:
         order_.push_back(r);
         return made;
     }
+    // Lives with the list, as the bridge may have given it a path.
+    QAccessibleInterface *noCell() const {
+        if (!noCell_)
+            noCell_ = QAccessible::registerAccessibleInterface(new ReportRowAccessible(view(), -1));
+        return QAccessible::accessibleInterface(noCell_);
+    }
     // A caller may still hold rows handed out earlier in the same call, as a list of selected
     // cells does, so an evicted row lives until the event loop runs again.
     void retire(QAccessible::Id id) const {
@@ -242,6 +258,7 @@ private:
     mutable std::unordered_map<int, QAccessible::Id> rows_;
     mutable std::deque<int> order_; // rows_, the least recently asked for first
     mutable std::vector<QAccessible::Id> retired_;
+    mutable QAccessible::Id noCell_ = 0;
     std::vector<std::pair<QAccessible::Event, QPersistentModelIndex>> pending_;
 };
 
@@ -252,6 +269,12 @@ public:
         : QAccessibleWidget(strip, QAccessible::ProgressBar) {}
 
     ProgressStrip *strip() const { return static_cast<ProgressStrip *>(widget()); }
+    // The strip has no words of its own; a reader still needs a name to say.
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name && strip()->accessibleName().isEmpty())
+            return strip()->detail().isEmpty() ? QStringLiteral("Progress") : strip()->detail();
+        return QAccessibleWidget::text(t);
+    }
     void *interface_cast(QAccessible::InterfaceType type) override {
         if (type == QAccessible::ValueInterface)
             return static_cast<QAccessibleValueInterface *>(this);
