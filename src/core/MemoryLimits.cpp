@@ -56,15 +56,25 @@ qint64 softLimit(int resource) {
     return Unlimited;
 }
 
-// The limit less what counts against it: a field of /proc/self/statm (in pages), which is
-// cheaper to read than /proc/self/status.
+// What the heap holds mapped but free, which it hands out again before it maps more: a
+// cleared list's memory stays mapped in its arena.
+qint64 heapFree() {
+#ifdef __GLIBC__
+    return qint64(mallinfo2().fordblks);
+#else
+    return 0;
+#endif
+}
+
+// The limit less what counts against it (a field of /proc/self/statm, in pages, which is
+// cheaper to read than /proc/self/status), the heap's free memory counted as room.
 qint64 roomUnder(qint64 limit, int field) {
     if (limit == Unlimited)
         return Unlimited;
     bool ok = false;
     const qint64 pages = readAll("/proc/self/statm").split(' ').value(field).toLongLong(&ok);
     const long pageSize = sysconf(_SC_PAGESIZE);
-    return ok && pageSize > 0 ? limit - pages * pageSize : Unlimited;
+    return ok && pageSize > 0 ? limit - pages * pageSize + heapFree() : Unlimited;
 }
 
 } // namespace
@@ -158,6 +168,12 @@ void growInLargeSteps() {
     if (addressSpaceLimit() == Unlimited && dataLimit() == Unlimited &&
         readAll("/proc/sys/vm/overcommit_memory").trimmed() != "2")
         mallopt(M_TOP_PAD, 64 << 20);
+#endif
+}
+
+void giveBack() {
+#ifdef __GLIBC__
+    malloc_trim(0);
 #endif
 }
 

@@ -34,6 +34,10 @@ qint64 systemLeft(const QByteArray &meminfo, const QByteArray &overcommit);
 // is a call to the system. For a program's start.
 void growInLargeSteps();
 
+// Returns the heap's free memory to the system, so that what a cleared list or a finished
+// command freed counts as room again. For the end of a command.
+void giveBack();
+
 // Throws std::bad_alloc, which is reported as "Out of memory", when bytes more would leave
 // the process too little for its own turns. A command calls it before it allocates what
 // cannot fail safely, such as the rows a list announces to its view.
