@@ -7,8 +7,10 @@
 #include <QString>
 
 #include <algorithm>
+#include <condition_variable>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -171,9 +173,63 @@ void growInLargeSteps() {
 #endif
 }
 
+void shareOneHeap() {
+#ifdef __GLIBC__
+    mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
+#ifdef __GLIBC__
+namespace {
+// Giving back hundreds of megabytes takes the system tens of milliseconds, too long for the
+// interface's thread: a thread of its own trims the heap, once more for every request made
+// while it trims.
+class Trimmer {
+public:
+    Trimmer() : thread_([this] { run(); }) {}
+    ~Trimmer() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    void request() {
+        {
+            const std::lock_guard lock(mutex_);
+            wanted_ = true;
+        }
+        wake_.notify_one();
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return wanted_ || stop_; });
+            if (stop_)
+                return;
+            wanted_ = false;
+            lock.unlock();
+            malloc_trim(0);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool wanted_ = false;
+    bool stop_ = false;
+    std::thread thread_;
+};
+} // namespace
+#endif
+
 void giveBack() {
 #ifdef __GLIBC__
-    malloc_trim(0);
+    static Trimmer trimmer;
+    trimmer.request();
 #endif
 }
 
