@@ -7,6 +7,7 @@
 #include "platform/QtClipboard.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QEventLoop>
 #include <QProcess>
 #include <QStandardPaths>
@@ -40,7 +41,7 @@ qint64 addressSpace() {
 
 // The child's side: copies the rows, then, under the limit, has xclip ask for every target at
 // once and prints what each got ("TARGET: nothing", "TARGET: whole" or "TARGET: wrong").
-int pasteChild(const QStringList &targets, bool tight) {
+int pasteChild(const QStringList &targets, bool tight, bool own) {
     QtClipboard system;
     Harness h(nullptr, &system);
     h.w().show();
@@ -52,6 +53,8 @@ int pasteChild(const QStringList &targets, bool tight) {
     h.button("PushButton10")->click();
     if (!errorReports(h.dialogs).isEmpty())
         return 3;
+    if (own) // what Qt places itself, as the input box's Copy does
+        QGuiApplication::clipboard()->setText(QString::fromUtf8(expected({})));
     rlimit limit{};
     getrlimit(RLIMIT_AS, &limit);
     const rlimit unlimited = limit;
@@ -102,18 +105,22 @@ private slots:
 
 void PasteTest::pasteInAnotherProgram_data() {
     QTest::addColumn<QStringList>("targets"); // asked for at once
-    QTest::addColumn<bool>("tight");          // no room for a copy of the text
+    // tight: no room for a copy of the text; own: the text placed by Qt itself, with room
+    QTest::addColumn<QString>("kind");
     QTest::addColumn<QStringList>("verdicts");
     const QStringList all{"UTF8_STRING",   "STRING",     "TEXT",
                           "COMPOUND_TEXT", "text/plain", "text/plain;charset=utf-8"};
     QTest::newRow("every target, with room")
-        << all << false << QStringList{"whole", "whole", "whole", "nothing", "whole", "whole"};
+        << all << "free" << QStringList{"whole", "whole", "whole", "nothing", "whole", "whole"};
     QTest::newRow("every target at once, under the limit")
-        << all << true << QStringList{"whole", "nothing", "nothing", "nothing", "whole", "whole"};
+        << all << "tight"
+        << QStringList{"whole", "nothing", "nothing", "nothing", "whole", "whole"};
     QTest::newRow("STRING alone, under the limit")
-        << QStringList{"STRING"} << true << QStringList{"nothing"};
+        << QStringList{"STRING"} << "tight" << QStringList{"nothing"};
+    QTest::newRow("STRING of a text Qt placed itself")
+        << QStringList{"STRING"} << "own" << QStringList{"whole"};
     QTest::newRow("TEXT twice at once, under the limit")
-        << QStringList{"TEXT", "TEXT"} << true << QStringList{"nothing", "nothing"};
+        << QStringList{"TEXT", "TEXT"} << "tight" << QStringList{"nothing", "nothing"};
 }
 
 void PasteTest::pasteInAnotherProgram() {
@@ -121,7 +128,7 @@ void PasteTest::pasteInAnotherProgram() {
     QSKIP("the address sanitizer needs more address space than the limit leaves");
 #endif
     QFETCH(QStringList, targets);
-    QFETCH(bool, tight);
+    QFETCH(QString, kind);
     QFETCH(QStringList, verdicts);
     for (const char *tool : {"xvfb-run", "xclip"})
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
@@ -130,8 +137,7 @@ void PasteTest::pasteInAnotherProgram() {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("QUORVEL_PASTE"),
-               (tight ? QStringLiteral("tight,") : QStringLiteral("free,")) +
-                   targets.join(QLatin1Char(',')));
+               kind + QLatin1Char(',') + targets.join(QLatin1Char(',')));
     child.setProcessEnvironment(env);
     child.start(QStringLiteral("xvfb-run"),
                 {QStringLiteral("-a"), QCoreApplication::applicationFilePath()});
@@ -151,8 +157,8 @@ int main(int argc, char **argv) {
     QApplication app(argc, argv);
     if (!child.isEmpty()) {
         QStringList targets = child.split(QLatin1Char(','));
-        const bool tight = targets.takeFirst() == QLatin1String("tight");
-        return pasteChild(targets, tight);
+        const QString kind = targets.takeFirst();
+        return pasteChild(targets, kind == QLatin1String("tight"), kind == QLatin1String("own"));
     }
     PasteTest test;
     return QTest::qExec(&test, argc, argv);
