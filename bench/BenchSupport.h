@@ -317,6 +317,7 @@ struct Options {
     bool editDuringFind = false;
     bool typeAhead = false;
     bool copyPaste = false;
+    bool clearedMemory = false;
     long long pasteMB = 0;
 };
 
@@ -346,6 +347,8 @@ bool parseOptions(const QStringList &args, Options &options) {
                 return false;
         } else if (args[i] == QLatin1String("--copy-paste")) {
             options.copyPaste = true;
+        } else if (args[i] == QLatin1String("--cleared-memory")) {
+            options.clearedMemory = true;
         } else if (args[i] == QLatin1String("--no-views")) {
             options.noViews = true;
         } else if (args[i] == QLatin1String("--deep")) {

@@ -9,6 +9,7 @@
 //        quorvel_bench [N] --edit-during-find | --type-ahead
 //        quorvel_bench [N] --copy-paste    (on X11, with xclip)
 //        quorvel_bench --paste MB
+//        quorvel_bench [N] --cleared-memory
 // Prints one figure a line as "name value unit". Exits with 1 when a command gave a wrong
 // result or showed an unexpected message. --write-list only writes the list file the load is
 // timed on (M lines, CR LF), for comparisons with other tools; --load-find only loads a list
@@ -19,11 +20,14 @@
 // typed into a list of N. --copy-paste finds on N items, copies the results to the system
 // clipboard and pastes them in another program (xclip), as under a memory limit (ulimit -v)
 // the window must survive. --paste times a paste of one line of MB megabytes into the
-// "Add One Item To List" box, the repaints and the keys of an edit after it.
+// "Add One Item To List" box, the repaints and the keys of an edit after it. --cleared-memory loads
+// and finds on a list of N lines, clears both lists and compares the resident size with a
+// fresh window's.
 #include "BenchSupport.h"
 #include "ClipboardBenches.h"
 #include "core/MemoryLimits.h"
 #include "EditBenches.h"
+#include "MemoryBenches.h"
 
 #include <QEventLoop>
 
@@ -319,6 +323,7 @@ bool benchDeepDrop(int levels) {
 
 int main(int argc, char *argv[]) {
     memory::growInLargeSteps(); // as the program does
+    memory::shareOneHeap();
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -329,7 +334,7 @@ int main(int argc, char *argv[]) {
                      "usage: quorvel_bench [N] [--file-lines M] [--write-list PATH] [--load-find "
                      "PATH [--no-views]]"
                      " [--deep LEVELS] [--big-item MB] [--edit-during-find] [--type-ahead]"
-                     " [--copy-paste] [--paste MB]"
+                     " [--copy-paste] [--paste MB] [--cleared-memory]"
                      "  (0 <= N, M <= %lld)\n",
                      MaxItems);
         return 2;
@@ -357,6 +362,8 @@ int main(int argc, char *argv[]) {
         return benchPaste(options.pasteMB) ? 0 : 1;
     if (options.copyPaste)
         return benchCopyPaste(options.items) ? 0 : 1;
+    if (options.clearedMemory)
+        return benchClearedMemory(options.items) ? 0 : 1;
     if (!options.loadFind.isEmpty())
         return loadAndFind(options.loadFind, -1, !options.noViews) ? 0 : 1;
     resetPeakRss();

@@ -8,6 +8,7 @@
 
 int main(int argc, char *argv[]) {
     memory::growInLargeSteps();
+    memory::shareOneHeap();
     QApplication app(argc, argv);
     // The user's configuration folder is named after the program, whatever the file's name;
     // the desktop entry's name lets the desktop match the window to its entry and icon.

@@ -155,9 +155,10 @@ void FaultsTest::chosenFileChanges() {
 
 void FaultsTest::outOfMemory_data() {
     // What the child does, the lines of its list, the limit on its address space (tight:
-    // just above what it holds before the command; store: room for the list's store alone; or
-    // bytes from the start) and how each command ends. A 10,000,000-line list takes about
-    // 200 MB to load and 300 MB more to find on, beside some 250 MB of the window's own.
+    // just above what it holds before the command; store: room for the list's store alone;
+    // once: room for it twice; or bytes from the start) and how each command
+    // ends. A 10,000,000-line list takes about 200 MB to load and 300 MB more to find on, beside
+    // some 250 MB of the window's own.
     QTest::addColumn<QString>("commands");
     QTest::addColumn<int>("lines");
     QTest::addColumn<QString>("limit");
@@ -170,6 +171,9 @@ void FaultsTest::outOfMemory_data() {
                           << "refused";
     QTest::newRow("load, room for its store alone") << "load" << 4000000 << "store"
                                                     << "refused";
+    QTest::newRow("load, Clear List, load again: the freed list is room")
+        << "load+clear+load" << 4000000 << "once"
+        << "done+done+done";
     QTest::newRow("find, room for its index but not the window's headroom")
         << "find" << 3000000 << "index"
         << "refused";
@@ -274,13 +278,13 @@ static int outOfMemoryChild(const QStringList &args) {
     }
     const TextStore findsCopy =
         commands == QLatin1String("remove") ? w.inputList().store() : TextStore();
-    h.dialogs.openAnswers << QStringList{path};
 
     rlimit limit{};
     getrlimit(RLIMIT_AS, &limit);
     const rlim_t unlimited = limit.rlim_cur;
     // Tight: room for the window's own turns, not for the command's work.
-    const qint64 room = limitKind == QLatin1String("store")   ? storeBytes
+    const qint64 room = limitKind == QLatin1String("once")    ? storeBytes * 2 + (64 << 20)
+                        : limitKind == QLatin1String("store") ? storeBytes
                         : limitKind == QLatin1String("index") ? findIndexBytes(lines) + (32 << 20)
                         : commands == QLatin1String("load")   ? 256 << 20
                                                               : 8 << 20;
@@ -305,9 +309,16 @@ static int outOfMemoryChild(const QStringList &args) {
                results.itemCount(), statusBytes("VmSize:") >> 20, statusBytes("VmPeak:") >> 20);
         fflush(stdout);
     };
-    if (commands.startsWith(QLatin1String("load"))) {
-        h.button("PushButton5")->click();
-        outcome("load", input.itemCount(), 1, 1 + lines);
+    for (const QString &command : commands.split(QLatin1Char('+'))) {
+        const int before = input.itemCount();
+        if (command == QLatin1String("load")) {
+            h.dialogs.openAnswers << QStringList{path};
+            h.button("PushButton5")->click();
+            outcome("load", input.itemCount(), before, before + lines);
+        } else if (command == QLatin1String("clear")) {
+            h.button("PushButton7")->click();
+            outcome("clear", input.itemCount(), before, 0);
+        }
     }
     if (commands.endsWith(QLatin1String("find"))) {
         // Every text but the kept one twice: one row each.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ErrorReport.h"
+#include "MemoryLimits.h"
 #include "Progress.h"
 
 #include <QString>
@@ -58,4 +59,6 @@ template <class Body> void CommandServices::runCommand(const char *location, Bod
     } catch (const std::exception &e) {
         trap.report(0, describeFailure(e));
     }
+    // What a cleared list, a finished search or a refused command freed is room again.
+    memory::giveBack();
 }

@@ -7,8 +7,10 @@
 #include <QString>
 
 #include <algorithm>
+#include <condition_variable>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -56,15 +58,25 @@ qint64 softLimit(int resource) {
     return Unlimited;
 }
 
-// The limit less what counts against it: a field of /proc/self/statm (in pages), which is
-// cheaper to read than /proc/self/status.
+// What the heap holds mapped but free, which it hands out again before it maps more: a
+// cleared list's memory stays mapped in its arena.
+qint64 heapFree() {
+#ifdef __GLIBC__
+    return qint64(mallinfo2().fordblks);
+#else
+    return 0;
+#endif
+}
+
+// The limit less what counts against it (a field of /proc/self/statm, in pages, which is
+// cheaper to read than /proc/self/status), the heap's free memory counted as room.
 qint64 roomUnder(qint64 limit, int field) {
     if (limit == Unlimited)
         return Unlimited;
     bool ok = false;
     const qint64 pages = readAll("/proc/self/statm").split(' ').value(field).toLongLong(&ok);
     const long pageSize = sysconf(_SC_PAGESIZE);
-    return ok && pageSize > 0 ? limit - pages * pageSize : Unlimited;
+    return ok && pageSize > 0 ? limit - pages * pageSize + heapFree() : Unlimited;
 }
 
 } // namespace
@@ -158,6 +170,66 @@ void growInLargeSteps() {
     if (addressSpaceLimit() == Unlimited && dataLimit() == Unlimited &&
         readAll("/proc/sys/vm/overcommit_memory").trimmed() != "2")
         mallopt(M_TOP_PAD, 64 << 20);
+#endif
+}
+
+void shareOneHeap() {
+#ifdef __GLIBC__
+    mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
+#ifdef __GLIBC__
+namespace {
+// Giving back hundreds of megabytes takes the system tens of milliseconds, too long for the
+// interface's thread: a thread of its own trims the heap, once more for every request made
+// while it trims.
+class Trimmer {
+public:
+    Trimmer() : thread_([this] { run(); }) {}
+    ~Trimmer() {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    void request() {
+        {
+            const std::lock_guard lock(mutex_);
+            wanted_ = true;
+        }
+        wake_.notify_one();
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return wanted_ || stop_; });
+            if (stop_)
+                return;
+            wanted_ = false;
+            lock.unlock();
+            malloc_trim(0);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool wanted_ = false;
+    bool stop_ = false;
+    std::thread thread_;
+};
+} // namespace
+#endif
+
+void giveBack() {
+#ifdef __GLIBC__
+    static Trimmer trimmer;
+    trimmer.request();
 #endif
 }
 

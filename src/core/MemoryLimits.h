@@ -34,6 +34,15 @@ qint64 systemLeft(const QByteArray &meminfo, const QByteArray &overcommit);
 // is a call to the system. For a program's start.
 void growInLargeSteps();
 
+// Has the heap's free memory returned to the system, on a thread of its own, so that what a
+// cleared list or a finished command freed is room again. For the end of a command.
+void giveBack();
+
+// Has every thread take its memory from the one heap, for the window's start: a heap of a
+// thread of its own keeps freed memory resident at its top and reserves 64 MB of address
+// space, both counted against the limits, and only the one heap can be given back whole.
+void shareOneHeap();
+
 // Throws std::bad_alloc, which is reported as "Out of memory", when bytes more would leave
 // the process too little for its own turns. A command calls it before it allocates what
 // cannot fail safely, such as the rows a list announces to its view.
