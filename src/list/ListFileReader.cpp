@@ -66,11 +66,11 @@ public:
 
 private:
     // Line ends are ASCII, so every line that ends in a chunk valid up to its last ASCII byte
-    // is valid: one check of each chunk spares one per line. A sequence cut off at the chunk's
-    // end belongs to a line that is checked on its own.
+    // is valid: one check of each chunk spares one per line. The bytes after it (a sequence
+    // cut off at the chunk's end, say) belong to a line that is checked on its own.
     static bool validUpToLastAscii(QByteArrayView chunk) {
         qsizetype end = chunk.size();
-        while (end > 0 && chunk.size() - end < 4 && uchar(chunk[end - 1]) >= 0x80)
+        while (end > 0 && uchar(chunk[end - 1]) >= 0x80)
             --end;
         return chunk.first(end).isValidUtf8();
     }
