@@ -3,11 +3,13 @@
 #include "core/TimeSlice.h"
 #include "find/DuplicateFinder.h"
 #include "find/SpillFinder.h"
+#include "list/ListFileReader.h"
 #include "list/TextListModel.h"
 
 #include <QDir>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -104,6 +106,8 @@ private slots:
     void threadsAgree();
     void spilledAgree_data();
     void spilledAgree();
+    void equalBytesFound_data();
+    void equalBytesFound();
 };
 
 void FindTest::pairs_data() {
@@ -316,6 +320,32 @@ void FindTest::spilledAgree() {
     QVERIFY(textsOf(rows) == textsOf(inMemory));
     QVERIFY(partitions >= 1);
     QVERIFY(QDir(folder.path()).isEmpty());
+}
+
+void FindTest::equalBytesFound_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("rows");
+    QByteArray between;
+    for (int i = 0; i < 1000000; ++i)
+        between += "n" + QByteArray::number(i) + "\r\n";
+    QTest::newRow("a stray byte a million lines on")
+        << "caf\xC3\xA9\r\n" + between + "it\x92s\r\ncaf\xC3\xA9\r\n"
+        << QStringList{QStringLiteral("caf\u00E9")};
+}
+
+// Equal lines of a file, as the reader hands them over, are found equal whatever the lines
+// between them hold.
+void FindTest::equalBytesFound() {
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, rows);
+    QTemporaryFile disk;
+    QVERIFY(disk.open() && disk.write(file) == file.size() && disk.seek(0));
+    TextStore items;
+    readListLines(disk, nullptr, [&](const TextStore &lines) { items.append(lines); }, {},
+                  {.readAt = readerAt(disk)});
+    TextStore found;
+    findDuplicates(items, nullptr, [&](const TextStore &batch) { found.append(batch); });
+    QCOMPARE(textsOf(found), rows);
 }
 
 QTEST_MAIN(FindTest)

@@ -9,6 +9,9 @@
 #include <QTemporaryFile>
 #include <QTest>
 
+#include <memory>
+#include <vector>
+
 class ReadingTest : public QObject {
     Q_OBJECT
 private slots:
@@ -64,19 +67,20 @@ void ReadingTest::lineEndsAndEncodings_data() {
                                          QStringLiteral("\u20AC\u00E9"),
                                          QString::fromUtf16(u"\u0081\u008D\u008F\u0090\u009D"),
                                          QStringLiteral("\u0178\u00A0")};
-    QTest::newRow("Windows-1252 from the first line that is not UTF-8")
-        << QByteArray("caf\xC3\xA9\r\n\xE9t\xE9\r\n\xC3\xA9")
+    QTest::newRow("each line decoded on its own")
+        << QByteArray("caf\xC3\xA9\r\n\xE9t\xE9\r\ncaf\xC3\xA9")
         << QStringList{QStringLiteral("caf\u00E9"), QStringLiteral("\u00E9t\u00E9"),
-                       QStringLiteral("\u00C3\u00A9")};
+                       QStringLiteral("caf\u00E9")};
     QTest::newRow("invalid UTF-8 after the first chunk")
         << QByteArray("\xC3\xA9\r\n") + xs(Chunk + 100) + "\r\n\xFF"
         << QStringList{QStringLiteral("\u00E9"), QString(xs(Chunk + 100)),
                        QStringLiteral("\u00FF")};
-    // Read in two halves, the second, of several blocks, is read again after the first.
+    // Read in two halves, the second of several blocks.
     const QByteArray zLine = QByteArray(998, 'z') + "\r\n";
     QTest::newRow("Windows-1252 in the first half of a long file")
-        << QByteArray("\xE9\r\n") + zLine.repeated(5000)
-        << QStringList{QStringLiteral("\u00E9")} + QStringList(5000, QString(998, u'z'));
+        << QByteArray("\xE9\r\n") + zLine.repeated(5000) + "caf\xC3\xA9"
+        << QStringList{QStringLiteral("\u00E9")} + QStringList(5000, QString(998, u'z')) +
+               QStringList{QStringLiteral("caf\u00E9")};
     QTest::newRow("UTF-8 mark, stray bytes")
         << QByteArray("\xEF\xBB\xBF"
                       "caf\xC3\xA9\r\n\xFF\x80")
@@ -89,6 +93,9 @@ void ReadingTest::lineEndsAndEncodings_data() {
         << QByteArray("\xEF\xBB\xBF"
                       "a\xE2\x82")
         << QStringList{QStringLiteral("a\u00E2\u201A")};
+    QTest::newRow("UTF-8 mark, a line not UTF-8, a sequence cut off at end")
+        << QByteArray("\xEF\xBB\xBF\xC3\x41\r\n\xE2\x82")
+        << QStringList{QStringLiteral("\u00C3A"), QStringLiteral("\u00E2\u201A")};
     QTest::newRow("UTF-8 mark, stray byte, char across chunks")
         << QByteArray("\xEF\xBB\xBF\xFF") + xs(Chunk - 2) + "\xE2\x82\xAC"
         << QStringList{QStringLiteral("\u00FF") + QString(xs(Chunk - 2)) +
@@ -137,8 +144,8 @@ void ReadingTest::lineEndsAndEncodings_data() {
         << QStringList{wideLine + smiley, "z"};
 }
 
-// From a file, surveyed then read, from a pipe, read once, and from a file on disk read in
-// two halves at once.
+// From a file, surveyed then read, from a pipe, read once, from a file on disk read in
+// two halves at once, and, when short, from pipes handing over 1 to 16 bytes at a time.
 void ReadingTest::lineEndsAndEncodings() {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, items);
@@ -147,8 +154,13 @@ void ReadingTest::lineEndsAndEncodings() {
     Pipe pipe(bytes);
     QTemporaryFile file;
     QVERIFY(file.open() && file.write(bytes) == bytes.size() && file.seek(0));
-    for (QIODevice *device : {static_cast<QIODevice *>(&buffer), static_cast<QIODevice *>(&pipe),
-                              static_cast<QIODevice *>(&file)}) {
+    std::vector<std::unique_ptr<Pipe>> pieces;
+    for (qint64 piece = 1; piece <= 16 && bytes.size() <= 4096; ++piece)
+        pieces.push_back(std::make_unique<Pipe>(bytes, -1, piece));
+    QList<QIODevice *> devices{&buffer, &pipe, &file};
+    for (const auto &p : pieces)
+        devices << p.get();
+    for (QIODevice *device : devices) {
         bool canonical = false;
         const QStringList read =
             readItems(*device, &canonical, {.splitFrom = 0, .readAt = readerAt(*device)});

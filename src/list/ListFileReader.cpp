@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <vector>
@@ -21,9 +22,10 @@ namespace {
 // inside a time slice.
 constexpr qsizetype BlockSize = 1 << 20;
 
-// Collects the lines and hands them to the sink in batches. 8-bit text is UTF-8 up to its
-// first line that is not; an unmarked file is Windows-1252 from that line on, and a file
-// marked as UTF-8 keeps the valid sequences of such a line.
+// Collects the lines and hands them to the sink in batches. Each line of 8-bit text is
+// decoded on its own, so that equal bytes give equal texts wherever they stand: valid UTF-8
+// as it is; any other line as Windows-1252, or, in a file marked as UTF-8, its valid
+// sequences kept and only the other bytes taken so.
 class LineSplitter {
     struct Append {
         LineSplitter *splitter;
@@ -36,17 +38,14 @@ public:
 
     void setMarked(bool marked) { marked_ = marked; }
     bool marked() const { return marked_; }
-    // Whether the lines from here on are Windows-1252.
-    bool windows1252() const { return windows1252_; }
     qint64 lines() const { return cut_; }
     // Lines decoded before they were cut (UTF-16) are kept as they are, lone surrogates too.
     void setDecoded() { decoded_ = true; }
     void feed(QByteArrayView chunk) {
-        // Line ends are ASCII, so the lines of valid UTF-8 are valid: one check of each chunk
-        // spares one per line, until a chunk is not (a line may have begun chunks before).
-        if (allValid_ && !decoded_)
-            allValid_ = chunk.isValidUtf8();
+        chunk_ = chunk;
+        chunkValid_ = decoded_ || validUpToLastAscii(chunk);
         cutter_.feed(chunk);
+        chunk_ = {};
         // Refused before it is whole: a line may be far larger than memory.
         if (cutter_.pending() > longest_)
             throw LineTooLong(cut_ + 1);
@@ -73,15 +72,26 @@ public:
     }
 
 private:
+    // Line ends are ASCII, so every line that ends in a chunk valid up to its last ASCII byte
+    // is valid: one check of each chunk spares one per line. The bytes after it (a sequence
+    // cut off at the chunk's end, say) belong to a line that is checked on its own.
+    static bool validUpToLastAscii(QByteArrayView chunk) {
+        qsizetype end = chunk.size();
+        while (end > 0 && uchar(chunk[end - 1]) >= 0x80)
+            --end;
+        return chunk.first(end).isValidUtf8();
+    }
     void append(QByteArrayView line) {
         if (line.size() > longest_)
             throw LineTooLong(cut_ + 1);
         ++cut_;
-        if (decoded_ || (!windows1252_ && (allValid_ || line.isValidUtf8()))) {
+        // A line held over from an earlier chunk lies outside this one.
+        const bool inChunk =
+            !std::less<>()(line.data(), chunk_.data()) && std::less<>()(line.data(), chunk_.end());
+        if (decoded_ || (chunkValid_ && inChunk) || line.isValidUtf8()) {
             filler_.append(line);
             return;
         }
-        windows1252_ = !marked_;
         filler_.append(EightBitDecoder(marked_).decode(line.toByteArray(), true));
     }
 
@@ -89,10 +99,10 @@ private:
     TextStore lines_;
     TextStore::Filler filler_{lines_};
     LineCutter<Append> cutter_;
+    QByteArrayView chunk_; // the chunk being cut
+    bool chunkValid_ = false;
     bool marked_ = false;
     bool decoded_ = false;
-    bool windows1252_ = false;
-    bool allValid_ = true; // every chunk fed so far is valid UTF-8
     bool refused_ = false; // the list refused whole chunks, which are gone
     qint64 longest_;
     qint64 cut_ = 0; // lines cut so far
@@ -254,9 +264,7 @@ void countLines(LineCounter &counter, QByteArrayView block) noexcept {
 // Reads 8-bit text once, handing lines over as they come, so that an item added meanwhile
 // lands among them. The lines a file's first block holds per byte stand for the whole file
 // when room is made for it; its text takes no more bytes than the file. A large file whose
-// lines the receiver keeps is read in two halves at once (from a quick disk); should the first
-// half end in Windows-1252, the second is read again after it, as its lines are then decoded
-// too.
+// lines the receiver keeps is read in two halves at once (from a quick disk).
 void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const LineSink &sink,
               const LineSpace &space, const ReadTuning &tuning) {
     const qint64 from = device.pos();
@@ -270,42 +278,33 @@ void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const
     std::optional<SecondHalf> second;
     QElapsedTimer firstRead;
     firstRead.start();
-    auto readOn = [&](bool first) {
-        for (;; first = false) {
-            const QByteArray &block = reader.next();
-            if (block.isEmpty())
-                break;
-            if (first && size > 0) {
-                LineCounter sample;
-                countLines(sample, block);
-                const qint64 lines = block.size() >= size
-                                         ? sample.lines()
-                                         : qint64(double(sample.lines()) * double(size) /
-                                                  double(block.size()) * 1.125) +
-                                               1;
-                const bool kept = !space || space(qsizetype(lines), qsizetype(size));
-                // Halves pay where one thread cannot keep up with the disk; on a slow one
-                // (below about 250 MB/s) they would only make it seek between them.
-                const bool fast = firstRead.nsecsElapsed() <= qint64(block.size()) * 4 + 1'000'000;
-                const qint64 split =
-                    kept && mayHalve && fast ? SecondHalf::start(readAt, from, size) : -1;
-                if (split >= 0)
-                    second.emplace(readAt, split, splitter.marked(), tuning.longestLine);
-                reader.stopAfter(split >= 0 ? split - from : std::numeric_limits<qint64>::max());
-            }
-            splitter.feed(block);
-            yieldAndHandOver(slice, splitter, reader.total() + (second ? second->done() : 0));
+    for (bool first = true;; first = false) {
+        const QByteArray &block = reader.next();
+        if (block.isEmpty())
+            break;
+        if (first && size > 0) {
+            LineCounter sample;
+            countLines(sample, block);
+            const qint64 lines =
+                block.size() >= size
+                    ? sample.lines()
+                    : qint64(double(sample.lines()) * double(size) / double(block.size()) * 1.125) +
+                          1;
+            const bool kept = !space || space(qsizetype(lines), qsizetype(size));
+            // Halves pay where one thread cannot keep up with the disk; on a slow one
+            // (below about 250 MB/s) they would only make it seek between them.
+            const bool fast = firstRead.nsecsElapsed() <= qint64(block.size()) * 4 + 1'000'000;
+            const qint64 split =
+                kept && mayHalve && fast ? SecondHalf::start(readAt, from, size) : -1;
+            if (split >= 0)
+                second.emplace(readAt, split, splitter.marked(), tuning.longestLine);
+            reader.stopAfter(split >= 0 ? split - from : std::numeric_limits<qint64>::max());
         }
-    };
-    readOn(true);
+        splitter.feed(block);
+        yieldAndHandOver(slice, splitter, reader.total() + (second ? second->done() : 0));
+    }
     if (!second)
         return;
-    if (splitter.windows1252()) {
-        second.reset();
-        reader.stopAfter(std::numeric_limits<qint64>::max());
-        readOn(false);
-        return;
-    }
     splitter.finish();
     try {
         second->handOver(slice, sink, reader.total());
@@ -339,13 +338,22 @@ void readUtf16(QIODevice &device, QStringConverter::Encoding encoding, TimeSlice
     if (reader.total() & 1)
         splitter.feed("\xEF\xBF\xBD");
 }
+
+// The first bytes, as many as a byte-order mark takes, or fewer at the end: a pipe may hand
+// them over one at a time.
+QByteArray peekHead(QIODevice &device) {
+    QByteArray head = device.peek(3);
+    for (QByteArray more; head.size() < 3 && (more = device.peek(3)).size() > head.size();)
+        head = more;
+    return head;
+}
 } // namespace
 
 void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
                    const LineSpace &space, const ReadTuning &tuning) {
     LineSplitter splitter(sink, tuning.longestLine);
     try {
-        const QByteArray head = device.peek(3);
+        const QByteArray head = peekHead(device);
         if (head.startsWith("\xFF\xFE") || head.startsWith("\xFE\xFF")) {
             device.skip(2);
             splitter.setDecoded();

@@ -13,10 +13,11 @@ class TimeSlice;
 
 // Reads a list file, one item per line. CR, LF and CR LF each end a line; a line end at the
 // very end gives no further item. A byte-order mark (UTF-8, UTF-16 LE or BE) selects the
-// decoding and is dropped; without one the lines are UTF-8 up to the first line that is not
-// valid UTF-8, and Windows-1252 from that line on (with a UTF-8 mark, only the bytes of such a
-// line that belong to no UTF-8 sequence are). No byte is lost: NULs stay in their line, and
-// the bytes Windows-1252 leaves undefined become the code points of the same value.
+// decoding and is dropped; without one each line is decoded on its own, so that equal bytes
+// give equal texts: as UTF-8 where it is valid UTF-8, else as Windows-1252 (with a UTF-8 mark,
+// only the bytes of such a line that belong to no UTF-8 sequence are). Where reads end never
+// matters. No byte is lost: NULs stay in their line, and the bytes Windows-1252 leaves
+// undefined become the code points of the same value.
 //
 // Reads every device once, handing lines over as they are read. Before the first line, space
 // learns how many lines and bytes of text a file is likely to hold (estimated from its size
