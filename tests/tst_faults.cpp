@@ -230,6 +230,9 @@ static qint64 statusBytes(QByteArrayView name) {
 static int outOfMemoryChild(const QStringList &args) {
     const QString commands = args.value(0), limitKind = args.value(1);
     const int lines = args.value(2).toInt();
+    // As the window's main has it: a reading thread's own arena would reserve address space
+    // the limits below leave no room for.
+    memory::shareOneHeap();
     QTemporaryDir dir;
     Harness h;
     Form1 &w = h.w();
