@@ -87,20 +87,20 @@ template <class Edit> void LongLineEdit::change(Edit &&edit, bool typing) {
 }
 
 void LongLineEdit::undoChange() {
-    if (undo_.empty())
-        return;
-    redo_.push_back(state());
-    restore(undo_.back());
-    undo_.pop_back();
-    typing_ = false;
+    stepBack(undo_, redo_);
 }
 
 void LongLineEdit::redoChange() {
-    if (redo_.empty())
+    stepBack(redo_, undo_);
+}
+
+// Restores the last state of one stack, keeping the state it leaves on the other.
+void LongLineEdit::stepBack(std::vector<State> &from, std::vector<State> &to) {
+    if (from.empty())
         return;
-    undo_.push_back(state());
-    restore(redo_.back());
-    redo_.pop_back();
+    to.push_back(state());
+    restore(from.back());
+    from.pop_back();
     typing_ = false;
 }
 

@@ -45,6 +45,7 @@ private:
     template <class Edit> void change(Edit &&edit, bool typing = false);
     void undoChange();
     void redoChange();
+    void stepBack(std::vector<State> &from, std::vector<State> &to);
 
     void insertText(const QString &text);
     // A key in a cut text.
