@@ -30,12 +30,15 @@ bool benchClearedMemory(long long items) {
     // Each clear, its giving back included, runs in one turn of the event loop.
     figure("clear_results", bench.click("PushButton9", probe) * 1e3, "ms", 1);
     figure("clear_list", bench.click("PushButton7", probe) * 1e3, "ms", 1);
-    // The heap is given back on a thread of its own: the resident size once it stops falling.
-    for (long last = -1, now = statusKiB("VmRSS:"), waits = 0; now != last && waits < 30; ++waits) {
+    // The heap is given back on a thread of its own, a moment after the last command: the
+    // resident size once it has stayed put for half a second.
+    for (long last = -1, now = statusKiB("VmRSS:"), same = 0, waits = 0; same < 5 && waits < 50;
+         ++waits) {
         drainEvents();
         QThread::msleep(100);
         last = now;
         now = statusKiB("VmRSS:");
+        same = now == last ? same + 1 : 0;
     }
     const long clearedRss = statusKiB("VmRSS:"), clearedSize = statusKiB("VmSize:");
     figure("cleared_rss", double(clearedRss) / 1024.0, "MB", 0);

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <new>
@@ -182,8 +183,9 @@ void shareOneHeap() {
 #ifdef __GLIBC__
 namespace {
 // Giving back hundreds of megabytes takes the system tens of milliseconds, too long for the
-// interface's thread: a thread of its own trims the heap, once more for every request made
-// while it trims.
+// interface's thread: a thread of its own trims the heap. Trimming holds the heap, so it waits
+// until no command has ended for a moment: commands that follow closely (Clear Results, then
+// Clear List) are trimmed for once, and not while the next one frees or takes memory.
 class Trimmer {
 public:
     Trimmer() : thread_([this] { run(); }) {}
@@ -208,15 +210,19 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             wake_.wait(lock, [&] { return wanted_ || stop_; });
+            while (wanted_ && !stop_) {
+                wanted_ = false;
+                wake_.wait_for(lock, Quiet, [&] { return wanted_ || stop_; });
+            }
             if (stop_)
                 return;
-            wanted_ = false;
             lock.unlock();
             malloc_trim(0);
             lock.lock();
         }
     }
 
+    static constexpr std::chrono::milliseconds Quiet{250};
     std::mutex mutex_;
     std::condition_variable wake_;
     bool wanted_ = false;
