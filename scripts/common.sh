@@ -6,7 +6,7 @@ BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev libxxhash-dev libxcb1-dev
 # What the tests need besides: validators of the desktop entry, AppStream data and manual pages;
 # a display, the session and accessibility buses and a reader for the screen reader's view.
 TEST_PACKAGES=(desktop-file-utils appstream man-db groff-base
-               xvfb xauth xclip dbus at-spi2-core python3-pyatspi)
+               xvfb xauth xclip dbus at-spi2-core python3-pyatspi python3-xlib)
 # What ./package needs besides: dpkg-shlibdeps, the file type check CPack's use of it makes, lintian.
 PACKAGE_PACKAGES=(dpkg-dev file lintian)
 
