@@ -118,7 +118,7 @@ private slots:
 
 void PasteTest::pasteInAnotherProgram_data() {
     QTest::addColumn<QStringList>("targets"); // asked for at once
-    // tight: no room for a copy of the text; own: the text placed by Qt itself, with room
+    // tight: no room for a copy of the text; own: the text placed by Qt itself
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QStringList>("verdicts");
     const QStringList all{"UTF8_STRING",   "STRING",     "TEXT",
@@ -132,6 +132,8 @@ void PasteTest::pasteInAnotherProgram_data() {
         << QStringList{"STRING"} << "tight" << QStringList{"nothing"};
     QTest::newRow("STRING of a text Qt placed itself")
         << QStringList{"STRING"} << "own" << QStringList{"whole"};
+    QTest::newRow("STRING of a text Qt placed itself, under the limit")
+        << QStringList{"STRING"} << "own-tight" << QStringList{"nothing"};
     QTest::newRow("UTF8_STRING and STRING in one MULTIPLE request, under the limit")
         << QStringList{"MULTIPLE UTF8_STRING STRING"} << "tight" << QStringList{"nothing"};
     QTest::newRow("TEXT twice at once, under the limit")
@@ -173,7 +175,8 @@ int main(int argc, char **argv) {
     if (!child.isEmpty()) {
         QStringList targets = child.split(QLatin1Char(','));
         const QString kind = targets.takeFirst();
-        return pasteChild(targets, kind == QLatin1String("tight"), kind == QLatin1String("own"));
+        return pasteChild(targets, kind.endsWith(QLatin1String("tight")),
+                          kind.startsWith(QLatin1String("own")));
     }
     PasteTest test;
     return QTest::qExec(&test, argc, argv);

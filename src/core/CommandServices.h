@@ -52,6 +52,12 @@ private:
 template <class Body> void CommandServices::runCommand(const char *location, Body &&body) {
     Trap trap(QString::fromLatin1(location),
               [this](const QString &text) { showErrorReport(text); });
+    // What a cleared list, a finished search or a refused command freed is room again, given
+    // back once no command runs.
+    struct HeldBack {
+        HeldBack() { memory::holdBack(); }
+        ~HeldBack() { memory::giveBack(); }
+    } heldBack;
     try {
         body(trap);
     } catch (const Aborted &) {
@@ -59,6 +65,4 @@ template <class Body> void CommandServices::runCommand(const char *location, Bod
     } catch (const std::exception &e) {
         trap.report(0, describeFailure(e));
     }
-    // What a cleared list, a finished search or a refused command freed is room again.
-    memory::giveBack();
 }

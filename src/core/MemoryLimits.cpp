@@ -71,13 +71,14 @@ qint64 heapFree() {
 
 // The limit less what counts against it (a field of /proc/self/statm, in pages, which is
 // cheaper to read than /proc/self/status), the heap's free memory counted as room.
-qint64 roomUnder(qint64 limit, int field) {
+qint64 roomUnder(qint64 limit, int field, bool freedCounts) {
     if (limit == Unlimited)
         return Unlimited;
     bool ok = false;
     const qint64 pages = readAll("/proc/self/statm").split(' ').value(field).toLongLong(&ok);
     const long pageSize = sysconf(_SC_PAGESIZE);
-    return ok && pageSize > 0 ? limit - pages * pageSize + heapFree() : Unlimited;
+    return ok && pageSize > 0 ? limit - pages * pageSize + (freedCounts ? heapFree() : 0)
+                              : Unlimited;
 }
 
 } // namespace
@@ -143,7 +144,7 @@ qint64 systemLeft(const QByteArray &info, const QByteArray &overcommit) {
     return total >= 0 ? total + std::max<qint64>(swap, 0) : Unlimited;
 }
 
-qint64 left() {
+qint64 left(bool freedCounts) {
     // Asked before every batch a list takes. Only under strict overcommit does the answer
     // follow what the system commits; otherwise it is memory and swap, read once a second.
     static std::mutex guard;
@@ -160,7 +161,8 @@ qint64 left() {
     }
     // statm's first field is the address space mapped (VmSize), its sixth the data (VmData
     // and the stack).
-    return std::min({roomUnder(addressSpaceLimit(), 0), roomUnder(dataLimit(), 5), fixed});
+    return std::min({roomUnder(addressSpaceLimit(), 0, freedCounts),
+                     roomUnder(dataLimit(), 5, freedCounts), fixed});
 }
 
 void growInLargeSteps() {
@@ -184,8 +186,8 @@ void shareOneHeap() {
 namespace {
 // Giving back hundreds of megabytes takes the system tens of milliseconds, too long for the
 // interface's thread: a thread of its own trims the heap. Trimming holds the heap, so it waits
-// until no command has ended for a moment: commands that follow closely (Clear Results, then
-// Clear List) are trimmed for once, and not while the next one frees or takes memory.
+// until no command runs and none has ended for a moment: commands that follow closely (Clear
+// Results, then Clear List) are trimmed for once, and never while one frees or takes memory.
 class Trimmer {
 public:
     Trimmer() : thread_([this] { run(); }) {}
@@ -197,9 +199,14 @@ public:
         wake_.notify_one();
         thread_.join();
     }
+    void begin() {
+        const std::lock_guard lock(mutex_);
+        ++running_;
+    }
     void request() {
         {
             const std::lock_guard lock(mutex_);
+            running_ = std::max(running_ - 1, 0);
             wanted_ = true;
         }
         wake_.notify_one();
@@ -210,7 +217,7 @@ private:
         std::unique_lock lock(mutex_);
         for (;;) {
             wake_.wait(lock, [&] { return wanted_ || stop_; });
-            while (wanted_ && !stop_) {
+            while ((wanted_ || running_ > 0) && !stop_) {
                 wanted_ = false;
                 wake_.wait_for(lock, Quiet, [&] { return wanted_ || stop_; });
             }
@@ -227,20 +234,46 @@ private:
     std::condition_variable wake_;
     bool wanted_ = false;
     bool stop_ = false;
+    int running_ = 0; // commands under way, during which the heap is left be
     std::thread thread_;
 };
 } // namespace
 #endif
 
-void giveBack() {
 #ifdef __GLIBC__
-    static Trimmer trimmer;
-    trimmer.request();
+namespace {
+// Without a thread to spare the heap is simply not given back.
+Trimmer *trimmer() noexcept {
+    try {
+        static Trimmer trimmer;
+        return &trimmer;
+    } catch (...) {
+        return nullptr;
+    }
+}
+} // namespace
+#endif
+
+void holdBack() noexcept {
+#ifdef __GLIBC__
+    if (Trimmer *t = trimmer())
+        t->begin();
+#endif
+}
+
+void giveBack() noexcept {
+#ifdef __GLIBC__
+    if (Trimmer *t = trimmer())
+        t->request();
 #endif
 }
 
 void ensureRoomFor(qint64 bytes) {
     if (bytes > 0 && bytes > left() - Headroom)
         throw std::bad_alloc();
+}
+
+bool roomInOnePiece(qint64 bytes) {
+    return bytes <= left(false) - Headroom;
 }
 } // namespace memory

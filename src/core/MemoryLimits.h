@@ -23,8 +23,9 @@ qint64 controlGroupLimit(const QString &root = {});
 // address-space limit less what is mapped, the data limit less the data (the stack counted
 // too, which errs on the safe side), and what the system can still commit (under strict
 // overcommit its commit limit less what is committed, otherwise the most it grants one
-// request).
-qint64 left();
+// request). The heap's free memory counts as room unless freedCounts is false: it may lie in
+// pieces that one large block cannot use.
+qint64 left(bool freedCounts = true);
 // The system's part of left(), from the texts of /proc/meminfo and
 // /proc/sys/vm/overcommit_memory.
 qint64 systemLeft(const QByteArray &meminfo, const QByteArray &overcommit);
@@ -35,8 +36,10 @@ qint64 systemLeft(const QByteArray &meminfo, const QByteArray &overcommit);
 void growInLargeSteps();
 
 // Has the heap's free memory returned to the system, on a thread of its own, so that what a
-// cleared list or a finished command freed is room again. For the end of a command.
-void giveBack();
+// cleared list or a finished command freed is room again: holdBack() at a command's start,
+// giveBack() at its end; the heap is trimmed once none runs.
+void holdBack() noexcept;
+void giveBack() noexcept;
 
 // Has every thread take its memory from the one heap, for the window's start: a heap of a
 // thread of its own keeps freed memory resident at its top and reserves 64 MB of address
@@ -47,4 +50,7 @@ void shareOneHeap();
 // the process too little for its own turns. A command calls it before it allocates what
 // cannot fail safely, such as the rows a list announces to its view.
 void ensureRoomFor(qint64 bytes);
+// Whether one block of bytes more fits in fresh memory, as an allocation that cannot be
+// refused safely needs.
+bool roomInOnePiece(qint64 bytes);
 } // namespace memory

@@ -66,7 +66,7 @@ private:
 class LatinGuard : public QAbstractNativeEventFilter {
 public:
     bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override {
-        if (type != "xcb_generic_event_t" || !EncodedText::current)
+        if (type != "xcb_generic_event_t")
             return false;
         auto *event = static_cast<xcb_generic_event_t *>(message);
         if ((event->response_type & 0x7f) != XCB_SELECTION_REQUEST)
@@ -82,23 +82,33 @@ public:
         }
         if (request->selection != clipboard_)
             return false;
+        const qint64 bytes = ownTextBytes();
+        if (bytes < 0)
+            return false;
         const qint64 conversions = latinConversions(connection, *request);
         if (conversions == 0)
             return false;
-        const qint64 bytes = EncodedText::current->size();
-        try {
-            // Each conversion's Latin-1 bytes may stay for its transfer; UTF-16 twice
-            // the size is needed once at a time.
-            memory::ensureRoomFor(conversions < 0 ? memory::Unlimited
-                                                  : conversions * bytes + 2 * bytes);
+        // Each conversion's Latin-1 bytes may stay for its transfer; UTF-16 twice the size is
+        // needed once at a time. Each is one block, which freed pieces of the heap may not hold.
+        if (memory::roomInOnePiece(conversions < 0 ? memory::Unlimited
+                                                   : conversions * bytes + 2 * bytes))
             return false;
-        } catch (const std::bad_alloc &) {
-            refuse(connection, *request);
-            return true;
-        }
+        refuse(connection, *request);
+        return true;
     }
 
 private:
+    // The size of the text this program holds on the clipboard (the copied results' UTF-8,
+    // or twice the characters of a text Qt placed, such as the input box's Copy); -1: none.
+    static qint64 ownTextBytes() {
+        if (EncodedText::current)
+            return EncodedText::current->size();
+        const QClipboard *clipboard = QGuiApplication::clipboard();
+        const QMimeData *data =
+            clipboard && clipboard->ownsClipboard() ? clipboard->mimeData() : nullptr;
+        return data && data->hasText() ? qint64(data->text().size()) * 2 : -1;
+    }
+
     static xcb_connection_t *x11Connection() {
         auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
         return x11 ? x11->connection() : nullptr;
@@ -171,6 +181,11 @@ void guardLatinRequests() {
 void guardLatinRequests() {}
 #endif
 } // namespace
+
+QtClipboard::QtClipboard() {
+    if (qGuiApp)
+        guardLatinRequests();
+}
 
 bool QtClipboard::clear() {
     QClipboard *clipboard = QGuiApplication::clipboard();
