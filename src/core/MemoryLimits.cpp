@@ -203,7 +203,7 @@ public:
         const std::lock_guard lock(mutex_);
         ++running_;
     }
-    void request() {
+    void end() {
         {
             const std::lock_guard lock(mutex_);
             running_ = std::max(running_ - 1, 0);
@@ -237,11 +237,7 @@ private:
     int running_ = 0; // commands under way, during which the heap is left be
     std::thread thread_;
 };
-} // namespace
-#endif
 
-#ifdef __GLIBC__
-namespace {
 // Without a thread to spare the heap is simply not given back.
 Trimmer *trimmer() noexcept {
     try {
@@ -264,7 +260,7 @@ void holdBack() noexcept {
 void giveBack() noexcept {
 #ifdef __GLIBC__
     if (Trimmer *t = trimmer())
-        t->request();
+        t->end();
 #endif
 }
 
