@@ -9,6 +9,10 @@ TEST_PACKAGES=(desktop-file-utils appstream man-db groff-base
                xvfb xauth xclip dbus at-spi2-core python3-pyatspi python3-xlib)
 # What ./package needs besides: dpkg-shlibdeps, the file type check CPack's use of it makes, lintian.
 PACKAGE_PACKAGES=(dpkg-dev file lintian)
+# What the Windows build needs: the MinGW cross compilers (posix threads), Ninja for Qt's own
+# build, Wine to run the tests and NSIS for the installer.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix ninja-build wine wine64
+                  nsis zip)
 
 # Installs the Debian packages that are not installed yet.
 install_missing() {
