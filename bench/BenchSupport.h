@@ -2,14 +2,14 @@
 
 // What the window benchmark is built from: the seeded random list, instant dialogs, the
 // event-loop probes and the options. Included by quorvel_bench.cpp only.
-#include "app/Form1.h"
-#include "list/TextListModel.h"
-#include "list/TextStore.h"
-#include "platform/Clipboard.h"
-#include "platform/Dialogs.h"
-#include "platform/FileSystem.h"
+#include "engine/platform/Clipboard.h"
+#include "engine/platform/Dialogs.h"
+#include "engine/platform/FileSystem.h"
+#include "engine/store/TextListModel.h"
+#include "engine/store/TextStore.h"
+#include "gui/app/Form1.h"
+#include "gui/views/ReportView.h"
 #include "ProcStatus.h"
-#include "ui/ReportView.h"
 
 #include <QApplication>
 #include <QDir>

@@ -4,8 +4,8 @@
 // the results copied for another program. Included by quorvel_bench.cpp only.
 #include "BenchSupport.h"
 #include "EditBenches.h"
-#include "platform/QtClipboard.h"
-#include "platform/QtDialogs.h"
+#include "gui/platform/QtClipboard.h"
+#include "gui/platform/QtDialogs.h"
 
 #include <QClipboard>
 #include <QEventLoop>

@@ -25,8 +25,8 @@
 // fresh window's.
 #include "BenchSupport.h"
 #include "ClipboardBenches.h"
-#include "core/MemoryLimits.h"
 #include "EditBenches.h"
+#include "engine/core/MemoryLimits.h"
 #include "MemoryBenches.h"
 
 #include <QEventLoop>

@@ -5,9 +5,9 @@
 // took beyond the texts; then scrolls to the middle and repaints.
 //
 // usage: view_candidates table|tree|list|report [N]     (run each in a process of its own)
-#include "list/TextListModel.h"
+#include "engine/store/TextListModel.h"
+#include "gui/views/ReportView.h"
 #include "ProcStatus.h"
-#include "ui/ReportView.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

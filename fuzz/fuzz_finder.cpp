@@ -2,9 +2,9 @@
 // with a budget so small that partitions split again level after level.
 #include "FuzzInput.h"
 
-#include "find/DuplicateFinder.h"
-#include "find/SpillFile.h"
-#include "find/SpillFinder.h"
+#include "engine/find/DuplicateFinder.h"
+#include "engine/spill/SpillFile.h"
+#include "engine/spill/SpillFinder.h"
 
 #include <QStringList>
 

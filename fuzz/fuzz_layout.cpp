@@ -1,8 +1,8 @@
 // The clipboard layout against the copy written out plainly.
 #include "FuzzInput.h"
 
-#include "list/TextStore.h"
-#include "results/ClipboardLayout.h"
+#include "engine/results/ClipboardLayout.h"
+#include "engine/store/TextStore.h"
 
 #include <QStringList>
 

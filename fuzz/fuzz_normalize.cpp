@@ -2,7 +2,7 @@
 // left-to-right pass, and a leading run becomes two backslashes (a network path) or one slash.
 #include "FuzzInput.h"
 
-#include "list/NormalizePath.h"
+#include "engine/list/NormalizePath.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const unsigned char *data, size_t size) {
     FuzzInput input(data, size);

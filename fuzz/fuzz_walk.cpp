@@ -3,7 +3,7 @@
 // none the walk must leave out.
 #include "FuzzInput.h"
 
-#include "list/AddFolder.h"
+#include "engine/list/AddFolder.h"
 #include "MemoryFolderSystem.h"
 
 #include <QSet>

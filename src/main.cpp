@@ -1,8 +1,8 @@
-#include "app/Form1.h"
-#include "core/MemoryLimits.h"
-#include "platform/FileSystem.h"
-#include "platform/QtClipboard.h"
-#include "platform/QtDialogs.h"
+#include "engine/core/MemoryLimits.h"
+#include "engine/platform/FileSystem.h"
+#include "gui/app/Form1.h"
+#include "gui/platform/QtClipboard.h"
+#include "gui/platform/QtDialogs.h"
 
 #include <QApplication>
 

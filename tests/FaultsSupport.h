@@ -3,7 +3,7 @@
 // What the fault tests share: slow files and folders, long commands, drops.
 #include "TestSupport.h"
 
-#include "platform/FolderSystem.h"
+#include "engine/platform/FolderSystem.h"
 
 #include <QDir>
 #include <QMimeData>

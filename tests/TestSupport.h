@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/Form1.h"
-#include "core/TimeSlice.h"
-#include "list/TextListModel.h"
-#include "platform/Clipboard.h"
-#include "platform/Dialogs.h"
-#include "platform/FileSystem.h"
-#include "ui/ReportView.h"
+#include "engine/core/TimeSlice.h"
+#include "engine/platform/Clipboard.h"
+#include "engine/platform/Dialogs.h"
+#include "engine/platform/FileSystem.h"
+#include "engine/store/TextListModel.h"
+#include "gui/app/Form1.h"
+#include "gui/views/ReportView.h"
 
 #include <QAccessible>
 #include <QCoreApplication>

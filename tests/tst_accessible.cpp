@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "list/TextListModel.h"
-#include "ui/ReportViewAccessible.h"
+#include "engine/store/TextListModel.h"
+#include "gui/views/ReportViewAccessible.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 
-#include "core/ErrorReport.h"
-#include "core/Shared.h"
-#include "list/TextListModel.h"
-#include "platform/SupportFiles.h"
-#include "ui/SkinEngine.h"
+#include "engine/core/ErrorReport.h"
+#include "engine/core/Shared.h"
+#include "engine/platform/SkinEngine.h"
+#include "engine/platform/SupportFiles.h"
+#include "engine/store/TextListModel.h"
 
 #include <QApplication>
 #include <QDir>

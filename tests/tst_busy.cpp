@@ -2,7 +2,7 @@
 // keeps working.
 #include "FaultsSupport.h"
 
-#include "list/TextListModel.h"
+#include "engine/store/TextListModel.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "platform/LongLineEdit.h"
-#include "platform/QtDialogs.h"
+#include "gui/platform/LongLineEdit.h"
+#include "gui/platform/QtDialogs.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -1,9 +1,9 @@
 #include "FaultsSupport.h"
 #include "TestSupport.h"
 
-#include "list/TextListModel.h"
+#include "engine/store/TextListModel.h"
+#include "gui/views/ProgressStrip.h"
 #include "MemoryFolderSystem.h"
-#include "ui/ProgressStrip.h"
 
 #include <QDir>
 #include <QDropEvent>

@@ -2,13 +2,13 @@
 // message or a sound result, the window keeps working, and nothing already there is lost.
 #include "FaultsSupport.h"
 
-#include "core/ErrorReport.h"
-#include "core/MemoryLimits.h"
-#include "core/TimeSlice.h"
-#include "find/DuplicateFinder.h"
-#include "list/TextListModel.h"
-#include "platform/FolderSystem.h"
-#include "results/ClipboardLayout.h"
+#include "engine/core/ErrorReport.h"
+#include "engine/core/MemoryLimits.h"
+#include "engine/core/TimeSlice.h"
+#include "engine/find/DuplicateFinder.h"
+#include "engine/platform/FolderSystem.h"
+#include "engine/results/ClipboardLayout.h"
+#include "engine/store/TextListModel.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
 #include "TestSupport.h"
 
-#include "core/TimeSlice.h"
-#include "find/DuplicateFinder.h"
-#include "find/SpillFinder.h"
-#include "list/ListFileReader.h"
-#include "list/TextListModel.h"
+#include "engine/core/TimeSlice.h"
+#include "engine/find/DuplicateFinder.h"
+#include "engine/list/ListFileReader.h"
+#include "engine/spill/SpillFinder.h"
+#include "engine/store/TextListModel.h"
 
 #include <QDir>
 #include <QRandomGenerator>

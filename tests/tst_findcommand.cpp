@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
-#include "core/TimeSlice.h"
-#include "find/DuplicateFinder.h"
-#include "find/PartitionPairer.h"
-#include "list/TextListModel.h"
+#include "engine/core/TimeSlice.h"
+#include "engine/find/DuplicateFinder.h"
+#include "engine/find/PartitionPairer.h"
+#include "engine/store/TextListModel.h"
 
 #include <QMap>
 #include <QTest>

@@ -1,8 +1,8 @@
 #include "FaultsSupport.h"
 #include "TestSupport.h"
 
-#include "list/AddFolder.h"
-#include "list/TextListModel.h"
+#include "engine/list/AddFolder.h"
+#include "engine/store/TextListModel.h"
 #include "MemoryFolderSystem.h"
 
 #include <QMimeData>

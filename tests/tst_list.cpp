@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "core/ErrorReport.h"
-#include "list/TextListModel.h"
+#include "engine/core/ErrorReport.h"
+#include "engine/store/TextListModel.h"
 
 #include <QSignalSpy>
 #include <QTest>

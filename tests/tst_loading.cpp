@@ -1,11 +1,11 @@
 #include "ReaderFakes.h"
 #include "TestSupport.h"
 
-#include "core/ErrorReport.h"
-#include "core/TimeSlice.h"
-#include "list/ListFileReader.h"
-#include "list/NormalizePath.h"
-#include "list/TextListModel.h"
+#include "engine/core/ErrorReport.h"
+#include "engine/core/TimeSlice.h"
+#include "engine/list/ListFileReader.h"
+#include "engine/list/NormalizePath.h"
+#include "engine/store/TextListModel.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -1,6 +1,6 @@
 // The memory limits the process works under, and the budget quorvel-find takes from them.
-#include "core/MemoryLimits.h"
-#include "find/MemoryBudget.h"
+#include "engine/core/MemoryLimits.h"
+#include "engine/spill/MemoryBudget.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,8 +3,8 @@
 // may ask for is served whole or answered with nothing, and the window lives on.
 #include "FaultsSupport.h"
 
-#include "list/TextListModel.h"
-#include "platform/QtClipboard.h"
+#include "engine/store/TextListModel.h"
+#include "gui/platform/QtClipboard.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -2,9 +2,9 @@
 #include "ReaderFakes.h"
 #include "TestSupport.h"
 
-#include "core/ErrorReport.h"
-#include "list/ListFileReader.h"
-#include "list/NormalizePath.h"
+#include "engine/core/ErrorReport.h"
+#include "engine/list/ListFileReader.h"
+#include "engine/list/NormalizePath.h"
 
 #include <QTemporaryFile>
 #include <QTest>

@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
-#include "list/InputListDrag.h"
-#include "list/TextListModel.h"
+#include "engine/store/TextListModel.h"
+#include "gui/list/InputListDrag.h"
 
 #include <QFile>
 #include <QScrollBar>

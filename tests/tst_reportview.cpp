@@ -1,6 +1,6 @@
 // The lists' view on its own: where rows are, where the keys go, what is painted.
-#include "list/TextListModel.h"
-#include "ui/ReportView.h"
+#include "engine/store/TextListModel.h"
+#include "gui/views/ReportView.h"
 
 #include <QApplication>
 #include <QHoverEvent>

@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
-#include "core/ErrorReport.h"
-#include "list/TextListModel.h"
-#include "platform/QtClipboard.h"
-#include "results/ClipboardLayout.h"
+#include "engine/core/ErrorReport.h"
+#include "engine/results/ClipboardLayout.h"
+#include "engine/store/TextListModel.h"
+#include "gui/platform/QtClipboard.h"
 
 #include <QClipboard>
 #include <QDir>

@@ -2,9 +2,9 @@
 #include "SaveTargets.h"
 #include "TestSupport.h"
 
-#include "core/ErrorReport.h"
-#include "list/TextListModel.h"
-#include "results/ClipboardLayout.h"
+#include "engine/core/ErrorReport.h"
+#include "engine/results/ClipboardLayout.h"
+#include "engine/store/TextListModel.h"
 
 #include <QDir>
 #include <QFile>

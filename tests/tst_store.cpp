@@ -1,6 +1,6 @@
 #include "TestSupport.h"
 
-#include "list/TextListModel.h"
+#include "engine/store/TextListModel.h"
 
 #include <QRandomGenerator>
 #include <QTest>

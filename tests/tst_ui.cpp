@@ -1,9 +1,9 @@
 #include "TestSupport.h"
 
-#include "list/TextListModel.h"
-#include "ui/ProgressStrip.h"
-#include "ui/ReportViewAccessible.h"
-#include "ui/Skin.h"
+#include "engine/store/TextListModel.h"
+#include "gui/views/ProgressStrip.h"
+#include "gui/views/ReportViewAccessible.h"
+#include "gui/views/Skin.h"
 
 #include <QAccessible>
 #include <QApplication>

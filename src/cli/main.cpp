@@ -1,12 +1,12 @@
 // quorvel-find: the window's "Load Data From File", "Start Finding" and "Save Results" in
 // one command, for scripts and pipelines.
-#include "core/ErrorReport.h"
-#include "core/MemoryLimits.h"
-#include "find/ListCollector.h"
-#include "find/MemoryBudget.h"
-#include "find/SpillFile.h"
-#include "list/ListFileReader.h"
-#include "results/ResultWriter.h"
+#include "engine/core/ErrorReport.h"
+#include "engine/core/MemoryLimits.h"
+#include "engine/list/ListFileReader.h"
+#include "engine/results/ResultWriter.h"
+#include "engine/spill/ListCollector.h"
+#include "engine/spill/MemoryBudget.h"
+#include "engine/spill/SpillFile.h"
 
 #include <QElapsedTimer>
 #include <QFile>

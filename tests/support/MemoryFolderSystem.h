@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/FolderSystem.h"
+#include "engine/platform/FolderSystem.h"
 
 #include <map>
 

@@ -2,8 +2,8 @@
 
 // Devices a list file is read from in the tests and fuzz targets: one that fails part-way,
 // and a pipe handing over a few bytes at a time.
-#include "core/ErrorReport.h"
-#include "list/ListFileReader.h"
+#include "engine/core/ErrorReport.h"
+#include "engine/list/ListFileReader.h"
 
 #include <QBuffer>
 #include <QByteArray>
