@@ -11,6 +11,7 @@ source scripts/common.sh
 seconds=${1:-600}
 lines=${2:-1000000}
 # The window goes on a little longer than the questions, so it is still there to be asked.
+# shellcheck disable=SC2016 # the inner shell expands its arguments
 ATSPI_SESSION_SECONDS=$((seconds + 120)) tests/atspi_session.sh bash -c '
     build/bin/atspi_soak_window $(($1 + 10)) "$2" &
     window=$!

@@ -65,7 +65,9 @@ if ((beyond)); then
     size=$(stat -c %s "$list")
     mkdir "$work/spill" "$work/sorting"
     export SPILL=$work/spill SORTING=$work/sorting
+    # shellcheck disable=SC2317 # both run by name in time_tools
     spill_cmd() { build/bin/quorvel-find --lf --memory 128M --temp-dir "$SPILL" "$1"; }
+    # shellcheck disable=SC2317
     sort_cmd() { LC_ALL=C sort -S 128M -T "$SORTING" "$1" | uniq -d; }
     export -f spill_cmd sort_cmd
     time_tools spill sort
@@ -102,7 +104,9 @@ size=$(stat -c %s "$list")
 if ((duckdb)); then
     cache=${XDG_CACHE_HOME:-$HOME/.cache}/quorvel-bench/duckdb
     if [[ ! -d $cache/node_modules/@duckdb/node-api ]]; then
-        command -v node >/dev/null && command -v npm >/dev/null || install_missing nodejs npm
+        if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+            install_missing nodejs npm
+        fi
         mkdir -p "$cache"
         npm install --prefix "$cache" --no-audit --no-fund @duckdb/node-api >/dev/null
     fi

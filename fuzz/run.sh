@@ -12,10 +12,10 @@ shift
 install_missing cmake make clang libclang-rt-14-dev qt6-base-dev libxxhash-dev pkg-config
 
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_FUZZ=ON \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "$(warnings_as_errors)" >/dev/null
 targets=("$@")
 if (( ${#targets[@]} == 0 )); then
-    targets=($(sed -n 's/^quorvel_fuzzer(\(.*\))$/\1/p' fuzz/CMakeLists.txt))
+    mapfile -t targets < <(sed -n 's/^quorvel_fuzzer(\(.*\))$/\1/p' fuzz/CMakeLists.txt)
 fi
 cmake --build build-fuzz -j "$(nproc)" --target "${targets[@]}"
 

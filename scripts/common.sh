@@ -1,3 +1,6 @@
+# shellcheck shell=bash
+# The package lists are read by the scripts that source this.
+# shellcheck disable=SC2034
 # Shared by ./run, ./test and ./package.
 
 # What building and testing need.
@@ -28,9 +31,15 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# A compiler warning fails the build where QUORVEL_WARNINGS_AS_ERRORS is ON, as in CI
+# (.ci/run); passed on every configuration, so that a build folder does not keep it.
+warnings_as_errors() {
+    echo "-DCMAKE_COMPILE_WARNING_AS_ERROR=${QUORVEL_WARNINGS_AS_ERRORS:-OFF}"
+}
+
 # Builds build/; given targets, only those (and what they need), else everything.
 build_release() {
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=Release "$(warnings_as_errors)" >/dev/null
     local targets=()
     (( $# > 0 )) && targets=(--target "$@")
     cmake --build build -j "$(nproc)" "${targets[@]}"
@@ -38,6 +47,7 @@ build_release() {
 
 # Optimised, with debug information for readable reports.
 build_sanitized() {
-    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=ON >/dev/null
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_SANITIZE=ON \
+        "$(warnings_as_errors)" >/dev/null
     cmake --build build-asan -j "$(nproc)"
 }

@@ -3,6 +3,7 @@
 # bus, the accessibility bus with the screen reader switched on. All of it ends with the program,
 # or after ATSPI_SESSION_SECONDS (110).
 set -eu
+# shellcheck disable=SC2016 # the inner shell expands its variables
 exec timeout -k 5 "${ATSPI_SESSION_SECONDS:-110}" xvfb-run -a -s "-screen 0 1280x1024x24" dbus-run-session -- sh -c '
     /usr/libexec/at-spi-bus-launcher --launch-immediately &
     launcher=$!
