@@ -148,6 +148,8 @@ void DialogsTest::inputBox_data() {
         << "ab" << false << same;
     QTest::newRow("Ctrl+A and typing replace a long text")
         << over << QStringList{"paste", "select all", "type new"} << "new" << false << same;
+    QTest::newRow("Ctrl+A and a long paste replace a short text")
+        << over << QStringList{"type ab", "select all", "paste"} << over << true << same;
     QTest::newRow("Ctrl+A and a paste replace a long text")
         << over << QStringList{"paste", "type z", "select all", "paste"} << over << true << same;
     QTest::newRow("Backspace empties a long text selected whole")

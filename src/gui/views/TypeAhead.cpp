@@ -5,7 +5,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 
-TypeAhead::TypeAhead(QAbstractItemView *view) : QObject(view), view_(view) {
+TypeAhead::TypeAhead(QAbstractItemView *view) : QObject(view), view_(view), turn_(this) {
     turn_.setSingleShot(true);
     turn_.setInterval(0);
     connect(&turn_, &QTimer::timeout, this, &TypeAhead::scan);

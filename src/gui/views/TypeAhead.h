@@ -30,7 +30,7 @@ private:
 
     QAbstractItemView *view_;
     QPointer<QAbstractItemModel> watched_;
-    QTimer turn_;
+    QTimer turn_; // a child, so that the turns a scan takes can be counted
     QElapsedTimer lastKey_;
     QString typed_;
     QString wanted_;
