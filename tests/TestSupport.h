@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QHash>
 #include <QMimeData>
+#include <QPushButton>
 #include <QQueue>
 #include <QTemporaryDir>
 #include <QThread>
