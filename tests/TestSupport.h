@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QHash>
 #include <QMimeData>
+#include <QPushButton>
 #include <QQueue>
 #include <QTemporaryDir>
 #include <QThread>
@@ -222,7 +223,11 @@ inline void recordAccessibleEvent(QAccessibleEvent *event) {
         {QAccessible::SelectionWithin, QStringLiteral("SelectionWithin")},
         {QAccessible::StateChanged, QStringLiteral("Checked")},
         {QAccessible::ValueChanged, QStringLiteral("Value")}};
-    if (event->type() == QAccessible::ValueChanged)
+    // A state change is heard as the states it names: a tick is a change of "checked".
+    if (event->type() == QAccessible::StateChanged &&
+        !static_cast<QAccessibleStateChangeEvent *>(event)->changedStates().checked)
+        accessibleEvents << QStringLiteral("StateChanged %1").arg(event->child());
+    else if (event->type() == QAccessible::ValueChanged)
         accessibleEvents
             << QStringLiteral("Value %1 %2")
                    .arg(event->object()->objectName())

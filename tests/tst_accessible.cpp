@@ -1,7 +1,7 @@
 #include "TestSupport.h"
 
 #include "engine/store/TextListModel.h"
-#include "gui/views/ReportViewAccessible.h"
+#include "gui/views/AccessibleEvents.h"
 
 #include <QAccessible>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "TestSupport.h"
 
 #include "engine/store/TextListModel.h"
+#include "gui/views/AccessibleEvents.h"
 #include "gui/views/ProgressStrip.h"
-#include "gui/views/ReportViewAccessible.h"
 #include "gui/views/Skin.h"
 
 #include <QAccessible>

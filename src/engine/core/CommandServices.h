@@ -8,11 +8,9 @@
 
 #include <memory>
 
-class ProgressStrip;
-
 // What the commands of every subsystem share, provided by the window: the error trap and its
-// report, message boxes, the hourglass, the one open file, the closing flag and the progress
-// strips. Command objects hold a reference to it and nothing of the window itself.
+// report, message boxes, the hourglass, the one open file, the closing flag and where progress
+// shows. Command objects hold a reference to it and nothing of the window itself.
 class CommandServices {
 public:
     // Runs a command body under an error trap; a closing window unwinds it quietly.
@@ -29,8 +27,8 @@ public:
     virtual void showBusyPointer() = 0;
     virtual void endBusyPointer() = 0;
 
-    // The command's progress, shown on strip until the returned object ends.
-    virtual std::unique_ptr<Progress> beginProgress(ProgressStrip &strip) = 0;
+    // The command's progress, shown on target until the returned object ends.
+    virtual std::unique_ptr<Progress> beginProgress(ProgressTarget &target) = 0;
 
     // Claims the one file handle for as long as the returned guard lives; throws Failure
     // while another command holds it.

@@ -15,3 +15,17 @@ public:
 
     virtual void show() = 0;
 };
+
+// Where a long command's progress shows (a strip along the list it fills or reads); the window
+// provides it, so commands name no widget.
+class ProgressTarget {
+public:
+    // total 0: no total known.
+    virtual void setProgress(qint64 done, qint64 total) = 0;
+    // What work without a total tells about itself.
+    virtual void setDetail(const QString &detail) = 0;
+    virtual void setShown(bool shown) = 0;
+
+protected:
+    ~ProgressTarget() = default;
+};

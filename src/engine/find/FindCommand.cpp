@@ -8,9 +8,9 @@
 #include "engine/store/TextListModel.h"
 
 FindCommand::FindCommand(CommandServices &services, TextListModel &input, TextListModel &results,
-                         ProgressStrip &progress, QObject *parent)
+                         ProgressTarget &progress, QObject *parent)
     : QObject(parent), services_(services), inputModel_(&input), resultsModel_(&results),
-      progressStrip_(&progress) {}
+      progressTarget_(&progress) {}
 
 void FindCommand::PushButton4_Click() {
     services_.runCommand(ErrorLocation::PushButton4Click, [&](Trap &t) {
@@ -25,7 +25,7 @@ void FindCommand::PushButton4_Click() {
                 const TextStore items = inputModel_->store();
                 // The results make their own room once the number of rows is known.
                 memory::ensureRoomFor(findIndexBytes(items.size()));
-                const auto progress = services_.beginProgress(*progressStrip_);
+                const auto progress = services_.beginProgress(*progressTarget_);
                 progress->total = 2 * items.size();
                 TimeSlice slice(services_.closing(), progress.get());
                 findDuplicates(

@@ -3,7 +3,7 @@
 #include <QObject>
 
 class CommandServices;
-class ProgressStrip;
+class ProgressTarget;
 class TextListModel;
 
 // "Start Finding": the input list's repeated texts into the results list, one run at a time.
@@ -11,7 +11,7 @@ class FindCommand : public QObject {
     Q_OBJECT
 public:
     FindCommand(CommandServices &services, TextListModel &input, TextListModel &results,
-                ProgressStrip &progress, QObject *parent);
+                ProgressTarget &progress, QObject *parent);
 
     // Set while a search runs; a second Start Finding meanwhile does nothing.
     bool busyFlag() const { return busyFlag_; }
@@ -23,6 +23,6 @@ private:
     CommandServices &services_;
     TextListModel *inputModel_;
     TextListModel *resultsModel_;
-    ProgressStrip *progressStrip_;
+    ProgressTarget *progressTarget_;
     bool busyFlag_ = false;
 };

@@ -59,7 +59,8 @@ public:
     int pathLimit() const { return separator() == QLatin1Char('\\') ? 260 : 4096; }
 };
 
-// The file system of the machine the program runs on.
+// The file system of the machine the program runs on: each system's folder system defines it,
+// and the build compiles the one for its platform.
 std::unique_ptr<FolderSystem> makeSystemFolderSystem();
 
 // Sorts names the way Windows' own file system lists them: case-insensitively, ties broken

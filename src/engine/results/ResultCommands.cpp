@@ -18,9 +18,9 @@ const char SaveFilter[] = "Text Files (*.txt)|*.txt|All Files (*.*)|*.*|";
 
 ResultCommands::ResultCommands(CommandServices &services, Dialogs &dialogs, Clipboard &clipboard,
                                FileSystem &fileSystem, TextListModel &results,
-                               ProgressStrip &progress, QObject *parent)
+                               ProgressTarget &progress, QObject *parent)
     : QObject(parent), services_(services), dialogs_(dialogs), clipboard_(clipboard),
-      fileSystem_(fileSystem), resultsModel_(&results), progressStrip_(&progress) {}
+      fileSystem_(fileSystem), resultsModel_(&results), progressTarget_(&progress) {}
 
 void ResultCommands::PushButton6_Click() {
     saveResults(ErrorLocation::PushButton6Click, false);
@@ -61,7 +61,7 @@ void ResultCommands::saveResults(const char *location, bool comma) {
         }) && t.step(118, [&] {
             rows = resultsModel_->store();
         }) && t.step(120, [&] {
-            const auto progress = services_.beginProgress(*progressStrip_);
+            const auto progress = services_.beginProgress(*progressTarget_);
             progress->total = rows.size();
             TimeSlice slice(services_.closing(), progress.get());
             file->whileWaiting = [&] {
@@ -103,7 +103,7 @@ void ResultCommands::CopyListToClipboard(TextListModel &list) {
     if (list.itemCount() == 0)
         return;
     const TextStore texts = list.store();
-    const auto progress = services_.beginProgress(*progressStrip_);
+    const auto progress = services_.beginProgress(*progressTarget_);
     progress->total = 2 * texts.size();
     TimeSlice slice(services_.closing(), progress.get());
     const QByteArray text = layoutCheckedRows(texts, list.checks(), &slice);

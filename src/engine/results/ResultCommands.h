@@ -6,7 +6,7 @@ class Clipboard;
 class CommandServices;
 class Dialogs;
 class FileSystem;
-class ProgressStrip;
+class ProgressTarget;
 class TextListModel;
 
 // The results list's commands: both saves, the copy and Clear Results.
@@ -14,7 +14,7 @@ class ResultCommands : public QObject {
     Q_OBJECT
 public:
     ResultCommands(CommandServices &services, Dialogs &dialogs, Clipboard &clipboard,
-                   FileSystem &fileSystem, TextListModel &results, ProgressStrip &progress,
+                   FileSystem &fileSystem, TextListModel &results, ProgressTarget &progress,
                    QObject *parent);
 
     // location labels the error report; comma picks the one-line, comma-separated form.
@@ -33,5 +33,5 @@ private:
     Clipboard &clipboard_;
     FileSystem &fileSystem_;
     TextListModel *resultsModel_;
-    ProgressStrip *progressStrip_;
+    ProgressTarget *progressTarget_;
 };

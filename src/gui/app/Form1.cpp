@@ -15,13 +15,17 @@
 #include "gui/views/HoverPointer.h"
 #include "gui/views/ProgressStrip.h"
 #include "gui/views/ReportView.h"
+#include "gui/views/ReportViewAccessible.h"
 #include "gui/views/Skin.h"
 
 #include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QPushButton>
 #include <QScreen>
+
+#include <vector>
 
 namespace {
 // Qt reads a plain top-level widget as a filler; readers look for the main window as a frame,
@@ -36,8 +40,15 @@ QAccessibleInterface *windowInterface(const QString &className, QObject *object)
 int px(int twips) {
     return qRound(twips / 15.0);
 }
-QRect twipsRect(int left, int top, int width, int height) {
-    return QRect(px(left), px(top), px(width), px(height));
+QRect pixels(const QRect &twips) {
+    return QRect(px(twips.left()), px(twips.top()), px(twips.width()), px(twips.height()));
+}
+
+QString captionOf(const char *name) {
+    for (const Form1::Control &control : Form1::Controls)
+        if (qstrcmp(control.name, name) == 0)
+            return QString::fromLatin1(control.caption);
+    return {};
 }
 
 const char InputListHint[] = "Drag and drop files here. Double-click item to remove it. Move | "
@@ -45,6 +56,30 @@ const char InputListHint[] = "Drag and drop files here. Double-click item to rem
 const char ResultsListHint[] = "Move | line to right and out of window to reveal full names.";
 
 } // namespace
+
+const Form1::Control Form1::Controls[12] = {
+    {"ListView1", "Text List", {120, 630, 7800, 2550}, nullptr},
+    {"PushButton1", "Add One Item To List", {120, 3270, 3840, 405}, &Form1::PushButton1_Click},
+    {"PushButton5", "Load Data From File", {4080, 3270, 3840, 405}, &Form1::PushButton5_Click},
+    {"PushButton7", "Clear List", {120, 3780, 3840, 405}, &Form1::PushButton7_Click},
+    {"PushButton2",
+     "Load Sample/Example Files",
+     {4080, 3780, 3840, 405},
+     &Form1::PushButton2_Click},
+    {"PushButton4", "Start Finding", {120, 4290, 7800, 405}, &Form1::PushButton4_Click},
+    {"ListView2", "Results", {120, 4785, 7800, 2550}, nullptr},
+    {"PushButton6", "Save Results As Text File", {120, 7430, 3840, 405}, &Form1::PushButton6_Click},
+    {"PushButton12",
+     "Save Results With Comma",
+     {4080, 7430, 3840, 405},
+     &Form1::PushButton12_Click},
+    {"PushButton10",
+     "Copy Results To Clipboard",
+     {120, 7940, 3840, 405},
+     &Form1::PushButton10_Click},
+    {"PushButton9", "Clear Results", {4080, 7940, 3840, 405}, &Form1::PushButton9_Click},
+    {"PushButton11", "Help", {120, 120, 7800, 405}, &Form1::PushButton11_Click},
+};
 
 // The icon lives in a static library's resources, which need registering.
 static void initResources() {
@@ -63,6 +98,7 @@ Form1::Form1(Dialogs &dialogs, Clipboard &clipboard, FileSystem &fileSystem, QSt
     initResources();
     static const bool framed = (QAccessible::installFactory(windowInterface), true);
     Q_UNUSED(framed);
+    installReportViewAccessibility();
     setWindowTitle(QStringLiteral("Form1"));
     createControls();
     Form_Load();
@@ -77,7 +113,7 @@ Form1::Form1(Dialogs &dialogs, Clipboard &clipboard, FileSystem &fileSystem, QSt
 Form1::~Form1() = default;
 
 void Form1::createControls() {
-    setFixedSize(px(8040), px(8445));
+    setFixedSize(px(SizeTwips.width()), px(SizeTwips.height()));
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::white);
@@ -88,20 +124,10 @@ void Form1::createControls() {
     buttonFont.setPointSizeF(11.25);
     buttonFont.setBold(true);
 
-    auto button = [&](QPushButton *&b, const char *name, const char *text, QRect rect) {
-        b = new QPushButton(QString::fromLatin1(text), this);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setFont(buttonFont);
-        b->setGeometry(rect);
-        b->setAutoDefault(false);
-    };
-    auto list = [&](ReportView *&view, TextListModel *&model, const char *name, bool checkable,
-                    const char *hint, QRect rect) {
+    auto list = [&](TextListModel *&model, bool checkable, const char *hint) {
         model = new TextListModel(checkable, this);
-        view = new ReportView(this);
-        view->setObjectName(QString::fromLatin1(name));
+        auto *view = new ReportView(this);
         view->setModel(model);
-        view->setGeometry(rect);
         view->setFont(windowFont);
         // Report style: one titled column, whole rows selected.
         view->setRowHeight(QFontMetrics(windowFont).height() + 2);
@@ -114,36 +140,34 @@ void Form1::createControls() {
         view->setEditTriggers(QAbstractItemView::NoEditTriggers);
         view->setToolTip(QString::fromLatin1(hint));
         view->viewport()->setToolTip(QString::fromLatin1(hint));
+        return view;
     };
-
     // Created in tab order.
-    list(ListView1, inputModel_, "ListView1", false, InputListHint,
-         twipsRect(120, 630, 7800, 2550));
-    button(PushButton1, "PushButton1", "Add One Item To List", twipsRect(120, 3270, 3840, 405));
-    button(PushButton5, "PushButton5", "Load Data From File", twipsRect(4080, 3270, 3840, 405));
-    button(PushButton7, "PushButton7", "Clear List", twipsRect(120, 3780, 3840, 405));
-    button(PushButton2, "PushButton2", "Load Sample/Example Files",
-           twipsRect(4080, 3780, 3840, 405));
-    button(PushButton4, "PushButton4", "Start Finding", twipsRect(120, 4290, 7800, 405));
-    list(ListView2, resultsModel_, "ListView2", true, ResultsListHint,
-         twipsRect(120, 4785, 7800, 2550));
-    button(PushButton6, "PushButton6", "Save Results As Text File",
-           twipsRect(120, 7430, 3840, 405));
-    button(PushButton12, "PushButton12", "Save Results With Comma",
-           twipsRect(4080, 7430, 3840, 405));
-    button(PushButton10, "PushButton10", "Copy Results To Clipboard",
-           twipsRect(120, 7940, 3840, 405));
-    button(PushButton9, "PushButton9", "Clear Results", twipsRect(4080, 7940, 3840, 405));
-    button(PushButton11, "PushButton11", "Help", twipsRect(120, 120, 7800, 405));
+    std::vector<QPushButton *> buttons;
+    QWidget *previous = nullptr;
+    for (const Control &c : Controls) {
+        QWidget *control;
+        if (c.click) {
+            auto *button = new QPushButton(QString::fromLatin1(c.caption), this);
+            button->setFont(buttonFont);
+            button->setAutoDefault(false);
+            connect(button, &QPushButton::clicked, this, c.click);
+            buttons.push_back(button);
+            control = button;
+        } else if (!ListView1) { // the input list comes first, then the results
+            control = ListView1 = list(inputModel_, false, InputListHint);
+        } else {
+            control = ListView2 = list(resultsModel_, true, ResultsListHint);
+        }
+        control->setObjectName(QString::fromLatin1(c.name));
+        control->setGeometry(pixels(c.twips));
+        if (previous)
+            setTabOrder(previous, control);
+        previous = control;
+    }
 
     listView1Progress_ = new ProgressStrip(ListView1);
     listView2Progress_ = new ProgressStrip(ListView2);
-
-    QWidget *order[] = {ListView1,    PushButton1,  PushButton5, PushButton7,
-                        PushButton2,  PushButton4,  ListView2,   PushButton6,
-                        PushButton12, PushButton10, PushButton9, PushButton11};
-    for (size_t i = 0; i + 1 < std::size(order); ++i)
-        setTabOrder(order[i], order[i + 1]);
 
     resultsModel_->setNewRowsChecked(true);
     listCommands_ = new ListCommands(*this, dialogs_, fileSystem_, *inputModel_, ListView1,
@@ -154,24 +178,12 @@ void Form1::createControls() {
     new InputListDrag(
         ListView1, *inputModel_, *this, [this] { return currentItem(); }, appFolder_, this);
     auto *hover = new HoverPointer(*this, this);
-    for (QPushButton *b : {PushButton1, PushButton2, PushButton4, PushButton5, PushButton6,
-                           PushButton7, PushButton9, PushButton10, PushButton11, PushButton12})
-        hover->watch(b, PointerCustom);
+    for (QPushButton *button : buttons)
+        hover->watch(button, PointerCustom);
     for (QWidget *list : std::initializer_list<QWidget *>{
              ListView2->viewport(), ListView2->horizontalHeader(), ListView1->horizontalHeader()})
         hover->watch(list, PointerDefault);
     dropCommands_ = new DropCommands(*this, *inputModel_, ListView1, *listView1Progress_, this);
-
-    connect(PushButton1, &QPushButton::clicked, this, &Form1::PushButton1_Click);
-    connect(PushButton2, &QPushButton::clicked, this, &Form1::PushButton2_Click);
-    connect(PushButton4, &QPushButton::clicked, this, &Form1::PushButton4_Click);
-    connect(PushButton5, &QPushButton::clicked, this, &Form1::PushButton5_Click);
-    connect(PushButton6, &QPushButton::clicked, this, &Form1::PushButton6_Click);
-    connect(PushButton7, &QPushButton::clicked, this, &Form1::PushButton7_Click);
-    connect(PushButton9, &QPushButton::clicked, this, &Form1::PushButton9_Click);
-    connect(PushButton10, &QPushButton::clicked, this, &Form1::PushButton10_Click);
-    connect(PushButton11, &QPushButton::clicked, this, &Form1::PushButton11_Click);
-    connect(PushButton12, &QPushButton::clicked, this, &Form1::PushButton12_Click);
 }
 
 void Form1::Form_Load() {
@@ -187,9 +199,9 @@ void Form1::Form_Load() {
         t.step(126, [&] { setWindowTitle(QString::fromLatin1(ProductName)); });
         t.step(126, [&] { setWindowIcon(QIcon(QStringLiteral(":/quorvel/quorvel.png"))); });
         t.step(126, [&] { SetApplicationTitle(); });
-        t.step(128, [&] { inputModel_->setHeader(QStringLiteral("Text List")); });
+        t.step(128, [&] { inputModel_->setHeader(captionOf("ListView1")); });
         t.step(130, [&] { ListView1->setColumnWidth(0, px(7000)); });
-        t.step(132, [&] { resultsModel_->setHeader(QStringLiteral("Results")); });
+        t.step(132, [&] { resultsModel_->setHeader(captionOf("ListView2")); });
         t.step(134, [&] { ListView2->setColumnWidth(0, px(7000)); });
     });
 }
@@ -235,8 +247,8 @@ void Form1::endBusyPointer() {
         setMousePointer(PointerDefault);
 }
 
-std::unique_ptr<Progress> Form1::beginProgress(ProgressStrip &strip) {
-    return progress_.begin(strip);
+std::unique_ptr<Progress> Form1::beginProgress(ProgressTarget &target) {
+    return progress_.begin(target);
 }
 
 void Form1::closeEvent(QCloseEvent *event) {

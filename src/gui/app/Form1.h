@@ -4,7 +4,7 @@
 #include "gui/views/MousePointer.h"
 #include "gui/views/ProgressTracker.h"
 
-#include <QPushButton>
+#include <QRect>
 #include <QWidget>
 
 #include <memory>
@@ -30,6 +30,18 @@ class TextListModel;
 class Form1 : public QWidget, public PointerOwner, public CommandServices {
     Q_OBJECT
 public:
+    // One control of the window: its name, its caption (a button's text, a list's column
+    // title), its place in twips (15 to the pixel) and, for a button, its command.
+    struct Control {
+        const char *name;
+        const char *caption;
+        QRect twips;
+        void (Form1::*click)();
+    };
+    // The window's client area in twips, and its controls in tab order.
+    static constexpr QSize SizeTwips{8040, 8445};
+    static const Control Controls[12];
+
     // appFolder is the executable's folder, where the search for the optional support files
     // begins (see supportFolders). Without a skin engine the window uses its own, which reads
     // the skin file as a style sheet.
@@ -41,9 +53,8 @@ public:
     TextListModel &resultsList() const { return *resultsModel_; }
     ReportView *listView1() const { return ListView1; }
     ReportView *listView2() const { return ListView2; }
-    // How far a long command on each list has come.
+    // How far a long command on the input list has come.
     ProgressStrip *listView1Progress() const { return listView1Progress_; }
-    ProgressStrip *listView2Progress() const { return listView2Progress_; }
 
     int mousePointer() const override { return mousePointer_; }
     void setMousePointer(int value) override;
@@ -83,7 +94,7 @@ private:
 
     void showErrorReport(const QString &text) override;
     void message(const QString &text) override;
-    std::unique_ptr<Progress> beginProgress(ProgressStrip &strip) override;
+    std::unique_ptr<Progress> beginProgress(ProgressTarget &target) override;
 
     Dialogs &dialogs_;
     Clipboard &clipboard_;
@@ -104,16 +115,6 @@ private:
     ReportView *ListView2 = nullptr;
     ProgressStrip *listView1Progress_ = nullptr;
     ProgressStrip *listView2Progress_ = nullptr;
-    QPushButton *PushButton1 = nullptr;
-    QPushButton *PushButton2 = nullptr;
-    QPushButton *PushButton4 = nullptr;
-    QPushButton *PushButton5 = nullptr;
-    QPushButton *PushButton6 = nullptr;
-    QPushButton *PushButton7 = nullptr;
-    QPushButton *PushButton9 = nullptr;
-    QPushButton *PushButton10 = nullptr;
-    QPushButton *PushButton11 = nullptr;
-    QPushButton *PushButton12 = nullptr;
 
     ListCommands *listCommands_ = nullptr;
     DropCommands *dropCommands_ = nullptr;

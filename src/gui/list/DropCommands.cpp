@@ -45,9 +45,9 @@ bool acceptWithoutMove(QDropEvent *event) {
 } // namespace
 
 DropCommands::DropCommands(CommandServices &services, TextListModel &list, QAbstractItemView *view,
-                           ProgressStrip &progress, QObject *parent)
+                           ProgressTarget &progress, QObject *parent)
     : QObject(parent), services_(services), inputModel_(&list), ListView1(view),
-      progressStrip_(&progress) {
+      progressTarget_(&progress) {
     systemFolders_ = makeSystemFolderSystem();
     folderSystem_ = systemFolders_.get();
     ListView1->viewport()->setAcceptDrops(true);
@@ -99,7 +99,7 @@ void DropCommands::ListView1_OLEDragDrop(QDropEvent *event) {
 void DropCommands::DropPaths(const QStringList &paths) {
     services_.runCommand(ErrorLocation::ListView1OLEDragDrop, [&](Trap &t) {
         t.step(100, [&] {
-            const auto progress = services_.beginProgress(*progressStrip_); // a moving strip
+            const auto progress = services_.beginProgress(*progressTarget_); // a moving strip
             TimeSlice slice(services_.closing(), progress.get());
             AddFolder walk(
                 *folderSystem_, &slice,

@@ -7,7 +7,7 @@
 
 class CommandServices;
 class FolderSystem;
-class ProgressStrip;
+class ProgressTarget;
 class QAbstractItemView;
 class QDragMoveEvent;
 class QDropEvent;
@@ -19,7 +19,7 @@ class DropCommands : public QObject {
     Q_OBJECT
 public:
     DropCommands(CommandServices &services, TextListModel &list, QAbstractItemView *view,
-                 ProgressStrip &progress, QObject *parent);
+                 ProgressTarget &progress, QObject *parent);
     ~DropCommands() override;
 
     // Where dropped folders are walked; the machine's own file system unless set.
@@ -37,7 +37,7 @@ private:
     CommandServices &services_;
     TextListModel *inputModel_;
     QAbstractItemView *ListView1;
-    ProgressStrip *progressStrip_;
+    ProgressTarget *progressTarget_;
     std::unique_ptr<FolderSystem> systemFolders_;
     FolderSystem *folderSystem_ = nullptr;
 };

@@ -31,10 +31,10 @@ TextStore linesOf(const QString &text) {
 } // namespace
 
 ListCommands::ListCommands(CommandServices &services, Dialogs &dialogs, FileSystem &fileSystem,
-                           TextListModel &list, QAbstractItemView *view, ProgressStrip &progress,
+                           TextListModel &list, QAbstractItemView *view, ProgressTarget &progress,
                            QObject *parent)
     : QObject(parent), services_(services), dialogs_(dialogs), fileSystem_(fileSystem),
-      inputModel_(&list), ListView1(view), viewport_(view->viewport()), progressStrip_(&progress) {
+      inputModel_(&list), ListView1(view), viewport_(view->viewport()), progressTarget_(&progress) {
     ListView1->installEventFilter(this);
     viewport_->installEventFilter(this);
 }
@@ -115,7 +115,7 @@ void ListCommands::PushButton5_Click() {
             return;
         t.step(114, [&] { services_.showBusyPointer(); });
         // The strip counts the bytes of all the chosen files.
-        const auto progress = services_.beginProgress(*progressStrip_);
+        const auto progress = services_.beginProgress(*progressTarget_);
         for (const QString &part : std::as_const(parts))
             progress->total += QFileInfo(part).size();
         auto read = [&](const QString &path) {

@@ -7,7 +7,7 @@ class CommandServices;
 class Dialogs;
 class FileSystem;
 class Progress;
-class ProgressStrip;
+class ProgressTarget;
 class QAbstractItemView;
 class TextListModel;
 
@@ -17,7 +17,7 @@ class ListCommands : public QObject {
     Q_OBJECT
 public:
     ListCommands(CommandServices &services, Dialogs &dialogs, FileSystem &fileSystem,
-                 TextListModel &list, QAbstractItemView *view, ProgressStrip &progress,
+                 TextListModel &list, QAbstractItemView *view, ProgressTarget &progress,
                  QObject *parent);
 
     // Position (from 1) of the input list's selected item, 0 when none is selected.
@@ -44,5 +44,5 @@ private:
     QAbstractItemView *ListView1;
     // Kept rather than asked for: the view sends events while it is being destroyed.
     QWidget *viewport_;
-    ProgressStrip *progressStrip_;
+    ProgressTarget *progressTarget_;
 };

@@ -24,7 +24,6 @@ public:
 
     // The whole text, also while it is shown cut.
     QString entry() const { return cut_ ? whole_.whole() : text(); }
-    bool isCut() const { return cut_; }
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -1,13 +1,21 @@
 #include "ProgressStrip.h"
 
+#include "AccessibleEvents.h"
 #include "ReportView.h"
-#include "ReportViewAccessible.h"
 
 #include <QAbstractScrollArea>
 #include <QEvent>
 #include <QPainter>
 
+#include <algorithm>
 #include <utility>
+
+namespace {
+// -1 while no total is known.
+int percent(qint64 done, qint64 total) {
+    return total > 0 ? int(std::clamp(double(done) * 100 / double(total), 0.0, 100.0)) : -1;
+}
+} // namespace
 
 ProgressStrip::ProgressStrip(ReportView *list) : QWidget(list) {
     setObjectName(list->objectName() + QStringLiteral("Progress"));
@@ -23,7 +31,12 @@ ProgressStrip::ProgressStrip(ReportView *list) : QWidget(list) {
 void ProgressStrip::setProgress(qint64 done, qint64 total) {
     const qint64 oldDone = std::exchange(done_, done);
     const qint64 oldTotal = std::exchange(total_, total);
-    announceProgress(this, oldDone, oldTotal);
+    // A reader hears a new value only when its percentage changes.
+    if (accessibleEventsHeard() && isVisible() &&
+        percent(oldDone, oldTotal) != percent(done, total)) {
+        QAccessibleValueChangeEvent event(this, done);
+        tellAccessible(event);
+    }
     phase_ = (phase_ + 4) % 200;
     update();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/core/Progress.h"
+
 #include <QWidget>
 
 #include <optional>
@@ -9,7 +11,7 @@ class ReportView;
 // A slim bar over the bottom edge of a list: how far the command that fills or reads the list
 // has come. It neither moves nor resizes the list, never takes focus, and leaves the mouse to
 // the list.
-class ProgressStrip : public QWidget {
+class ProgressStrip : public QWidget, public ProgressTarget {
     Q_OBJECT
 public:
     static constexpr int Height = 5;
@@ -18,13 +20,14 @@ public:
     explicit ProgressStrip(ReportView *list);
 
     // total 0: no total known, a segment moves along the strip instead.
-    void setProgress(qint64 done, qint64 total);
+    void setProgress(qint64 done, qint64 total) override;
     qint64 done() const { return done_; }
     qint64 total() const { return total_; }
     // What a moving strip tells about the work, shown in the list's tooltip until the strip
     // hides.
-    void setDetail(const QString &detail);
+    void setDetail(const QString &detail) override;
     const QString &detail() const { return detail_; }
+    void setShown(bool shown) override { setVisible(shown); }
     void setVisible(bool visible) override;
 
 protected:

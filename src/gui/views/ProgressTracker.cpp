@@ -1,19 +1,17 @@
 #include "ProgressTracker.h"
 
-#include "ProgressStrip.h"
-
 #include <algorithm>
 
 class ProgressTracker::Entry : public Progress {
 public:
-    Entry(ProgressTracker &tracker, ProgressStrip &strip) : tracker_(tracker), strip_(strip) {
+    Entry(ProgressTracker &tracker, ProgressTarget &strip) : tracker_(tracker), strip_(strip) {
         started_.start();
         tracker_.running_.push_back(this);
     }
     ~Entry() override {
         if (total > 0) // where a finished command stands, for whoever looks after it
             strip_.setProgress(std::min(done, total), total);
-        strip_.hide();
+        strip_.setShown(false);
         auto &running = tracker_.running_;
         running.erase(std::remove(running.begin(), running.end(), this), running.end());
         tracker_.refresh();
@@ -23,17 +21,17 @@ public:
             tracker_.refresh();
     }
 
-    ProgressStrip &strip() { return strip_; }
+    ProgressTarget &strip() { return strip_; }
     bool due() const { return started_.hasExpired(DelayMs); }
 
 private:
     ProgressTracker &tracker_;
-    ProgressStrip &strip_;
+    ProgressTarget &strip_;
     QElapsedTimer started_;
 };
 
-std::unique_ptr<Progress> ProgressTracker::begin(ProgressStrip &strip) {
-    return std::make_unique<Entry>(*this, strip);
+std::unique_ptr<Progress> ProgressTracker::begin(ProgressTarget &target) {
+    return std::make_unique<Entry>(*this, target);
 }
 
 void ProgressTracker::refresh() {
@@ -42,15 +40,15 @@ void ProgressTracker::refresh() {
     Entry &top = *running_.back();
     for (Entry *other : running_)
         if (&other->strip() != &top.strip())
-            other->strip().hide();
+            other->strip().setShown(false);
     if (!top.due()) {
-        top.strip().hide();
+        top.strip().setShown(false);
         return;
     }
-    ProgressStrip &strip = top.strip();
+    ProgressTarget &strip = top.strip();
     // A value never goes back, even when work is counted a second way.
     strip.setProgress(top.total > 0 ? std::min(top.done, top.total) : top.done, top.total);
-    strip.show();
+    strip.setShown(true);
     if (!top.detail.isEmpty())
         strip.setDetail(top.detail);
 }

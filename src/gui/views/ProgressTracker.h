@@ -7,8 +7,6 @@
 #include <memory>
 #include <vector>
 
-class ProgressStrip;
-
 // The progress of the long commands that run, one inside another's turns: the strip follows
 // the most recently started one, shows only once it has run for a while, and returns to the
 // outer one when it ends.
@@ -16,9 +14,9 @@ class ProgressTracker {
 public:
     static constexpr int DelayMs = 500;
 
-    // The command's progress, shown on strip; ending it (however the command ends) takes
+    // The command's progress, shown on target; ending it (however the command ends) takes
     // the strip away or back to the command it ran inside.
-    std::unique_ptr<Progress> begin(ProgressStrip &strip);
+    std::unique_ptr<Progress> begin(ProgressTarget &target);
 
 private:
     class Entry;

@@ -1,6 +1,6 @@
 #include "ReportView.h"
 
-#include "ReportViewAccessible.h"
+#include "AccessibleEvents.h"
 #include "TypeAhead.h"
 
 #include <QHeaderView>
@@ -12,10 +12,14 @@
 #include <cmath>
 #include <limits>
 
+namespace {
+// A change of more rows is told as one event on the list instead of one per row.
+constexpr qsizetype ToldRows = 64;
+} // namespace
+
 ReportView::ReportView(QWidget *parent)
     : QAbstractItemView(parent), header_(new QHeaderView(Qt::Horizontal, this)),
       typeAhead_(new TypeAhead(this)) {
-    installReportViewAccessibility();
     header_->setSectionsClickable(false);
     setHorizontalScrollMode(ScrollPerPixel);
     setVerticalScrollMode(ScrollPerItem);
@@ -322,23 +326,78 @@ void ReportView::scrollContentsBy(int dx, int dy) {
 
 void ReportView::currentChanged(const QModelIndex &current, const QModelIndex &previous) {
     QAbstractItemView::currentChanged(current, previous);
-    announceCurrentRow(this);
+    tellCurrentRow();
 }
 
 void ReportView::selectionChanged(const QItemSelection &selected,
                                   const QItemSelection &deselected) {
     QAbstractItemView::selectionChanged(selected, deselected);
-    announceSelection(this, selected, deselected);
+    if (!accessibleEventsHeard())
+        return;
+    qsizetype rows = 0;
+    for (const QItemSelection *change : {&selected, &deselected})
+        for (const QItemSelectionRange &range : *change)
+            rows += range.height();
+    if (rows > ToldRows) {
+        QAccessibleEvent event(this, QAccessible::SelectionWithin);
+        return tellAccessible(event);
+    }
+    auto tell = [&](const QItemSelection &change, QAccessible::Event type) {
+        for (const QItemSelectionRange &range : change)
+            for (int row = range.top(); row <= range.bottom(); ++row)
+                tellLater(type, model()->index(row, 0, rootIndex()));
+    };
+    tell(deselected, QAccessible::SelectionRemove);
+    tell(selected, QAccessible::SelectionAdd);
 }
 
+// Only check boxes change in a checkable row: a reader hears them ticked or cleared.
 void ReportView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight,
                              const QList<int> &roles) {
     QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
-    if (topLeft.parent() == rootIndex())
-        announceChecks(this, topLeft.row(), bottomRight.row());
+    const int first = topLeft.row();
+    const int last = bottomRight.row();
+    // More rows: the view's own table change event covers them.
+    if (topLeft.parent() != rootIndex() || !accessibleEventsHeard() || last - first + 1 > ToldRows)
+        return;
+    QAccessible::State changed;
+    changed.checked = true;
+    for (int row = std::max(first, 0); row <= last; ++row)
+        if (model()->index(row, 0, rootIndex()).flags() & Qt::ItemIsUserCheckable) {
+            QAccessibleStateChangeEvent event(this, changed);
+            event.setChild(row);
+            tellAccessible(event);
+        }
 }
 
 void ReportView::focusInEvent(QFocusEvent *event) {
     QAbstractItemView::focusInEvent(event);
-    announceCurrentRow(this);
+    tellCurrentRow();
+}
+
+// The row the keyboard is on, told after the change under way, so after the list itself when
+// it gains focus.
+void ReportView::tellCurrentRow() {
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && accessibleEventsHeard())
+        tellLater(QAccessible::Focus, current);
+}
+
+void ReportView::tellLater(QAccessible::Event type, const QModelIndex &index) {
+    if (pendingEvents_.empty())
+        QMetaObject::invokeMethod(this, &ReportView::tellPending, Qt::QueuedConnection);
+    if (type == QAccessible::Focus) // only the last move of the focus counts
+        std::erase_if(pendingEvents_, [](const auto &p) { return p.first == QAccessible::Focus; });
+    pendingEvents_.emplace_back(type, index);
+}
+
+void ReportView::tellPending() {
+    for (const auto &[type, index] : std::exchange(pendingEvents_, {})) {
+        const bool moved = type == QAccessible::Focus && (index != currentIndex() || !hasFocus());
+        if (index.isValid() && !moved) {
+            QAccessibleEvent event(this, type);
+            event.setChild(index.row());
+            tellAccessible(event);
+        }
+    }
 }

@@ -1,6 +1,11 @@
 #pragma once
 
 #include <QAbstractItemView>
+#include <QAccessible>
+#include <QPersistentModelIndex>
+
+#include <utility>
+#include <vector>
 
 class QHeaderView;
 class TypeAhead;
@@ -61,6 +66,11 @@ private:
     int wholeRows() const;
     void rowsAdded(const QModelIndex &parent, int first);
     void rowsChanged();
+    void tellCurrentRow();
+    // Told once the change under way is complete, by where the row is then: a removal moves the
+    // selection and the current row before the rows go.
+    void tellLater(QAccessible::Event type, const QModelIndex &index);
+    void tellPending();
 
     QHeaderView *header_;
     TypeAhead *typeAhead_;
@@ -68,4 +78,5 @@ private:
     qint64 shownPixelTop_ = 0;
     int hoverRow_ = -1;
     bool inGeometries_ = false;
+    std::vector<std::pair<QAccessible::Event, QPersistentModelIndex>> pendingEvents_;
 };

@@ -5,7 +5,6 @@
 #include "ReportView.h"
 
 #include <QAccessibleWidget>
-#include <QPersistentModelIndex>
 
 #include <algorithm>
 #include <deque>
@@ -17,8 +16,6 @@ namespace {
 // Row interfaces kept for readers; the least recently asked for go first, so a reader walking
 // millions of rows leaves no more than these behind.
 constexpr size_t KeptRows = 256;
-// A change of more rows is told as one event on the list instead of one per row.
-constexpr qsizetype ToldRows = 64;
 
 ProgressStrip *shownStrip(const ReportView *view) {
     for (ProgressStrip *strip : view->findChildren<ProgressStrip *>(Qt::FindDirectChildrenOnly))
@@ -29,21 +26,6 @@ ProgressStrip *shownStrip(const ReportView *view) {
 
 QRect globalRect(const QWidget *widget) {
     return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
-}
-
-AccessibleEventSink eventSink = nullptr;
-
-// Nobody to tell: no row interface is made for the events.
-bool unheard() {
-    return !eventSink && !QAccessible::isActive();
-}
-
-void send(QAccessibleEvent &&event, int row = -1) {
-    event.setChild(row);
-    if (eventSink)
-        eventSink(&event);
-    else
-        QAccessible::updateAccessibility(&event);
 }
 
 // A list: its rows, then the progress strip while it shows.
@@ -173,32 +155,7 @@ public:
             dropRows();
     }
 
-    // Told once the change under way is complete, by where the row is then: a removal moves the
-    // selection and the current row before the rows go.
-    void tellLater(QAccessible::Event type, const QModelIndex &index) {
-        if (pending_.empty())
-            QMetaObject::invokeMethod(
-                view(),
-                [view = view()] {
-                    if (auto *list = dynamic_cast<ListAccessible *>(
-                            QAccessible::queryAccessibleInterface(view)))
-                        list->tellPending();
-                },
-                Qt::QueuedConnection);
-        if (type == QAccessible::Focus) // only the last move of the focus counts
-            std::erase_if(pending_, [](const auto &p) { return p.first == QAccessible::Focus; });
-        pending_.emplace_back(type, index);
-    }
-
 private:
-    void tellPending() {
-        for (const auto &[type, index] : std::exchange(pending_, {})) {
-            const bool moved = type == QAccessible::Focus &&
-                               (index != view()->currentIndex() || !view()->hasFocus());
-            if (index.isValid() && !moved)
-                send(QAccessibleEvent(view(), type), index.row());
-        }
-    }
     QString title() const {
         const QAbstractItemModel *model = view()->model();
         return model ? model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString() : QString();
@@ -259,7 +216,6 @@ private:
     mutable std::deque<int> order_; // rows_, the least recently asked for first
     mutable std::vector<QAccessible::Id> retired_;
     mutable QAccessible::Id noCell_ = 0;
-    std::vector<std::pair<QAccessible::Event, QPersistentModelIndex>> pending_;
 };
 
 // The progress strip as a progress bar: how much of the command's total is done.
@@ -295,20 +251,7 @@ QAccessibleInterface *makeInterface(const QString &className, QObject *object) {
     return nullptr;
 }
 
-ListAccessible *listOf(ReportView *view) {
-    return unheard() ? nullptr
-                     : dynamic_cast<ListAccessible *>(QAccessible::queryAccessibleInterface(view));
-}
-
-// -1 while no total is known.
-int percent(qint64 done, qint64 total) {
-    return total > 0 ? int(std::clamp(double(done) * 100 / double(total), 0.0, 100.0)) : -1;
-}
 } // namespace
-
-void setAccessibleEventSink(AccessibleEventSink sink) {
-    eventSink = sink;
-}
 
 void installReportViewAccessibility() {
     static const bool installed = [] {
@@ -316,49 +259,4 @@ void installReportViewAccessibility() {
         return true;
     }();
     Q_UNUSED(installed);
-}
-
-void announceCurrentRow(ReportView *view) {
-    const QModelIndex current = view->currentIndex();
-    if (ListAccessible *list = listOf(view); list && current.isValid())
-        list->tellLater(QAccessible::Focus, current);
-}
-
-void announceSelection(ReportView *view, const QItemSelection &selected,
-                       const QItemSelection &deselected) {
-    ListAccessible *list = listOf(view);
-    if (!list)
-        return;
-    qsizetype rows = 0;
-    for (const QItemSelection *change : {&selected, &deselected})
-        for (const QItemSelectionRange &range : *change)
-            rows += range.height();
-    if (rows > ToldRows)
-        return send(QAccessibleEvent(view, QAccessible::SelectionWithin));
-    auto tell = [&](const QItemSelection &change, QAccessible::Event type) {
-        for (const QItemSelectionRange &range : change)
-            for (int row = range.top(); row <= range.bottom(); ++row)
-                list->tellLater(type, reportRowIndex(view, row));
-    };
-    tell(deselected, QAccessible::SelectionRemove);
-    tell(selected, QAccessible::SelectionAdd);
-}
-
-void announceChecks(ReportView *view, int firstRow, int lastRow) {
-    if (unheard())
-        return;
-    if (lastRow - firstRow + 1 > ToldRows)
-        return; // the view's own table change event covers it
-    QAccessible::State changed;
-    changed.checked = true;
-    for (int row = std::max(firstRow, 0); row <= lastRow; ++row)
-        if (reportRowIndex(view, row).flags() & Qt::ItemIsUserCheckable)
-            send(QAccessibleStateChangeEvent(view, changed), row);
-}
-
-void announceProgress(ProgressStrip *strip, qint64 oldDone, qint64 oldTotal) {
-    if (unheard() || !strip->isVisible() ||
-        percent(oldDone, oldTotal) == percent(strip->done(), strip->total()))
-        return;
-    send(QAccessibleValueChangeEvent(strip, strip->done()));
 }
