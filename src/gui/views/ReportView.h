@@ -61,6 +61,7 @@ private:
     int wholeRows() const;
     void rowsAdded(const QModelIndex &parent, int first);
     void rowsChanged();
+    template <class F> void catchUp(F &&follow);
 
     QHeaderView *header_;
     TypeAhead *typeAhead_;
