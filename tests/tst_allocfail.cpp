@@ -42,32 +42,54 @@ thread_local bool windowThread = false;
 // QUORVEL_SWEEP_TRACE set: where each refused allocation was asked for, on standard error.
 bool trace = false;
 
-// Whether Qt asks for the memory where it cannot do without: while it tells the views of a
-// change (within the model's begin... and end... calls), and for a selection (QItemSelection
-// writes through the null a refused allocation gives it). Once begun, a change can only be
-// told in full; what the program can do is make room for its own part before it begins.
-bool qtCannotFail() {
-    static constexpr const char *Owners[] = {
-        "_ZN18QAbstractItemModel",    "_ZN25QAbstractItemModelPrivate", "_ZN14QItemSelection",
-        "_ZN19QItemSelectionModel",   "_ZN10QByteArrayC1EPKcx",         "_ZN10QByteArrayC2EPKcx",
-        "_ZN21QPersistentModelIndex", "_ZN26QPersistentModelIndexData", "_ZN9QFileInfo"};
+// Whether one of the frames on the stack is a function whose name begins with one of these.
+template <std::size_t N> bool within(const char *const (&names)[N]) {
     void *frames[64];
     const int depth = backtrace(frames, 64);
     for (int i = 0; i < depth; ++i) {
         Dl_info info;
         if (dladdr(frames[i], &info) && info.dli_sname)
-            for (const char *owner : Owners)
-                if (std::strncmp(info.dli_sname, owner, std::strlen(owner)) == 0)
+            for (const char *name : names)
+                if (std::strncmp(info.dli_sname, name, std::strlen(name)) == 0)
                     return true;
     }
     return false;
+}
+
+// Where Qt cannot do without the memory: the model's begin... calls (a change once begun can
+// only be told in full; the program makes room for its part before), its own bookkeeping and
+// the item views' (QItemSelection writes through the null a refused allocation gives it,
+// QPersistentModelIndex leaves the model's table of them broken, QHeaderView measures its
+// text with a layout that writes through the null), QByteArray's copy of raw bytes (writes
+// through the null too) and QFileInfo (ends the program: built without exceptions).
+bool qtCannotFail() {
+    static constexpr const char *Owners[] = {"_ZN18QAbstractItemModel15begin",
+                                             "_ZN25QAbstractItemModelPrivate",
+                                             "_ZN17QAbstractItemView",
+                                             "_ZN14QItemSelection",
+                                             "_ZN19QItemSelectionModel",
+                                             "_ZN21QPersistentModelIndex",
+                                             "_ZN26QPersistentModelIndexData",
+                                             "_ZN10QByteArrayC1EPKcx",
+                                             "_ZN10QByteArrayC2EPKcx",
+                                             "_ZN9QFileInfo",
+                                             "_ZN11QHeaderView",
+                                             "_ZNK11QHeaderView"};
+    return within(Owners);
+}
+
+// Whether Qt is telling of a change, rather than the program making it.
+bool toldByQt() {
+    static constexpr const char *Model[] = {"_ZN18QAbstractItemModel",
+                                            "_ZN25QAbstractItemModelPrivate"};
+    return within(Model);
 }
 
 bool refuse() {
     long left = countdown.load(std::memory_order_relaxed);
     if (left <= 0)
         return false;
-    if (windowThread && announcing > 0 && !qtCannotFail())
+    if (windowThread && announcing > 0 && !toldByQt())
         ++allocatedWhileAnnounced;
     while (left > 0) {
         if (left == 1 && qtCannotFail()) {
