@@ -169,7 +169,7 @@ void FaultsTest::outOfMemory_data() {
                           << "refused";
     QTest::newRow("copy") << "copy" << 3000000 << "tight"
                           << "refused";
-    QTest::newRow("load, room for its store alone") << "load" << 4000000 << "store"
+    QTest::newRow("load, room for its store alone") << "load" << 1000000 << "store"
                                                     << "refused";
     QTest::newRow("load, Clear List, load again: the freed list is room")
         << "load+clear+load" << 4000000 << "once"
@@ -180,7 +180,7 @@ void FaultsTest::outOfMemory_data() {
     QTest::newRow("load in 0.3 GB: refused, a find after it works")
         << "load+find" << 10000000 << "314572800"
         << "refused+done";
-    QTest::newRow("load and find in 1.2 GB") << "load+find" << 10000000 << "1258291200"
+    QTest::newRow("load and find in 1.2 GB") << "load+find" << 4000000 << "1258291200"
                                              << "done+done";
     // A running find shares the list's texts: the remove must copy 16 MB of them first.
     QTest::newRow("remove beside a find's copy") << "remove" << 4095 << "tight"

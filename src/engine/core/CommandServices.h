@@ -48,19 +48,28 @@ private:
 };
 
 template <class Body> void CommandServices::runCommand(const char *location, Body &&body) {
-    Trap trap(QString::fromLatin1(location),
-              [this](const QString &text) { showErrorReport(text); });
     // What a cleared list, a finished search or a refused command freed is room again, given
     // back once no command runs.
     struct HeldBack {
         HeldBack() { memory::holdBack(); }
         ~HeldBack() { memory::giveBack(); }
     } heldBack;
+    // The trap and its report allocate too: a failure of theirs is reported once more with
+    // what memory is left, and never escapes into the event loop.
     try {
-        body(trap);
-    } catch (const Aborted &) {
-        // The window closed while the command was running.
+        Trap trap(QString::fromLatin1(location),
+                  [this](const QString &text) { showErrorReport(text); });
+        try {
+            body(trap);
+        } catch (const Aborted &) {
+            // The window closed while the command was running.
+        } catch (const std::exception &e) {
+            trap.report(0, describeFailure(e));
+        }
     } catch (const std::exception &e) {
-        trap.report(0, describeFailure(e));
+        try {
+            showErrorReport(errorReportText(QString::fromLatin1(location), describeFailure(e), 0));
+        } catch (const std::exception &) {
+        }
     }
 }

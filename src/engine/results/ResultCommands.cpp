@@ -49,12 +49,12 @@ void ResultCommands::saveResults(const char *location, bool comma) {
         });
         if (!confirmed)
             return;
-        t.step(114, [&] { services_.showBusyPointer(); });
         // A regular file is replaced only once the new one is complete; the first failure
         // ends the save, leaving any previous file as it was.
         std::shared_ptr<void> claim;
         std::unique_ptr<OutputFile> file;
-        TextStore rows;
+        TextStore rows; // allocates: before the hourglass, which nothing would end otherwise
+        t.step(114, [&] { services_.showBusyPointer(); });
         const bool written = t.step(116, [&] {
             claim = services_.claimListFile();
             file = fileSystem_.openForWriting(path);

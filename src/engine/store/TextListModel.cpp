@@ -6,6 +6,10 @@
 #include <limits>
 
 namespace {
+// Made at the start: a list Qt makes inline writes through the null it gets when memory has
+// run out, and a change must be told once it is made.
+const QList<int> DisplayRole{Qt::DisplayRole};
+
 // Far wider than the column; laying out more would stall every repaint of a huge item.
 constexpr qsizetype DisplayBytes = 4096;
 
@@ -90,7 +94,7 @@ void TextListModel::setText(int position, const QString &text) {
     checkPosition(position);
     store_.setText(position - 1, text);
     const QModelIndex changed = index(position - 1);
-    emit dataChanged(changed, changed, {Qt::DisplayRole});
+    emit dataChanged(changed, changed, DisplayRole);
 }
 
 bool TextListModel::exchangeItems(int a, int b) {
@@ -101,7 +105,7 @@ bool TextListModel::exchangeItems(int a, int b) {
     store_.exchange(a - 1, b - 1);
     for (const int position : {a, b}) {
         const QModelIndex changed = index(position - 1);
-        emit dataChanged(changed, changed, {Qt::DisplayRole});
+        emit dataChanged(changed, changed, DisplayRole);
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -239,13 +240,14 @@ void TextStore::exchange(qsizetype a, qsizetype b) {
         char *middle = x.bytes.data() + x.ends[first.item];
         char *end = x.bytes.data() + x.ends[second.item];
         if (middle - begin <= end - middle) {
-            const QByteArray shorter(begin, middle - begin);
+            const std::string shorter(begin,
+                                      middle); // throws when out of memory, as QByteArray may not
             std::memmove(begin, middle, size_t(end - middle));
-            std::memcpy(end - shorter.size(), shorter.constData(), size_t(shorter.size()));
+            std::memcpy(end - shorter.size(), shorter.data(), shorter.size());
         } else {
-            const QByteArray shorter(middle, end - middle);
+            const std::string shorter(middle, end);
             std::memmove(end - (middle - begin), begin, size_t(middle - begin));
-            std::memcpy(begin, shorter.constData(), size_t(shorter.size()));
+            std::memcpy(begin, shorter.data(), shorter.size());
         }
         x.ends[first.item] = from + std::uint32_t(end - middle);
         return;

@@ -113,15 +113,18 @@ void ListCommands::PushButton5_Click() {
         });
         if (parts.isEmpty())
             return;
-        t.step(114, [&] { services_.showBusyPointer(); });
-        // The strip counts the bytes of all the chosen files.
+        // The strip counts the bytes of all the chosen files. Made before the hourglass shows:
+        // should memory run out here, nothing is left to end it.
         const auto progress = services_.beginProgress(*progressTarget_);
         for (const QString &part : std::as_const(parts))
             progress->total += QFileInfo(part).size();
+        t.step(114, [&] { services_.showBusyPointer(); });
         auto read = [&](const QString &path) {
             progress->done = std::max(progress->base, progress->done); // the next file begins
             // Also past a file that failed part-way, so the next one does not count from behind.
-            const auto next = qScopeGuard([&] { progress->base += QFileInfo(path).size(); });
+            // Measured first: a guard must not allocate, which may fail.
+            const qint64 size = QFileInfo(path).size();
+            const auto next = qScopeGuard([&] { progress->base += size; });
             ReadListFile(*inputModel_, path, progress.get());
         };
         if (parts.size() == 1) {

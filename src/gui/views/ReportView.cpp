@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QHoverEvent>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -50,20 +51,34 @@ void ReportView::setModel(QAbstractItemModel *model) {
 // Rows arriving below the last row shown, as the results do during a search, move only the
 // scroll bar; rows above them that keep their places keep the hovered one lit.
 void ReportView::rowsAdded(const QModelIndex &, int first) {
-    const qint64 shown = shownPixelTop_;
-    updateGeometries();
-    if (qint64(first) * rowHeight_ - pixelTop() >= viewport()->height())
-        return;
-    // At the end the rows shift to keep the last on the bottom edge.
-    if (first <= hoverRow_ || pixelTop() != shown)
-        hoverRow_ = -1;
-    viewport()->update();
+    catchUp([&] {
+        const qint64 shown = shownPixelTop_;
+        updateGeometries();
+        if (qint64(first) * rowHeight_ - pixelTop() >= viewport()->height())
+            return;
+        // At the end the rows shift to keep the last on the bottom edge.
+        if (first <= hoverRow_ || pixelTop() != shown)
+            hoverRow_ = -1;
+        viewport()->update();
+    });
 }
 
 void ReportView::rowsChanged() {
     hoverRow_ = -1;
-    updateGeometries();
-    viewport()->update();
+    catchUp([&] {
+        updateGeometries();
+        viewport()->update();
+    });
+}
+
+// The rows have changed already: out of memory while the view follows must not reach the
+// list's other listeners, which would never hear of the change. The view lays itself out
+// again at its next change.
+template <class F> void ReportView::catchUp(F &&follow) {
+    try {
+        follow();
+    } catch (const std::bad_alloc &) {
+    }
 }
 
 int ReportView::rowCount() const {
@@ -289,6 +304,7 @@ void ReportView::updateGeometries() {
     if (inGeometries_)
         return;
     inGeometries_ = true;
+    const auto leave = qScopeGuard([this] { inGeometries_ = false; }); // also when out of memory
     const int headerHeight =
         header_->isHidden() ? 0 : std::max(header_->minimumHeight(), header_->sizeHint().height());
     setViewportMargins(0, headerHeight, 0, 0);

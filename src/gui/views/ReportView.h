@@ -66,6 +66,7 @@ private:
     int wholeRows() const;
     void rowsAdded(const QModelIndex &parent, int first);
     void rowsChanged();
+    template <class F> void catchUp(F &&follow);
     void tellCurrentRow();
     // Told once the change under way is complete, by where the row is then: a removal moves the
     // selection and the current row before the rows go.
