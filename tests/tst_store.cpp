@@ -1,6 +1,8 @@
 #include "TestSupport.h"
 
 #include "engine/store/TextListModel.h"
+#include "engine/store/TextStoreFiller.h"
+#include "engine/store/TextStoreLookup.h"
 
 #include <QRandomGenerator>
 #include <QTest>
@@ -64,6 +66,7 @@ void StoreTest::storeEdits_data() {
     QTest::addColumn<int>("randomItems");      // added to initial with the seed
     QTest::addColumn<QStringList>("expected"); // as well as what a plain list says
     QTest::addColumn<int>("joinFrom");         // the items from here on come as one store; -1: none
+    // The chunk: texts kept aside and back, the buffer rewritten.
     QTest::newRow("lengthen, remove, empty, append")
         << QStringList{"one", "two", "three", "four"}
         << QStringList{"set 2 a much longer second item", "remove 1", "set 3 ", "append five"} << 0
@@ -77,8 +80,12 @@ void StoreTest::storeEdits_data() {
     // Past the point where the store rewrites its buffer.
     QTest::newRow("random edits") << QStringList() << QStringList() << 9 << 300 << QStringList()
                                   << -1;
-    // Thousands of items: edits that cross chunks, and a stretch removed until chunks merge
-    // and vanish.
+    // The joined store's first chunk is full and ends in a text kept aside, which is copied.
+    QTest::newRow("joined after one item, a full chunk ending aside")
+        << QStringList(4096, QStringLiteral("a")) + QStringList{aside, "b"} << QStringList() << 0
+        << 0 << QStringList() << 1;
+    // The index over chunks: thousands of items, edits that cross chunks, and a stretch
+    // removed until chunks merge and vanish (found by page).
     QTest::newRow("random edits across chunks")
         << QStringList() << QStringList(6000, QStringLiteral("remove 3000")) << 5 << 13000
         << QStringList() << -1;
@@ -91,19 +98,16 @@ void StoreTest::storeEdits_data() {
         fromTheEnd << QStringLiteral("remove %1").arg(position);
     QTest::newRow("removed from the end") << QStringList() << fromTheEnd + QStringList{"append a"}
                                           << 0 << 9000 << QStringList{"a"} << -1;
-    // A large store joined after a short chunk is shared, not copied.
+    // A large store joined after a short chunk is shared, not copied (a gap).
     QTest::newRow("joined after a short chunk, then appends")
         << QStringList() << QStringList(5000, QStringLiteral("append z")) << 0 << 40000
         << QStringList() << 100;
-    // The joined store's first chunk is full and ends in a text kept aside, which is copied.
-    QTest::newRow("joined after one item, a full chunk ending aside")
-        << QStringList(4096, QStringLiteral("a")) + QStringList{aside, "b"} << QStringList() << 0
-        << 0 << QStringList() << 1;
     QTest::newRow("joined after a short chunk, then random edits")
         << QStringList() << QStringList() << 3 << 40000 << QStringList() << 100;
 }
 
-// Edits against a plain list, with a snapshot that must not change.
+// Edits against a plain list, with a snapshot that must not change; then the finder's lookup
+// and the reader's filler over what the edits left.
 void StoreTest::storeEdits() {
     QFETCH(QStringList, initial);
     QFETCH(QStringList, edits);
@@ -183,6 +187,26 @@ void StoreTest::storeEdits() {
     QCOMPARE(snapshot.size(), initial.size());
     for (qsizetype i = 0; i < snapshot.size(); ++i)
         QCOMPARE(snapshot.text(i), initial[i]);
+    TextStore store = list.store();
+    const TextStore::Lookup lookup(store);
+    qsizetype next = plain.size() / 3, wrong = 0; // from an item within a chunk
+    lookup.forEach(next, store.size(), [&](qsizetype i, QByteArrayView bytes, std::uint32_t ref) {
+        wrong +=
+            i != next++ || bytes != TextStore::encode(plain[i]) || lookup.bytes(i, ref) != bytes;
+    });
+    QCOMPARE(wrong, 0);
+    QCOMPARE(next, plain.size());
+    const QStringList listed = plain;
+    {
+        TextStore::Filler filler(store); // beside the list, which shares the chunks
+        for (int i = 0; i < 5000; ++i) {
+            plain << someText();
+            filler.append(TextStore::encode(plain.back()));
+        }
+    }
+    QCOMPARE(textsOf(store), plain);
+    list.appendItem(QStringLiteral("y"));
+    QCOMPARE(itemsOf(list), listed + QStringList{"y"});
     list.clearItems();
     QCOMPARE(list.itemCount(), 0);
     QCOMPARE(snapshot.text(0), initial[0]);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/store/TextStore.h"
+#include "engine/store/TextStoreLookup.h"
 
 #include <algorithm>
 #include <cstdint>

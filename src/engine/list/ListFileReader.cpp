@@ -3,6 +3,7 @@
 #include "engine/core/ErrorReport.h"
 #include "engine/core/TimeSlice.h"
 #include "engine/core/Workers.h"
+#include "engine/store/TextStoreFiller.h"
 #include "LineCutter.h"
 #include "TextDecoding.h"
 

@@ -1,26 +1,24 @@
-// The chunks of TextStore: one buffer of texts each, with the texts kept aside, and what they
-// hold in all.
-#include "TextStore.h"
+#include "TextChunk.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
 
-QByteArrayView TextStore::Chunk::asideText(std::uint32_t item) const {
+QByteArrayView TextChunk::asideText(std::uint32_t item) const {
     const auto found = std::ranges::lower_bound(aside, item, {}, &Aside::item);
     return QByteArrayView(found->text);
 }
 
-std::vector<TextStore::Aside>::iterator TextStore::Chunk::findAside(std::uint32_t item) {
+std::vector<TextChunk::Aside>::iterator TextChunk::findAside(std::uint32_t item) {
     return std::ranges::lower_bound(aside, item, {}, &Aside::item);
 }
 
-bool TextStore::Chunk::asideIn(std::uint32_t from, std::uint32_t to) const {
+bool TextChunk::asideIn(std::uint32_t from, std::uint32_t to) const {
     const auto found = std::ranges::lower_bound(aside, from, {}, &Aside::item);
     return found != aside.end() && found->item < to;
 }
 
-std::size_t TextStore::Chunk::bufferBytes(std::uint32_t from, std::uint32_t to) const {
+std::size_t TextChunk::bufferBytes(std::uint32_t from, std::uint32_t to) const {
     if (from == to)
         return 0;
     if (!asideIn(from, to))
@@ -33,7 +31,7 @@ std::size_t TextStore::Chunk::bufferBytes(std::uint32_t from, std::uint32_t to) 
     return sum;
 }
 
-void TextStore::Chunk::appendText(QByteArrayView text, const QByteArray *kept) {
+void TextChunk::appendText(QByteArrayView text, const QByteArray *kept) {
     if (text.size() > LongText) {
         aside.push_back({size(), kept ? *kept : text.toByteArray()});
         ends.push_back(std::uint32_t(bytes.size()) | AsideFlag);
@@ -43,7 +41,7 @@ void TextStore::Chunk::appendText(QByteArrayView text, const QByteArray *kept) {
     ends.push_back(std::uint32_t(bytes.size()));
 }
 
-void TextStore::Chunk::appendRange(const Chunk &source, std::uint32_t from, std::uint32_t to) {
+void TextChunk::appendRange(const TextChunk &source, std::uint32_t from, std::uint32_t to) {
     if (!source.asideIn(from, to)) {
         // One copy of the texts; their ends move by the same amount.
         const std::uint32_t begin = source.spanBegin(from);
@@ -62,7 +60,7 @@ void TextStore::Chunk::appendRange(const Chunk &source, std::uint32_t from, std:
     }
 }
 
-void TextStore::Chunk::putAside(std::uint32_t item, const QByteArray &text) {
+void TextChunk::putAside(std::uint32_t item, const QByteArray &text) {
     const auto at = findAside(item);
     const bool wasAside = at != aside.end() && at->item == item;
     const bool isShort = text.size() <= LongText;
@@ -85,7 +83,7 @@ void TextStore::Chunk::putAside(std::uint32_t item, const QByteArray &text) {
 }
 
 // Back to the item's own span, which the caller fills or gives up.
-void TextStore::Chunk::dropAside(std::uint32_t item) {
+void TextChunk::dropAside(std::uint32_t item) {
     if (!(ends[item] & AsideFlag))
         return;
     const auto at = findAside(item);
@@ -98,7 +96,7 @@ void TextStore::Chunk::dropAside(std::uint32_t item) {
     unusedBytes -= ends[item] - spanBegin(item);
 }
 
-void TextStore::Chunk::set(std::uint32_t item, const QByteArray &text, bool compact) {
+void TextChunk::set(std::uint32_t item, const QByteArray &text, bool compact) {
     const std::uint32_t begin = spanBegin(item);
     const std::uint32_t span = (ends[item] & OffsetMask) - begin;
     if (text.size() <= LongText && item + 1 == size()) {
@@ -118,7 +116,7 @@ void TextStore::Chunk::set(std::uint32_t item, const QByteArray &text, bool comp
     }
 }
 
-void TextStore::Chunk::remove(std::uint32_t item) {
+void TextChunk::remove(std::uint32_t item) {
     dropAside(item);
     const std::uint32_t begin = spanBegin(item);
     const std::uint32_t length = ends[item] - begin;
@@ -132,13 +130,13 @@ void TextStore::Chunk::remove(std::uint32_t item) {
 
 // Rewrites the buffer once texts kept aside or unused spans have grown large, so an edit is
 // cheap on average and memory stays close to the texts' size. Long texts stay aside.
-void TextStore::Chunk::compactIfWasteful() {
+void TextChunk::compactIfWasteful() {
     const bool many = shortAsideCount > 64 + size() / 8;
     const bool wasteful = unusedBytes + shortAsideBytes > 16384 + bytes.size() / 4;
     if (!many && !wasteful)
         return;
     try {
-        Chunk fresh;
+        TextChunk fresh;
         fresh.ends.reserve(ends.size());
         fresh.bytes.reserve(bytes.size() - unusedBytes + shortAsideBytes);
         fresh.aside.reserve(aside.size() - shortAsideCount);
@@ -149,21 +147,16 @@ void TextStore::Chunk::compactIfWasteful() {
     }
 }
 
-void TextStore::Chunk::truncate(std::size_t items, std::size_t bufferBytes, std::size_t asides) {
+void TextChunk::truncate(std::size_t items, std::size_t bufferBytes, std::size_t asides) {
     ends.resize(items);
     bytes.resize(bufferBytes);
     aside.erase(aside.begin() + std::ptrdiff_t(asides), aside.end());
 }
 
-std::size_t TextStore::bytesAllocated() const {
-    std::size_t sum = chunks_.capacity() * sizeof(std::shared_ptr<Chunk>) +
-                      starts_.capacity() * sizeof(qsizetype) +
-                      pages_.capacity() * sizeof(std::uint32_t);
-    for (const auto &c : chunks_) {
-        sum += sizeof(Chunk) + c->bytes.capacity() + c->ends.capacity() * sizeof(std::uint32_t) +
-               c->aside.capacity() * sizeof(Aside);
-        for (const Aside &a : c->aside)
-            sum += std::size_t(a.text.capacity());
-    }
+std::size_t TextChunk::bytesAllocated() const {
+    std::size_t sum = sizeof(TextChunk) + bytes.capacity() +
+                      ends.capacity() * sizeof(std::uint32_t) + aside.capacity() * sizeof(Aside);
+    for (const Aside &a : aside)
+        sum += std::size_t(a.text.capacity());
     return sum;
 }
