@@ -168,6 +168,11 @@ void ListCollector::find(ResultWriter &writer, ResultFormat format, const QByteA
     // The worker threads write each stretch of rows as writer would: a comma after each value
     // is a line of its own ending in a comma, the last line end written by finish.
     const QByteArray separator = format == ResultFormat::Comma ? QByteArray(",") : lineEnd;
-    findDuplicateBytes(items_, separator,
-                       [&](const QByteArray &bytes) { writer.writeFormatted(bytes); });
+    findDuplicateBytes(
+        items_,
+        [&](const MarkedRows &rows) {
+            return ResultWriter::formatted([&](const auto &value) { rows.forEach(value); },
+                                           separator);
+        },
+        [&](const QByteArray &bytes) { writer.writeFormatted(bytes); });
 }
