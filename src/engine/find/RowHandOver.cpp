@@ -124,19 +124,13 @@ void handOverStretches(const TextStore &items, const Marks &marks, size_t thread
     crew.rethrowFailure();
 }
 
-// A full batch holds no more bytes of text than this, so that the list takes it in a short
-// turn and rows are not held long.
+// A full batch: the list pays for each row it takes, and takes this many in a millisecond or
+// two, a short turn; and the rows are not held long.
+constexpr qsizetype HeldRows = 1 << 15;
 constexpr size_t HeldBytes = 8 << 20;
 // Without turns, the rows are handed over a megabyte at a time: the receiver works on them
 // while the workers build the next.
 constexpr size_t ReadyBytes = 1 << 20;
-// The rows a full batch holds at first. The list pays for each row it takes: from then on a
-// full batch holds no more rows than the sink took in about HandOverTime, as measured on the
-// batches before, growing by half at most, since one quick measure may be luck. A batch of
-// fewer than MeasuredRows rows tells too little, and a full one holds that many at least.
-constexpr qsizetype FirstHeldRows = 1 << 15;
-constexpr std::chrono::nanoseconds HandOverTime = std::chrono::milliseconds(3);
-constexpr qsizetype MeasuredRows = 4096;
 } // namespace
 
 // The workers build the rows a stretch of the list at a time; the caller joins them into a
@@ -145,19 +139,10 @@ constexpr qsizetype MeasuredRows = 4096;
 // are never all held twice.
 void reportRows(const TextStore &items, const Marks &marks, std::size_t threads, TimeSlice *slice,
                 const RowSink &sink) {
-    qsizetype heldRows = FirstHeldRows;
     TextStore batch;
     size_t joinedTo = 0; // the items the batch and those handed over cover
-    auto full = [&] { return batch.textBytes() >= HeldBytes || batch.size() >= heldRows; };
-    auto handOver = [&] {
-        TextStore rows = std::exchange(batch, {});
-        const auto start = std::chrono::steady_clock::now();
-        sink(rows);
-        const auto took = std::chrono::steady_clock::now() - start;
-        if (slice && rows.size() >= MeasuredRows && took.count() > 0)
-            heldRows = std::clamp<qsizetype>(rows.size() * HandOverTime / took, MeasuredRows,
-                                             heldRows + heldRows / 2);
-    };
+    auto full = [&] { return batch.textBytes() >= HeldBytes || batch.size() >= HeldRows; };
+    auto handOver = [&] { sink(std::exchange(batch, {})); };
     auto turn = [&] {
         slice->setStepDone(qint64(size_t(items.size()) + joinedTo));
         slice->yield();
