@@ -340,8 +340,7 @@ void FindTest::equalBytesFound() {
     QTemporaryFile disk;
     QVERIFY(disk.open() && disk.write(file) == file.size() && disk.seek(0));
     TextStore items;
-    readListLines(disk, nullptr, [&](const TextStore &lines) { items.append(lines); }, {},
-                  {.readAt = readerAt(disk)});
+    readListLines(disk, nullptr, [&](const TextStore &lines) { items.append(lines); });
     TextStore found;
     findDuplicates(items, nullptr, [&](const TextStore &batch) { found.append(batch); });
     QCOMPARE(textsOf(found), rows);
