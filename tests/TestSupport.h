@@ -173,8 +173,6 @@ public:
             throw Failure(file->errorString());
         return file;
     }
-    // Read in one piece, so every read is slow.
-    ReadAt readerAt(QIODevice &) override { return {}; }
 
 private:
     class SlowFile : public QFile {

@@ -382,7 +382,7 @@ void CliTest::longLines_data() {
         << QList{QByteArray("x\r\ny\r\n"), QByteArray("a\r\rb\r\n") + line}
         << QStringList{"--memory", "1048576"} << QByteArray()
         << QByteArray("%1/1: line 4 is longer than --memory 1M allows (64K a line)") << 0;
-    QTest::newRow("in the second half of a file kept in memory")
+    QTest::newRow("far into a file kept in memory")
         << QList{shortLines + line} << QStringList{"--memory", "32M"} << QByteArray()
         << QByteArray("%1/0: line 120001 is longer than --memory 32M allows (2M a line)") << 0;
     QTest::newRow("from a pipe that never ends")

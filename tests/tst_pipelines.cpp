@@ -56,6 +56,14 @@ void PipelinesTest::pipelines_data() {
            "| \"$F\" --memory 64K - >/dev/null' /dev/null | grep -ao 'partition [-0-9]* of [0-9]*' "
            "| head -1"
         << 0 << QByteArray("partition 1 of 4\n") << QByteArray();
+    // A second file the budget cannot hold beside the first: the partitions are chosen for the
+    // lines of both, as the status line shows, not for the second file's alone (15).
+    QTest::newRow("partitions chosen for the lines held too")
+        << "d=$(mktemp -d); trap 'rm -rf \"$d\"' EXIT; export d; seq -w 600000 >\"$d/a\"; "
+           "seq -w 3000000 >\"$d/b\"; "
+           "script -qec 'sleep 1.2 | \"$F\" --memory 104M \"$d/a\" \"$d/b\" - >/dev/null' "
+           "/dev/null | grep -ao 'partition [-0-9]* of [0-9]*' | head -1"
+        << 0 << QByteArray("partition 1 of 17\n") << QByteArray();
     // 1024 equal lines of a mebibyte: 512 rows.
     QTest::newRow("1 GB on standard input")
         << "set -o pipefail; head -c 1G /dev/zero | tr '\\0' a | fold -w 1048576 | \"$F\" --lf "

@@ -75,9 +75,9 @@ void ReadingTest::lineEndsAndEncodings_data() {
         << QByteArray("\xC3\xA9\r\n") + xs(Chunk + 100) + "\r\n\xFF"
         << QStringList{QStringLiteral("\u00E9"), QString(xs(Chunk + 100)),
                        QStringLiteral("\u00FF")};
-    // Read in two halves, the second of several blocks.
+    // Several blocks long.
     const QByteArray zLine = QByteArray(998, 'z') + "\r\n";
-    QTest::newRow("Windows-1252 in the first half of a long file")
+    QTest::newRow("Windows-1252 at the start of a long file")
         << QByteArray("\xE9\r\n") + zLine.repeated(5000) + "caf\xC3\xA9"
         << QStringList{QStringLiteral("\u00E9")} + QStringList(5000, QString(998, u'z')) +
                QStringList{QStringLiteral("caf\u00E9")};
@@ -144,8 +144,8 @@ void ReadingTest::lineEndsAndEncodings_data() {
         << QStringList{wideLine + smiley, "z"};
 }
 
-// From a file, surveyed then read, from a pipe, read once, from a file on disk read in
-// two halves at once, and, when short, from pipes handing over 1 to 16 bytes at a time.
+// From a file, surveyed then read, from a pipe, read once, from a file on disk, and, when
+// short, from pipes handing over 1 to 16 bytes at a time.
 void ReadingTest::lineEndsAndEncodings() {
     QFETCH(QByteArray, bytes);
     QFETCH(QStringList, items);
@@ -162,8 +162,7 @@ void ReadingTest::lineEndsAndEncodings() {
         devices << p.get();
     for (QIODevice *device : devices) {
         bool canonical = false;
-        const QStringList read =
-            readItems(*device, &canonical, {.splitFrom = 0, .readAt = readerAt(*device)});
+        const QStringList read = readItems(*device, &canonical);
         QCOMPARE(read.size(), items.size());
         for (qsizetype i = 0; i < items.size(); ++i)
             QCOMPARE(read[i], items[i]); // one by one: long lines make whole-list output unreadable
@@ -207,23 +206,16 @@ void ReadingTest::readFailureKeepsCompleteLines() {
     QFETCH(QStringList, items);
     FailingBuffer file(bytes, failAt);
     Pipe pipe(bytes, failAt);
-    FailingBuffer halves(bytes, failAt); // read in two halves at once
-    for (QIODevice *device : {static_cast<QIODevice *>(&file), static_cast<QIODevice *>(&pipe),
-                              static_cast<QIODevice *>(&halves)}) {
-        const ReadTuning tuning{
-            .splitFrom = 0, .readAt = device == &halves ? failingReadAt(bytes, failAt) : ReadAt()};
+    for (QIODevice *device : {static_cast<QIODevice *>(&file), static_cast<QIODevice *>(&pipe)}) {
         QStringList read;
         int batches = 0;
         QVERIFY_THROWS_EXCEPTION(Failure,
-                                 readListLines(
-                                     *device, nullptr,
-                                     [&](const TextStore &lines) {
-                                         if (++batches == refused)
-                                             throw Failure(QStringLiteral("Out of memory"));
-                                         for (qsizetype i = 0; i < lines.size(); ++i)
-                                             read << lines.text(i);
-                                     },
-                                     {}, tuning));
+                                 readListLines(*device, nullptr, [&](const TextStore &lines) {
+                                     if (++batches == refused)
+                                         throw Failure(QStringLiteral("Out of memory"));
+                                     for (qsizetype i = 0; i < lines.size(); ++i)
+                                         read << lines.text(i);
+                                 }));
         if (refused) // the lines before the refused batch, and no others
             QVERIFY(!read.isEmpty() && read.size() < items.size() &&
                     read == items.first(read.size()));

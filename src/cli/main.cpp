@@ -18,6 +18,7 @@
 #include <cstring>
 #include <optional>
 #include <system_error>
+#include <variant>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -32,8 +33,8 @@ constexpr int ExitWriteFailed = 3;
 const char Usage[] =
     "usage: quorvel-find [--comma] [--lf] [--memory SIZE] [--temp-dir DIR] [--quiet] [FILE...]\n";
 
+// What --help shows below Usage.
 const char Help[] =
-    "usage: quorvel-find [--comma] [--lf] [--memory SIZE] [--temp-dir DIR] [--quiet] [FILE...]\n"
     "\n"
     "Reads every line of each FILE in turn (standard input when there is none or FILE is -)\n"
     "and writes each value that repeats once for every pair of copies, in the order of the\n"
@@ -93,8 +94,8 @@ private:
     QElapsedTimer started_, last_;
 };
 
-int printed(const char *text) {
-    std::fputs(text, stdout);
+int printed(const QByteArray &text) {
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? ExitSuccess : ExitWriteFailed;
 }
 
@@ -128,18 +129,20 @@ void raiseOpenFileLimit() {
         setrlimit(RLIMIT_NOFILE, &files);
     }
 }
-} // namespace
-
-int main(int argc, char *argv[]) {
-    holdClosedStandardDescriptors();
-    memory::growInLargeSteps();
+struct Options {
     bool comma = false;
     bool lf = false;
     bool quiet = false;
-    bool optionsEnd = false;
-    std::optional<qint64> memory;
+    std::optional<qint64> memory; // as the user named it
     QString folder = defaultTemporaryFolder();
     QStringList files;
+};
+
+// The options of a command line; or, for one that asks for help or the version (shown here)
+// or is wrong (told here), the exit status.
+std::variant<Options, int> parseArguments(int argc, char *argv[]) {
+    Options options;
+    bool optionsEnd = false;
     for (int i = 1; i < argc; ++i) {
         const QByteArray arg(argv[i]);
         // --memory SIZE or --memory=SIZE, and so for --temp-dir.
@@ -151,61 +154,54 @@ int main(int argc, char *argv[]) {
             return std::nullopt;
         };
         if (optionsEnd || !arg.startsWith('-') || arg == "-") {
-            files << QFile::decodeName(arg);
+            options.files << QFile::decodeName(arg);
         } else if (arg == "--") {
             optionsEnd = true;
         } else if (arg == "--comma") {
-            comma = true;
+            options.comma = true;
         } else if (arg == "--lf") {
-            lf = true;
+            options.lf = true;
         } else if (arg == "--quiet") {
-            quiet = true;
+            options.quiet = true;
         } else if (const auto size = value("--memory")) {
             const MemoryBudgetText budget = parseMemoryBudget(*size);
             if (budget.problem)
                 return usageError(budget.problem, size->constData());
-            memory = budget.bytes;
+            options.memory = budget.bytes;
         } else if (const auto dir = value("--temp-dir")) {
             if (dir->isEmpty())
                 return usageError("--temp-dir needs a folder%s", "");
-            folder = QFile::decodeName(*dir);
+            options.folder = QFile::decodeName(*dir);
         } else if (arg == "--help") {
-            return printed(Help);
+            return printed(QByteArray(Usage) + Help);
         } else if (arg == "--version") {
             return printed("quorvel-find " QUORVEL_VERSION "\n");
         } else {
             return usageError("unknown option %s", arg.constData());
         }
     }
-    if (files.isEmpty())
-        files << QStringLiteral("-");
+    if (options.files.isEmpty())
+        options.files << QStringLiteral("-");
+    return options;
+}
 
-#ifdef SIGPIPE
-    // A closed pipe is a write error to report, not a silent end.
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
-    raiseOpenFileLimit();
-
+// Reads the files in turn into list: the status so far, or ExitWriteFailed where no answer
+// can be given.
+int readFiles(ListCollector &list, const Options &options) {
     int status = ExitSuccess;
-    StatusLine statusLine(quiet);
-    ListCollector list(memory ? *memory : defaultMemoryBudget(), folder,
-                       [&](qint64 bytes) { statusLine.read(bytes); });
-    // Only a budget the user names is kept to whatever the lines: the default one is not
-    // worth refusing a list the machine can hold.
-    if (memory)
-        list.setLongestLine(longestLineFor(*memory));
-    for (const QString &name : std::as_const(files)) {
+    for (const QString &name : options.files) {
         const QString about = name == QLatin1String("-") ? QStringLiteral("standard input") : name;
         try {
             list.readFile(name);
         } catch (const TemporaryFailure &failure) {
-            complain(folder, failure.description());
+            complain(options.folder, failure.description());
             return ExitWriteFailed;
         } catch (const LineTooLong &tooLong) {
+            const qint64 memory = *options.memory;
             complain(about, QStringLiteral("line %1 is longer than --memory %2 allows (%3 a line)")
                                 .arg(tooLong.line)
-                                .arg(QLatin1String(memoryBudgetText(*memory)),
-                                     QLatin1String(memoryBudgetText(longestLineFor(*memory)))));
+                                .arg(QLatin1String(memoryBudgetText(memory)),
+                                     QLatin1String(memoryBudgetText(longestLineFor(memory)))));
             return ExitWriteFailed;
         } catch (const Failure &failure) {
             complain(about, failure.description());
@@ -216,29 +212,59 @@ int main(int argc, char *argv[]) {
             return ExitWriteFailed;
         }
     }
+    return status;
+}
 
+// Writes the rows of the lines read to standard output: whether it could.
+bool writeRows(ListCollector &list, const Options &options, StatusLine &statusLine) {
     QFile out;
     try {
         if (!out.open(1, QIODevice::WriteOnly | QIODevice::Unbuffered,
                       QFileDevice::DontCloseHandle))
             throw Failure(out.errorString());
-        const ResultFormat format = comma ? ResultFormat::Comma : ResultFormat::OnePerLine;
-        const QByteArray lineEnd = lf ? "\n" : "\r\n";
+        const ResultFormat format = options.comma ? ResultFormat::Comma : ResultFormat::OnePerLine;
+        const QByteArray lineEnd = options.lf ? "\n" : "\r\n";
         ResultWriter writer(out, format, lineEnd);
         list.find(writer, format, lineEnd, [&](qsizetype done, qsizetype total) {
             statusLine.show("partition %lld of %lld", std::min(done + 1, total), total);
         });
         writer.finish();
+        return true;
     } catch (const TemporaryFailure &failure) {
-        complain(folder, failure.description());
-        return ExitWriteFailed;
+        complain(options.folder, failure.description());
     } catch (const std::system_error &e) {
         // Only the search's worker threads raise this: memory ran short, not the output.
         complain(QStringLiteral("cannot start threads"), QString::fromLocal8Bit(e.what()));
-        return ExitWriteFailed;
     } catch (const std::exception &e) {
         complain(QStringLiteral("standard output"), describeFailure(e));
-        return ExitWriteFailed;
     }
-    return status;
+    return false;
+}
+} // namespace
+
+int main(int argc, char *argv[]) {
+    holdClosedStandardDescriptors();
+    memory::growInLargeSteps();
+    const auto parsed = parseArguments(argc, argv);
+    if (const int *status = std::get_if<int>(&parsed))
+        return *status;
+    const Options &options = std::get<Options>(parsed);
+
+#ifdef SIGPIPE
+    // A closed pipe is a write error to report, not a silent end.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    raiseOpenFileLimit();
+
+    StatusLine statusLine(options.quiet);
+    ListCollector list(options.memory ? *options.memory : defaultMemoryBudget(), options.folder,
+                       [&](qint64 bytes) { statusLine.read(bytes); });
+    // Only a budget the user names is kept to whatever the lines: the default one is not
+    // worth refusing a list the machine can hold.
+    if (options.memory)
+        list.setLongestLine(longestLineFor(*options.memory));
+    const int status = readFiles(list, options);
+    if (status == ExitWriteFailed)
+        return status;
+    return writeRows(list, options, statusLine) ? status : ExitWriteFailed;
 }

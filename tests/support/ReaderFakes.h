@@ -77,30 +77,16 @@ private:
     qint64 at_ = 0;
 };
 
-// Reads bytes as a file's second half is read, failing at or past failAt.
-inline ReadAt failingReadAt(const QByteArray &bytes, qint64 failAt) {
-    return [bytes, failAt](char *data, qint64 size, qint64 offset) -> qint64 {
-        if (offset >= failAt)
-            throw Failure(QStringLiteral("Bad sector"));
-        const qint64 n = std::min({size, qint64(bytes.size()) - offset, failAt - offset});
-        std::memcpy(data, bytes.constData() + offset, size_t(std::max<qint64>(n, 0)));
-        return std::max<qint64>(n, 0);
-    };
-}
-
 // The items read, and whether each one is stored in its canonical form (equal texts must
 // have equal bytes for the search to find them).
-inline QStringList readItems(QIODevice &device, bool *canonical, const ReadTuning &tuning = {}) {
+inline QStringList readItems(QIODevice &device, bool *canonical) {
     QStringList items;
     *canonical = true;
-    readListLines(
-        device, nullptr,
-        [&](const TextStore &lines) {
-            for (qsizetype i = 0; i < lines.size(); ++i) {
-                items << lines.text(i);
-                *canonical = *canonical && lines.bytes(i) == TextStore::encode(items.constLast());
-            }
-        },
-        {}, tuning);
+    readListLines(device, nullptr, [&](const TextStore &lines) {
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            items << lines.text(i);
+            *canonical = *canonical && lines.bytes(i) == TextStore::encode(items.constLast());
+        }
+    });
     return items;
 }

@@ -4,7 +4,6 @@
 #include "engine/core/ErrorReport.h"
 #include "engine/core/Workers.h"
 #include "PartitionPairer.h"
-#include "RowHandOver.h"
 
 #include <xxhash.h>
 
@@ -161,9 +160,8 @@ std::jthread release(std::vector<DealtCopies> &dealt, std::size_t threads) {
     return {};
 }
 
-std::vector<const std::uint64_t *>
-marksOf(const std::vector<std::unique_ptr<PartitionPairer>> &pairers) {
-    std::vector<const std::uint64_t *> marks;
+Marks marksOf(const std::vector<std::unique_ptr<PartitionPairer>> &pairers) {
+    Marks marks;
     for (const auto &pairer : pairers)
         marks.push_back(pairer->marks());
     return marks;
@@ -195,11 +193,11 @@ void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sin
     reportRows(items, marksOf(paired.pairers), threads, slice, sink);
 }
 
-void findDuplicateBytes(const TextStore &items, const QByteArray &separator, const ByteSink &sink,
+void findDuplicateBytes(const TextStore &items, const RowFormat &format, const ByteSink &sink,
                         const FindTuning &tuning) {
     const auto threads = threadsOf(items.size(), tuning);
     const TextStore::Lookup lookup(items); // as long as the pairers
     Paired paired = pairAll(lookup, items, nullptr, threads, tuning);
     const std::jthread released = release(paired.dealt, threads);
-    reportRowBytes(items, marksOf(paired.pairers), threads, separator, sink);
+    reportRowBytes(items, marksOf(paired.pairers), threads, format, sink);
 }

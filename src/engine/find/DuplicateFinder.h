@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FinderRules.h"
+#include "RowHandOver.h"
 
 #include <cstdint>
 #include <functional>
@@ -25,11 +26,10 @@ using RowSpace = std::function<void(qsizetype rows, qsizetype bytes)>;
 void findDuplicates(const TextStore &items, TimeSlice *slice, const RowSink &sink,
                     const RowSpace &space = {}, const FindTuning &tuning = {});
 
-// The same search for a caller without a window: the rows as a ResultWriter writes them,
-// each followed by separator, made a stretch at a time on the worker threads, reach sink in
-// list order. For a program that only writes them.
-using ByteSink = std::function<void(const QByteArray &bytes)>;
-void findDuplicateBytes(const TextStore &items, const QByteArray &separator, const ByteSink &sink,
+// The same search for a caller without a window: the rows as format makes them into bytes,
+// a stretch at a time on the worker threads, reach sink in list order. For a program that
+// only writes them.
+void findDuplicateBytes(const TextStore &items, const RowFormat &format, const ByteSink &sink,
                         const FindTuning &tuning = {});
 
 // The most findDuplicates holds at once for its index of this many items (partitions, tables,

@@ -2,21 +2,15 @@
 
 #include "engine/core/ErrorReport.h"
 #include "engine/core/TimeSlice.h"
-#include "engine/core/Workers.h"
 #include "engine/store/TextStoreFiller.h"
 #include "LineCutter.h"
 #include "TextDecoding.h"
 
-#include <QElapsedTimer>
 #include <QStringDecoder>
 
-#include <algorithm>
-#include <atomic>
-#include <cstring>
 #include <functional>
-#include <limits>
 #include <optional>
-#include <vector>
+#include <utility>
 
 namespace {
 // Large blocks keep the system calls few; small enough that splitting one stays well
@@ -38,8 +32,6 @@ public:
         : sink_(sink), cutter_(Append{this}), longest_(longest) {}
 
     void setMarked(bool marked) { marked_ = marked; }
-    bool marked() const { return marked_; }
-    qint64 lines() const { return cut_; }
     // Lines decoded before they were cut (UTF-16) are kept as they are, lone surrogates too.
     void setDecoded() { decoded_ = true; }
     void feed(QByteArrayView chunk) {
@@ -109,21 +101,17 @@ private:
     qint64 cut_ = 0; // lines cut so far
 };
 
-// Reads a device block by block, or a file from a place on through readAt. A read that fails
-// after some bytes came in first hands over those bytes and throws on the next call.
+// Reads a device block by block. A read that fails after some bytes came in first hands over
+// those bytes and throws on the next call.
 class BlockReader {
 public:
-    explicit BlockReader(QIODevice &device) : device_(&device) {}
-    BlockReader(const ReadAt &readAt, qint64 offset) : readAt_(&readAt), offset_(offset) {}
-
-    // Reads no more than this many bytes in all.
-    void stopAfter(qint64 bytes) { limit_ = bytes; }
+    explicit BlockReader(QIODevice &device) : device_(device) {}
 
     // An empty block at the end.
     const QByteArray &next() {
         if (failure_)
             throw *failure_;
-        const auto wanted = qsizetype(std::clamp<qint64>(limit_ - total_, 0, BlockSize));
+        const qsizetype wanted = BlockSize;
         block_.resize(wanted);
         qsizetype filled = 0;
         // A pipe hands over what it has; fill the block so that kept blocks are not mostly empty.
@@ -146,102 +134,18 @@ public:
 
 private:
     qint64 readSome(char *data, qint64 size) {
-        if (readAt_) {
-            try {
-                const qint64 got = (*readAt_)(data, size, offset_);
-                offset_ += got;
-                return got;
-            } catch (const Failure &failure) {
-                failure_ = failure;
-                return -1;
-            }
-        }
-        const qint64 got = device_->read(data, size);
+        const qint64 got = device_.read(data, size);
         if (got < 0)
             failure_ =
-                Failure(device_->errorString().isEmpty() ? QStringLiteral("Input past end of file")
-                                                         : device_->errorString());
+                Failure(device_.errorString().isEmpty() ? QStringLiteral("Input past end of file")
+                                                        : device_.errorString());
         return got;
     }
 
-    QIODevice *device_ = nullptr;
-    const ReadAt *readAt_ = nullptr;
-    qint64 offset_ = 0;
-    qint64 limit_ = std::numeric_limits<qint64>::max();
+    QIODevice &device_;
     QByteArray block_;
     std::optional<Failure> failure_;
     qint64 total_ = 0;
-};
-
-// The second half of a large file, from the first line that begins in it, read on a thread of
-// its own while the caller reads the first half. Its lines wait for their turn.
-class SecondHalf {
-public:
-    // Where the second half begins: after the first LF from the middle on; -1 when none is
-    // found within a block.
-    static qint64 start(const ReadAt &readAt, qint64 from, qint64 size) {
-        const qint64 middle = from + size / 2;
-        QByteArray probe(qsizetype(std::min<qint64>(BlockSize, size - size / 2)),
-                         Qt::Uninitialized);
-        qint64 got = 0;
-        try {
-            got = readAt(probe.data(), probe.size(), middle);
-        } catch (const Failure &) {
-            return -1; // the first half reads on; its own read will tell
-        }
-        const char *lf = static_cast<const char *>(std::memchr(probe.data(), '\n', size_t(got)));
-        return lf ? middle + (lf - probe.data()) + 1 : -1;
-    }
-
-    SecondHalf(const ReadAt &readAt, qint64 from, bool marked, qint64 longest)
-        : readAt_(readAt), from_(from), marked_(marked), longest_(longest) {
-        crew_.start(1, [this](size_t) { read(); });
-    }
-
-    qint64 done() const { return done_.load(std::memory_order_relaxed); }
-
-    // Once the first half's lines are handed over: waits for the thread, taking turns, hands
-    // its lines to sink, then throws what ended its reading early.
-    void handOver(TimeSlice *slice, const LineSink &sink, qint64 firstDone) {
-        crew_.waitAll(slice, [&] { return firstDone + done(); });
-        for (TextStore &batch : batches_) {
-            handOverBatch(batch, sink);
-            if (slice)
-                slice->turnIfDue(firstDone + done());
-        }
-        crew_.rethrowFailure();
-    }
-
-private:
-    void read() {
-        const LineSink keep = [this](const TextStore &lines) { batches_.push_back(lines); };
-        LineSplitter splitter(keep, longest_);
-        splitter.setMarked(marked_);
-        BlockReader reader(readAt_, from_);
-        try {
-            for (;;) {
-                crew_.pause();
-                const QByteArray &block = reader.next();
-                if (block.isEmpty())
-                    break;
-                splitter.feed(block);
-                splitter.flushWhole();
-                done_.store(reader.total(), std::memory_order_relaxed);
-            }
-            splitter.finish();
-        } catch (const Failure &) {
-            splitter.flush();
-            throw;
-        }
-    }
-
-    const ReadAt readAt_;
-    const qint64 from_;
-    const bool marked_;
-    const qint64 longest_;
-    std::vector<TextStore> batches_;
-    std::atomic<qint64> done_{0};
-    workers::Crew crew_; // last: stops and waits for the thread before the rest goes
 };
 
 // After each block, with how far reading has come in bytes. Batches hold the whole chunks
@@ -253,64 +157,28 @@ void yieldAndHandOver(TimeSlice *slice, LineSplitter &splitter, qint64 done) {
         slice->turnIfDue(done);
 }
 
-// Counting lines takes a population count per 32 bytes: where the processor has an
-// instruction for it, a copy made for it is chosen when the program starts.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__POPCNT__) && !defined(__clang__)
-__attribute__((target_clones("popcnt", "default")))
-#endif
-void countLines(LineCounter &counter, QByteArrayView block) noexcept {
-    counter.feed(block);
-}
-
 // Reads 8-bit text once, handing lines over as they come, so that an item added meanwhile
 // lands among them. The lines a file's first block holds per byte stand for the whole file
-// when room is made for it; its text takes no more bytes than the file. A large file whose
-// lines the receiver keeps is read in two halves at once (from a quick disk).
-void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const LineSink &sink,
-              const LineSpace &space, const ReadTuning &tuning) {
-    const qint64 from = device.pos();
-    const qint64 size = device.isSequential() ? -1 : device.size() - from;
-    const ReadAt &readAt = tuning.readAt;
-    const bool mayHalve = readAt && size > 0 && size >= tuning.splitFrom;
+// when room is made for it; its text takes no more bytes than the file.
+void read8Bit(QIODevice &device, TimeSlice *slice, LineSplitter &splitter, const LineSpace &space) {
+    const qint64 size = device.isSequential() ? -1 : device.size() - device.pos();
     BlockReader reader(device);
-    // The first block stops at the middle, so it never reaches into the second half.
-    if (mayHalve)
-        reader.stopAfter(std::max<qint64>(size / 2, 1));
-    std::optional<SecondHalf> second;
-    QElapsedTimer firstRead;
-    firstRead.start();
     for (bool first = true;; first = false) {
         const QByteArray &block = reader.next();
         if (block.isEmpty())
             break;
-        if (first && size > 0) {
+        if (first && size > 0 && space) {
             LineCounter sample;
-            countLines(sample, block);
+            sample.feed(block);
             const qint64 lines =
                 block.size() >= size
                     ? sample.lines()
                     : qint64(double(sample.lines()) * double(size) / double(block.size()) * 1.125) +
                           1;
-            const bool kept = !space || space(qsizetype(lines), qsizetype(size));
-            // Halves pay where one thread cannot keep up with the disk; on a slow one
-            // (below about 250 MB/s) they would only make it seek between them.
-            const bool fast = firstRead.nsecsElapsed() <= qint64(block.size()) * 4 + 1'000'000;
-            const qint64 split =
-                kept && mayHalve && fast ? SecondHalf::start(readAt, from, size) : -1;
-            if (split >= 0)
-                second.emplace(readAt, split, splitter.marked(), tuning.longestLine);
-            reader.stopAfter(split >= 0 ? split - from : std::numeric_limits<qint64>::max());
+            space(qsizetype(lines), qsizetype(size));
         }
         splitter.feed(block);
-        yieldAndHandOver(slice, splitter, reader.total() + (second ? second->done() : 0));
-    }
-    if (!second)
-        return;
-    splitter.finish();
-    try {
-        second->handOver(slice, sink, reader.total());
-    } catch (const LineTooLong &tooLong) {
-        throw LineTooLong(splitter.lines() + tooLong.line); // counted from the second half
+        yieldAndHandOver(slice, splitter, reader.total());
     }
 }
 
@@ -369,7 +237,7 @@ void readListLines(QIODevice &device, TimeSlice *slice, const LineSink &sink,
             if (marked)
                 device.skip(3);
             splitter.setMarked(marked);
-            read8Bit(device, slice, splitter, sink, space, tuning);
+            read8Bit(device, slice, splitter, space);
         }
         splitter.finish();
     } catch (const Failure &) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "engine/core/ErrorReport.h"
-#include "engine/platform/FileSystem.h"
 #include "engine/store/TextStore.h"
 
 #include <QIODevice>
@@ -22,19 +21,14 @@ class TimeSlice;
 // Reads every device once, handing lines over as they are read. Before the first line, space
 // learns how many lines and bytes of text a file is likely to hold (estimated from its size
 // and its first block; lines is 0 where only the bytes can be estimated, as for UTF-16), so
-// the receiver can make room once; it is not told for a device of unknown size. It answers
-// whether the receiver keeps every line in memory: then the second half of a large file, on a
-// disk quick enough, is read by another thread at the same time, its lines held until the
-// first half's are handed over.
+// the receiver can make room once; it is not told for a device of unknown size.
 // Its progress counts the bytes of the device.
 // Lines reach sink in batches, in order, at least once per block read and at the end. A read
 // failure hands over the lines read before it, then throws Failure; a line longer than
 // tuning's longestLine throws LineTooLong once about that many of its bytes are read.
 using LineSink = std::function<void(const TextStore &lines)>;
-using LineSpace = std::function<bool(qsizetype lines, qsizetype bytes)>;
+using LineSpace = std::function<void(qsizetype lines, qsizetype bytes)>;
 struct ReadTuning {
-    qint64 splitFrom = qint64(4) << 20; // a file this large is read in two halves at once
-    ReadAt readAt;                      // how the second half is read; empty: no split
     qint64 longestLine = std::numeric_limits<qint64>::max(); // in bytes as cut
 };
 class LineTooLong : public Failure {

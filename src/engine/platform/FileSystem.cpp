@@ -54,10 +54,6 @@ std::unique_ptr<OutputFile> openSaved(const QString &path) {
 }
 } // namespace
 
-ReadAt FileSystem::readerAt(QIODevice &file) {
-    return ::readerAt(file);
-}
-
 bool FileSystem::fileExists(const QString &path) const {
     return FileExists(path);
 }
@@ -232,22 +228,6 @@ std::unique_ptr<OutputFile> FileSystem::openForWriting(const QString &path) {
     return saved;
 }
 
-ReadAt readerAt(QIODevice &device) {
-    const auto *file = qobject_cast<QFileDevice *>(&device);
-    const int fd = file ? file->handle() : -1;
-    if (fd < 0)
-        return {};
-    return [fd](char *data, qint64 size, qint64 offset) -> qint64 {
-        for (;;) {
-            const ssize_t got = ::pread(fd, data, size_t(size), off_t(offset));
-            if (got >= 0)
-                return got;
-            if (errno != EINTR)
-                throw Failure(systemReason(errno));
-        }
-    };
-}
-
 #else
 
 std::unique_ptr<QIODevice> openRegularFile(const QString &path) {
@@ -266,10 +246,6 @@ std::unique_ptr<OutputFile> FileSystem::openForWriting(const QString &path) {
     if (info.exists() && !info.isWritable())
         throw Failure(systemReason(EACCES));
     return openSaved(path);
-}
-
-ReadAt readerAt(QIODevice &) {
-    return {};
 }
 
 #endif

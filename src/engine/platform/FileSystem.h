@@ -20,11 +20,6 @@ public:
     std::function<void()> whileWaiting;
 };
 
-// Reads up to size bytes at offset of a file without moving its position, so that another
-// thread can read the file while it is being read: how many were read, 0 at the end. Throws
-// Failure with the system's reason.
-using ReadAt = std::function<qint64(char *data, qint64 size, qint64 offset)>;
-
 // The file operations of the commands, so tests can put failing files in their way.
 // Failures carry the system's own description ("Permission denied", ...).
 class FileSystem {
@@ -34,9 +29,6 @@ public:
     // Only a regular file (or a link to one) is opened; anything else is refused with
     // "Bad file mode" before it is opened, so a pipe without a writer cannot block.
     virtual std::unique_ptr<QIODevice> openForReading(const QString &path);
-    // How another thread reads a file that openForReading opened, at any place; none where
-    // it cannot.
-    virtual ReadAt readerAt(QIODevice &file);
     // A regular file, new or existing, is written aside and replaces the old one only on
     // commit, keeping its mode and owner; a file the user may not write is refused. A
     // character device or named pipe is written directly, never replaced; other kinds of
@@ -52,6 +44,3 @@ std::unique_ptr<QIODevice> openRegularFile(const QString &path);
 // The whole of a small support file: nothing when the path is not a regular file or holds
 // more than maxBytes; throws Failure when it cannot be opened or read.
 std::optional<QByteArray> readSmallFile(const QString &path, qint64 maxBytes);
-
-// The file's own; none where the device is not a file open on this system.
-ReadAt readerAt(QIODevice &device);

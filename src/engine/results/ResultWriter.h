@@ -24,12 +24,11 @@ public:
     void write(const TextStore &values, TimeSlice *slice);
     // Bytes another writer of the same format made of values, as write() would write them.
     void writeFormatted(QByteArrayView bytes);
-    // count values of textBytes in all as a writer writes them, each followed by separator,
-    // for writeFormatted. forEach(f) calls f(bytes) with each value's stored bytes, in order;
-    // it may be called twice.
+    // Values as a writer writes them, each followed by separator, for writeFormatted.
+    // forEach(f) calls f(bytes) with each value's stored bytes, in order; it is called up to
+    // three times.
     template <class ForEach>
-    static QByteArray formatted(qsizetype count, qsizetype textBytes, const ForEach &forEach,
-                                const QByteArray &separator);
+    static QByteArray formatted(const ForEach &forEach, const QByteArray &separator);
     void finish();
 
 private:
@@ -47,9 +46,13 @@ private:
 };
 
 template <class ForEach>
-QByteArray ResultWriter::formatted(qsizetype count, qsizetype textBytes, const ForEach &forEach,
-                                   const QByteArray &separator) {
+QByteArray ResultWriter::formatted(const ForEach &forEach, const QByteArray &separator) {
     if (writesAsStored()) {
+        qsizetype count = 0, textBytes = 0;
+        forEach([&](QByteArrayView text) {
+            ++count;
+            textBytes += text.size();
+        });
         // Stored text is UTF-8 but for lone surrogates: the values go in as stored, and are
         // written one by one only when they hold one.
         QByteArray bytes(textBytes + count * separator.size(), Qt::Uninitialized);

@@ -86,13 +86,13 @@ ListCollector::ListCollector(qint64 budget, QString folder, ReadProgress read)
 
 ListCollector::~ListCollector() = default;
 
-bool ListCollector::announce(qsizetype lines, qsizetype bytes) {
+// The spill starts knowing the whole list's need, so that it chooses its partitions once.
+void ListCollector::announce(qsizetype lines, qsizetype bytes) {
     if (spill_)
-        return false;
+        return;
     const qint64 need = inMemoryNeed(items_.size() + lines, qint64(items_.textBytes()) + bytes);
     if (need > budget_)
         startSpill(need);
-    return !spill_;
 }
 
 void ListCollector::take(const TextStore &lines) {
@@ -128,16 +128,15 @@ void ListCollector::readFile(const QString &name) {
             throw Failure(file.errorString());
     }
     // Read once, a pipe as a file: the lines go to the partition files from the moment the
-    // budget cannot hold them. A file is read as itself, so that its halves can be read at
-    // once.
+    // budget cannot hold them. A file is read as itself, so that its size is known.
     const bool pipe = file.isSequential();
     Counted counted(file);
     const auto read = [&](const BatchSink &sink) {
         readListLines(
             pipe ? static_cast<QIODevice &>(counted) : file, nullptr,
             [&](const TextStore &lines) { sink(lines, pipe ? counted.total() : file.pos()); },
-            [&](qsizetype lines, qsizetype bytes) { return announce(lines, bytes); },
-            {.readAt = pipe ? ReadAt() : readerAt(file), .longestLine = longestLine_});
+            [&](qsizetype lines, qsizetype bytes) { announce(lines, bytes); },
+            {.longestLine = longestLine_});
     };
     const BatchSink taken = [&](const TextStore &lines, qint64 done) {
         take(lines);
@@ -168,6 +167,11 @@ void ListCollector::find(ResultWriter &writer, ResultFormat format, const QByteA
     // The worker threads write each stretch of rows as writer would: a comma after each value
     // is a line of its own ending in a comma, the last line end written by finish.
     const QByteArray separator = format == ResultFormat::Comma ? QByteArray(",") : lineEnd;
-    findDuplicateBytes(items_, separator,
-                       [&](const QByteArray &bytes) { writer.writeFormatted(bytes); });
+    findDuplicateBytes(
+        items_,
+        [&](const MarkedRows &rows) {
+            return ResultWriter::formatted([&](const auto &value) { rows.forEach(value); },
+                                           separator);
+        },
+        [&](const QByteArray &bytes) { writer.writeFormatted(bytes); });
 }

@@ -39,8 +39,8 @@ public:
     bool spilled() const { return spill_ != nullptr; }
 
 private:
-    // Whether the lines go on being kept in memory.
-    bool announce(qsizetype lines, qsizetype bytes);
+    // Before a file's lines: about how many lines and bytes it holds.
+    void announce(qsizetype lines, qsizetype bytes);
     void take(const TextStore &lines);
     void startSpill(qint64 need);
 

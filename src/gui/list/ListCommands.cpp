@@ -153,9 +153,5 @@ void ListCommands::ReadListFile(TextListModel &list, const QString &path, Progre
     TimeSlice slice(services_.closing(), progress);
     readListLines(
         *file, &slice, [&](const TextStore &lines) { list.appendItems(lines); },
-        [&](qsizetype lines, qsizetype bytes) {
-            list.reserveMore(lines, bytes);
-            return true;
-        },
-        {.readAt = fileSystem_.readerAt(*file)});
+        [&](qsizetype lines, qsizetype bytes) { list.reserveMore(lines, bytes); });
 }
