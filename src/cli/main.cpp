@@ -19,9 +19,13 @@
 #include <optional>
 #include <system_error>
 
+#ifdef Q_OS_WIN
+#include "WindowsConsole.h"
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 namespace {
 constexpr int ExitSuccess = 0;
@@ -105,6 +109,16 @@ int usageError(const char *format, const char *arg) {
     return ExitUsage;
 }
 
+// A file's name as given: Windows' arguments are UTF-8 here (useUtf8Arguments).
+QString argumentText(const QByteArray &arg) {
+#ifdef Q_OS_WIN
+    return QString::fromUtf8(arg);
+#else
+    return QFile::decodeName(arg);
+#endif
+}
+
+#ifndef Q_OS_WIN
 // A closed standard descriptor would go to the next file opened, a spill file say, and the
 // results or messages meant for it would be written into that file. /dev/null, opened the
 // other way round, holds the place and fails each read or write as the closed one did.
@@ -128,9 +142,13 @@ void raiseOpenFileLimit() {
         setrlimit(RLIMIT_NOFILE, &files);
     }
 }
+#endif
 } // namespace
 
 int main(int argc, char *argv[]) {
+#ifdef Q_OS_WIN
+    useUtf8Arguments(argc, argv);
+#endif
     holdClosedStandardDescriptors();
     memory::growInLargeSteps();
     bool comma = false;
@@ -151,7 +169,7 @@ int main(int argc, char *argv[]) {
             return std::nullopt;
         };
         if (optionsEnd || !arg.startsWith('-') || arg == "-") {
-            files << QFile::decodeName(arg);
+            files << argumentText(arg);
         } else if (arg == "--") {
             optionsEnd = true;
         } else if (arg == "--comma") {
@@ -168,7 +186,7 @@ int main(int argc, char *argv[]) {
         } else if (const auto dir = value("--temp-dir")) {
             if (dir->isEmpty())
                 return usageError("--temp-dir needs a folder%s", "");
-            folder = QFile::decodeName(*dir);
+            folder = argumentText(*dir);
         } else if (arg == "--help") {
             return printed(Help);
         } else if (arg == "--version") {

@@ -254,7 +254,9 @@ void yieldAndHandOver(TimeSlice *slice, LineSplitter &splitter, qint64 done) {
 
 // Counting lines takes a population count per 32 bytes: where the processor has an
 // instruction for it, a copy made for it is chosen when the program starts.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__POPCNT__) && !defined(__clang__)
+// The choice at start is an ELF feature (ifunc): Windows' executables have one copy.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__POPCNT__) && !defined(__clang__) &&     \
+    defined(__ELF__)
 __attribute__((target_clones("popcnt", "default")))
 #endif
 void countLines(LineCounter &counter, QByteArrayView block) noexcept {

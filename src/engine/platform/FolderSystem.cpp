@@ -2,17 +2,8 @@
 
 #include <algorithm>
 
-#ifdef Q_OS_UNIX
-#include "PosixFolderSystem.h"
-#endif
-
-std::unique_ptr<FolderSystem> makeSystemFolderSystem() {
-#ifdef Q_OS_UNIX
-    return std::make_unique<PosixFolderSystem>();
-#else
-#error "No folder system for this platform yet"
-#endif
-}
+// makeSystemFolderSystem() is in the one file of the platform that is built:
+// PosixFolderSystem.cpp or WindowsFolderSystem.cpp.
 
 void sortFolderNames(QStringList &names) {
     std::ranges::sort(names, [](const QString &a, const QString &b) {

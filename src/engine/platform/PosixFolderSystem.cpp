@@ -78,6 +78,10 @@ private:
 };
 } // namespace
 
+std::unique_ptr<FolderSystem> makeSystemFolderSystem() {
+    return std::make_unique<PosixFolderSystem>();
+}
+
 PosixFolderSystem::~PosixFolderSystem() {
     endWalk();
 }
