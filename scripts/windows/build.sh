@@ -19,6 +19,8 @@ windows_wine_env() {
     if [[ ! -f $WINEPREFIX/system.reg ]]; then
         echo "Creating the Wine prefix $WINEPREFIX"
         wineboot -i >/dev/null 2>&1 || true
+        # Wine hides a name with a leading dot unless told otherwise; Windows does not.
+        wine reg add 'HKCU\Software\Wine' /v ShowDotFiles /d Y /f >/dev/null 2>&1
         wineserver -w
     fi
 }

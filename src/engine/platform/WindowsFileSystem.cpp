@@ -69,6 +69,7 @@ public:
         open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     }
     HANDLE handle() const { return handle_.get(); }
+    qint64 written() const { return written_; }
     void release() { handle_.reset(); }
     bool isSequential() const override { return true; }
 
@@ -85,11 +86,13 @@ protected:
             }
             done += wrote;
         }
+        written_ += done;
         return done;
     }
 
 private:
     Handle handle_;
+    qint64 written_ = 0; // a sequential device has no position
 };
 
 // A device or pipe: written as it stands, nothing held back.
@@ -113,7 +116,7 @@ public:
     void commit() override {
         const HANDLE file = device_.handle();
         LARGE_INTEGER end;
-        end.QuadPart = device_.pos();
+        end.QuadPart = device_.written();
         if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN) || !SetEndOfFile(file) ||
             !FlushFileBuffers(file))
             failWith(GetLastError());
@@ -129,8 +132,9 @@ private:
 // committed.
 class ReplacingFile : public OutputFile {
 public:
-    ReplacingFile(std::wstring target, std::wstring aside, Handle handle, bool targetExists)
-        : target_(std::move(target)), aside_(std::move(aside)), exists_(targetExists),
+    // attributes: the target's, or INVALID_FILE_ATTRIBUTES for a new file.
+    ReplacingFile(std::wstring target, std::wstring aside, Handle handle, DWORD attributes)
+        : target_(std::move(target)), aside_(std::move(aside)), attributes_(attributes),
           device_(std::move(handle)) {}
     ~ReplacingFile() override {
         device_.release();
@@ -142,19 +146,23 @@ public:
         if (!FlushFileBuffers(device_.handle()))
             failWith(GetLastError());
         device_.release();
+        const bool exists = attributes_ != INVALID_FILE_ATTRIBUTES;
         const bool replaced =
-            exists_ ? ReplaceFileW(target_.c_str(), aside_.c_str(), nullptr,
-                                   REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
-                                   nullptr, nullptr)
-                    : MoveFileExW(aside_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH);
+            exists ? ReplaceFileW(target_.c_str(), aside_.c_str(), nullptr,
+                                  REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
+                                  nullptr, nullptr)
+                   : MoveFileExW(aside_.c_str(), target_.c_str(), MOVEFILE_WRITE_THROUGH);
         if (!replaced)
             failWith(GetLastError());
         committed_ = true;
+        // Wine's ReplaceFileW gives the file the replacement's attributes.
+        if (exists && GetFileAttributesW(target_.c_str()) != attributes_)
+            SetFileAttributesW(target_.c_str(), attributes_);
     }
 
 private:
     std::wstring target_, aside_;
-    bool exists_;
+    DWORD attributes_;
     bool committed_ = false;
     HandleDevice device_;
 };
@@ -229,7 +237,8 @@ std::unique_ptr<OutputFile> FileSystem::openForWriting(const QString &path) {
         auto aside = createAside(name);
         if (!aside)
             failWith(ERROR_ACCESS_DENIED);
-        return std::make_unique<ReplacingFile>(name, aside->first, std::move(aside->second), false);
+        return std::make_unique<ReplacingFile>(name, aside->first, std::move(aside->second),
+                                               INVALID_FILE_ATTRIBUTES);
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY)
         failWithErrno(EISDIR);
@@ -252,7 +261,8 @@ std::unique_ptr<OutputFile> FileSystem::openForWriting(const QString &path) {
     auto aside = createAside(place);
     if (!aside)
         return std::make_unique<InPlaceFile>(std::move(target));
-    return std::make_unique<ReplacingFile>(place, aside->first, std::move(aside->second), true);
+    return std::make_unique<ReplacingFile>(place, aside->first, std::move(aside->second),
+                                           attributes);
 }
 
 ReadAt readerAt(QIODevice &device) {
