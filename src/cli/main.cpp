@@ -36,6 +36,16 @@ constexpr int ExitWriteFailed = 3;
 const char Usage[] =
     "usage: quorvel-find [--comma] [--lf] [--memory SIZE] [--temp-dir DIR] [--quiet] [FILE...]\n";
 
+#ifdef Q_OS_WIN
+#define TempDirHelp                                                                                \
+    "             where the temporary files go (default %TEMP%); the system deletes them\n"        \
+    "             as they close, so none is ever left behind\n"
+#else
+#define TempDirHelp                                                                                \
+    "             where the temporary files go (default $TMPDIR, else /tmp); they have no\n"       \
+    "             name, so none is ever left behind\n"
+#endif
+
 const char Help[] =
     "usage: quorvel-find [--comma] [--lf] [--memory SIZE] [--temp-dir DIR] [--quiet] [FILE...]\n"
     "\n"
@@ -52,9 +62,7 @@ const char Help[] =
     "             limit and the control group allow. A list that needs more is split by\n"
     "             hash into temporary files; the output stays the same, byte for byte.\n"
     "             A line longer than a sixteenth of a SIZE given here is refused\n"
-    "  --temp-dir DIR\n"
-    "             where the temporary files go (default $TMPDIR, else /tmp); they have no\n"
-    "             name, so none is ever left behind\n"
+    "  --temp-dir DIR\n" TempDirHelp
     "  --quiet    no progress on standard error (shown only on a terminal, after a second)\n"
     "  --help     show this help\n"
     "  --version  show the version\n"
