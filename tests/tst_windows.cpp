@@ -29,6 +29,20 @@ QByteArray contents(const QString &path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
+// The items a drop of the folder gives, walked on the real disk.
+QStringList walkItems(const QString &folder) {
+    const auto system = makeSystemFolderSystem();
+    QStringList items;
+    AddFolder walk(
+        *system, nullptr, [](const QString &) {},
+        [&](const TextStore &batch) {
+            for (qsizetype i = 0; i < batch.size(); ++i)
+                items << batch.text(i);
+        });
+    walk.DropPaths({folder});
+    return items;
+}
+
 // A folder name that takes the paths below it past Windows' old limit of 260 characters.
 const QString Long = QString(120, QLatin1Char('l'));
 
@@ -51,6 +65,7 @@ class WindowsTest : public QObject {
     Q_OBJECT
 private slots:
     void folderWalk();
+    void linksAreNotFollowed();
     void saves_data();
     void saves();
     void devicesAreNotLists();
@@ -80,18 +95,25 @@ void WindowsTest::folderWalk() {
     QCOMPARE(system->attributes(root + "\\ro.txt"),
              std::optional<int>(FolderSystem::ReadOnly | FolderSystem::Archive));
     QCOMPARE(system->attributes(root + "\\.dot.txt"), std::optional<int>(FolderSystem::Archive));
-    QStringList items;
-    AddFolder walk(
-        *system, nullptr, [](const QString &) {},
-        [&](const TextStore &batch) {
-            for (qsizetype i = 0; i < batch.size(); ++i)
-                items << batch.text(i);
-        });
-    walk.DropPaths({root});
-    QCOMPARE(items, QStringList({root + "\\.dot.txt", root + "\\a.txt", root + "\\ro.txt",
-                                 root + "\\sub\\" + cafe}));
+    QCOMPARE(walkItems(root), QStringList({root + "\\.dot.txt", root + "\\a.txt", root + "\\ro.txt",
+                                           root + "\\sub\\" + cafe}));
     QVERIFY(system->isRootFolder(root.left(3)));
     QVERIFY(!system->isRootFolder(root));
+}
+
+// A symbolic link or junction to a folder is neither walked into nor listed.
+void WindowsTest::linksAreNotFollowed() {
+    QTemporaryDir dir;
+    const QString root = QDir::toNativeSeparators(dir.path());
+    QVERIFY(QDir().mkpath(root + "\\sub"));
+    writeFile(root + "\\sub\\x.txt", "x");
+    CreateSymbolicLinkW(wide(root + "\\link").c_str(), wide(root + "\\sub").c_str(),
+                        SYMBOLIC_LINK_FLAG_DIRECTORY |
+                            SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    const DWORD link = GetFileAttributesW(wide(root + "\\link").c_str());
+    if (link == INVALID_FILE_ATTRIBUTES || !(link & FILE_ATTRIBUTE_REPARSE_POINT))
+        QSKIP("this system makes no symbolic links to folders here (Wine does not)");
+    QCOMPARE(walkItems(root), QStringList({root + "\\sub\\x.txt"}));
 }
 
 void WindowsTest::saves_data() {
