@@ -1,5 +1,8 @@
 // The Windows seams on a real disk (built for Windows only; run under Wine by
 // ./test --windows).
+#include "FaultsSupport.h"
+#include "TestSupport.h"
+
 #include "engine/core/ErrorReport.h"
 #include "engine/core/MemoryLimits.h"
 #include "engine/list/AddFolder.h"
@@ -73,7 +76,8 @@ private slots:
     void memoryBeyondTheSystemIsRefused();
 };
 
-// Hidden and system by their attributes, not by a leading dot; names in UTF-16 whole.
+// Hidden and system by their attributes, read-only by its own, not by a leading dot; names in
+// UTF-16 whole.
 void WindowsTest::folderWalk() {
     QTemporaryDir dir;
     const QString root = QDir::toNativeSeparators(dir.path());
@@ -95,8 +99,12 @@ void WindowsTest::folderWalk() {
     QCOMPARE(system->attributes(root + "\\ro.txt"),
              std::optional<int>(FolderSystem::ReadOnly | FolderSystem::Archive));
     QCOMPARE(system->attributes(root + "\\.dot.txt"), std::optional<int>(FolderSystem::Archive));
-    QCOMPARE(walkItems(root), QStringList({root + "\\.dot.txt", root + "\\a.txt", root + "\\ro.txt",
-                                           root + "\\sub\\" + cafe}));
+    // Dropped on the window, as from Explorer.
+    Harness h;
+    drop(h.w(), {dir.path()});
+    QTRY_COMPARE(itemsOf(h.w().inputList()),
+                 QStringList({root + "\\.dot.txt", root + "\\a.txt", root + "\\ro.txt",
+                              root + "\\sub\\" + cafe}));
     QVERIFY(system->isRootFolder(root.left(3)));
     QVERIFY(!system->isRootFolder(root));
 }
@@ -226,5 +234,5 @@ void WindowsTest::memoryBeyondTheSystemIsRefused() {
     QVERIFY(memory::physicalMemory() < memory::Unlimited);
 }
 
-QTEST_GUILESS_MAIN(WindowsTest)
+QTEST_MAIN(WindowsTest)
 #include "tst_windows.moc"
