@@ -49,8 +49,8 @@ void holdClosedStandardDescriptors() {
             _close(held);
         }
     }
-    _setmode(0, _O_BINARY);
-    _setmode(1, _O_BINARY);
+    for (int fd = 0; fd <= 2; ++fd)
+        _setmode(fd, _O_BINARY);
     SetConsoleCtrlHandler(endAtOnce, TRUE);
     // The progress line rewrites itself with VT sequences, which a console shows only when asked.
     const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);

@@ -9,8 +9,8 @@
 void useUtf8Arguments(int &argc, char **&argv);
 
 // Holds the place of a missing standard handle with NUL, as a closed descriptor is held on
-// POSIX; puts standard input and output in binary mode (no CR added before LF, no end at
-// Ctrl+Z); ends at once on Ctrl+C, Ctrl+Break or a closed console.
+// POSIX; puts the standard streams in binary mode (no CR added before LF, no end at Ctrl+Z,
+// the same bytes as on Linux); ends at once on Ctrl+C, Ctrl+Break or a closed console.
 void holdClosedStandardDescriptors();
 
 // Windows limits the handles a process holds only by memory.
