@@ -11,6 +11,7 @@
 #include "engine/spill/SpillFile.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,17 +20,6 @@
 namespace {
 std::wstring wide(const QString &path) {
     return QDir::toNativeSeparators(path).toStdWString();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray contents(const QString &path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
 }
 
 // The items a drop of the folder gives, walked on the real disk.
@@ -74,6 +64,7 @@ private slots:
     void devicesAreNotLists();
     void spillFilesLeaveNothing();
     void memoryBeyondTheSystemIsRefused();
+    void findProgram();
 };
 
 // Hidden and system by their attributes, read-only by its own, not by a leading dot; names in
@@ -176,13 +167,14 @@ void WindowsTest::saves() {
 
     QCOMPARE(save(path, "saved"), failure);
     if (setup == "device") {
-        QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), {});
+        QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList());
         return;
     }
     if (setup != "folder")
-        QCOMPARE(contents(path), after);
+        QCOMPARE(readFile(path), after);
     if (setup == "linked")
-        QCOMPARE(contents(other), after);
+        QCOMPARE(readFile(other), after);
     if (setup == "hidden")
         QVERIFY(GetFileAttributesW(wide(path).c_str()) & FILE_ATTRIBUTE_HIDDEN);
     // Nothing is left beside the target.
@@ -218,7 +210,7 @@ void WindowsTest::spillFilesLeaveNothing() {
         QCOMPARE(QByteArray(back, 4), QByteArray("6789"));
     }
     QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
-             {});
+             QStringList());
     try {
         TemporaryFile spill(dir.filePath("gone"));
         QFAIL("a spill file in a missing folder");
@@ -232,6 +224,34 @@ void WindowsTest::memoryBeyondTheSystemIsRefused() {
     QVERIFY_THROWS_EXCEPTION(std::bad_alloc, memory::ensureRoomFor(qint64(1) << 56));
     memory::ensureRoomFor(qint64(1) << 20);
     QVERIFY(memory::physicalMemory() < memory::Unlimited);
+}
+
+// quorvel-find.exe: a file named in UTF-16, its results as bytes (no CR put before the LF),
+// and a kill mid-spill leaves no temporary file.
+void WindowsTest::findProgram() {
+    QTemporaryDir dir, temp;
+    const QString list = dir.filePath(QString::fromUtf8("list \u00e9 \U0001F600.txt"));
+    writeFile(list, "a\xF0\x9F\x98\x80\nb\r\na\xF0\x9F\x98\x80\nb\n");
+    QProcess find;
+    find.start(QStringLiteral(QUORVEL_FIND), {QStringLiteral("--lf"), list});
+    QVERIFY(find.waitForFinished());
+    QCOMPARE(find.readAllStandardError(), QByteArray());
+    QCOMPARE(find.readAllStandardOutput(), QByteArray("a\xF0\x9F\x98\x80\nb\n"));
+    QCOMPARE(find.exitCode(), 0);
+
+    find.start(QStringLiteral(QUORVEL_FIND),
+               {QStringLiteral("--memory"), QStringLiteral("64K"), QStringLiteral("--temp-dir"),
+                QDir::toNativeSeparators(temp.path())});
+    QVERIFY(find.waitForStarted());
+    QByteArray lines;
+    for (int i = 0; i < 200000; ++i)
+        lines += QByteArray::number(i * 7919 % 50000) + "\r\n";
+    find.write(lines); // standard input stays open: the list never ends
+    QTRY_VERIFY(!QDir(temp.path()).isEmpty());
+    find.kill();
+    QVERIFY(find.waitForFinished());
+    QTRY_COMPARE(QDir(temp.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList());
 }
 
 QTEST_MAIN(WindowsTest)
