@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by ./test --windows and ./package --windows (after scripts/common.sh): the Windows
 # build in build-win/, cross-compiled with MinGW against the cached static Qt.
 

@@ -20,7 +20,7 @@ cmake --install build-win --prefix "$stage" --strip >/dev/null
 for exe in quorvel.exe quorvel-find.exe; do
     imports=$(x86_64-w64-mingw32-objdump -p "$stage/$exe" | sed -n 's/^\s*DLL Name: //p')
     if grep -Eiq 'libgcc|libstdc|libwinpthread|^qt6' <<<"$imports"; then
-        echo "$exe imports libraries Windows does not have:" $imports >&2
+        echo "$exe imports libraries Windows does not have:" "$imports" >&2
         exit 1
     fi
 done
