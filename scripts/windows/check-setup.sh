@@ -18,6 +18,8 @@ installed=$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d
 for file in quorvel.exe quorvel-find.exe uninstall.exe HAND-M.CUR drag.ico skins/slate.qss; do
     [[ -f $installed/$file ]] || { echo "setup did not install $file" >&2; exit 1; }
 done
+menu=$(winepath -u "$(wine cmd /c 'echo %APPDATA%' 2>/dev/null | tr -d '\r')\\Microsoft\\Windows\\Start Menu\\Programs")
+[[ -f $menu/Quorvel.lnk ]] || { echo "no Start menu shortcut" >&2; exit 1; }
 wine reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvel' /v UninstallString \
     >/dev/null || { echo "no entry in Add/Remove Programs" >&2; exit 1; }
 
