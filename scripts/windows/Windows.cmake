@@ -13,6 +13,9 @@ set_target_properties(PkgConfig::XXHASH PROPERTIES
     INTERFACE_INCLUDE_DIRECTORIES ${CMAKE_BINARY_DIR}/xxhash
     INTERFACE_COMPILE_DEFINITIONS XXH_INLINE_ALL)
 
+# The icon, version and manifest are compiled by windres.
+enable_language(RC)
+
 # -static-runtime alone still leaves an import of libgcc_s_seh-1.dll and libstdc++-6.dll.
 add_link_options(-static)
 # The Windows headers' own names, without the parts Qt does not want.
