@@ -328,10 +328,14 @@ void LoadingTest::specialFiles() {
     QCOMPARE(loaded, items);
     const QStringList messages = h.dialogs.messageTexts();
     QCOMPARE(messages.size(), items.isEmpty() ? 1 : 0);
+    // Windows' device names are not even files to the load's first look.
+    const bool device = QDir::separator() == QLatin1Char('\\') && kind != QLatin1String("folder");
+    const QString refusal =
+        device ? QStringLiteral("File not found")
+               : QStringLiteral(
+                     "Bad file mode\r\nin Quorvel2021/08/31.Form1.PushButton5_Click at line 120");
     if (items.isEmpty())
-        QVERIFY2(messages[0].startsWith(QStringLiteral(
-                     "Bad file mode\r\nin Quorvel2021/08/31.Form1.PushButton5_Click at line 120")),
-                 qPrintable(messages[0]));
+        QVERIFY2(messages[0].startsWith(refusal), qPrintable(messages[0]));
     QCOMPARE(h.w().mousePointer(), int(Form1::PointerDefault));
 }
 

@@ -23,7 +23,7 @@ add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX UNICODE _UNICODE)
 
 # Everything goes in one folder: the executables with their support files beside them, where
 # the program looks for them.
-set(CMAKE_INSTALL_BINDIR . CACHE PATH "Executables, beside their support files")
+set(CMAKE_INSTALL_BINDIR .) # over the cache entry Qt's packages may have made already
 
 # The icon, the version and the manifest (long paths, Windows 10) of one program.
 function(quorvel_windows_program target description)

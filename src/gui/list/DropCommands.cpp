@@ -8,7 +8,6 @@
 #include "engine/store/TextListModel.h"
 
 #include <QAbstractItemView>
-#include <QDir>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
@@ -20,14 +19,13 @@ bool hasTextForm(const QUrl &url) {
 }
 
 // The local files of a drag, in the file manager's order; remote URLs are not files here,
-// and a path without a text form is left out rather than added garbled. Windows' paths are
-// shown with its own separator, as the folder walk writes them.
+// and a path without a text form is left out rather than added garbled.
 QStringList localFiles(const QMimeData *data) {
     QStringList paths;
     if (data && data->hasUrls())
         for (const QUrl &url : data->urls())
             if (url.isLocalFile() && hasTextForm(url))
-                paths << QDir::toNativeSeparators(url.toLocalFile());
+                paths << url.toLocalFile();
     return paths;
 }
 
