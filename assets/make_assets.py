@@ -123,6 +123,18 @@ def write_png(path, pixels):
         f.write(png)
 
 
+def write_png_ico(path, pngs):
+    """An icon file holding PNG images (Windows Vista and later), for the executables."""
+    entries, images = b"", b""
+    offset = 6 + 16 * len(pngs)
+    for size, png in pngs:
+        entries += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(png), offset)
+        images += png
+        offset += len(png)
+    with open(path, "wb") as f:
+        f.write(struct.pack("<HHH", 0, 1, len(pngs)) + entries + images)
+
+
 def icon_pixels(size=64):
     """Two overlapping list cards, the front one with a tick: finding pairs in a list."""
     pixels = [[(0, 0, 0, 0)] * size for _ in range(size)]
@@ -175,3 +187,4 @@ if __name__ == "__main__":
     for size in (48, 256):
         write_png(f"quorvel-{size}.png", resampled(icon_pixels(), size))
     write_cur("drag.ico", drag_pixels(), (1, 32), kind=1)
+    write_png_ico("quorvel.ico", [(s, open(f"quorvel-{s}.png", "rb").read()) for s in (48, 256)])

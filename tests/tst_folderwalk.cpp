@@ -96,6 +96,8 @@ void FolderWalkTest::walk_data() {
         << slash << L{"d /t 22", "f /t/x", "f /t/s/y"} << L{"/t"} << L{"/t/x"};
     QTest::newRow("drive root of 22 descended, one backslash")
         << back << L{"d C: 22", "f C:\\x", "f C:\\s\\y"} << L{"C:\\"} << L{"C:\\x", "C:\\s\\y"};
+    QTest::newRow("dropped with /, walked and shown with \\")
+        << back << L{"f C:\\t\\x", "f C:\\t\\s\\y"} << L{"C:/t"} << L{"C:\\t\\x", "C:\\t\\s\\y"};
     QTest::newRow("slash root, one leading slash")
         << slash << L{"d / 22", "f /x", "f /s/y"} << L{"/"} << L{"/x", "/s/y"};
     QTest::newRow("listing fails with 70 or 76: left out, siblings listed")

@@ -15,13 +15,7 @@
 #include <QTimer>
 
 #include <atomic>
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 const QString CopiedMessage =

@@ -20,9 +20,13 @@
 #include <system_error>
 #include <variant>
 
+#ifdef Q_OS_WIN
+#include "WindowsConsole.h"
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 namespace {
 constexpr int ExitSuccess = 0;
@@ -32,6 +36,16 @@ constexpr int ExitWriteFailed = 3;
 
 const char Usage[] =
     "usage: quorvel-find [--comma] [--lf] [--memory SIZE] [--temp-dir DIR] [--quiet] [FILE...]\n";
+
+#ifdef Q_OS_WIN
+#define TempDirHelp                                                                                \
+    "             where the temporary files go (default %TEMP%); the system deletes them\n"        \
+    "             as they close, so none is ever left behind\n"
+#else
+#define TempDirHelp                                                                                \
+    "             where the temporary files go (default $TMPDIR, else /tmp); they have no\n"       \
+    "             name, so none is ever left behind\n"
+#endif
 
 // What --help shows below Usage.
 const char Help[] =
@@ -49,9 +63,7 @@ const char Help[] =
     "             limit and the control group allow. A list that needs more is split by\n"
     "             hash into temporary files; the output stays the same, byte for byte.\n"
     "             A line longer than a sixteenth of a SIZE given here is refused\n"
-    "  --temp-dir DIR\n"
-    "             where the temporary files go (default $TMPDIR, else /tmp); they have no\n"
-    "             name, so none is ever left behind\n"
+    "  --temp-dir DIR\n" TempDirHelp
     "  --quiet    no progress on standard error (shown only on a terminal, after a second)\n"
     "  --help     show this help\n"
     "  --version  show the version\n"
@@ -106,6 +118,16 @@ int usageError(const char *format, const char *arg) {
     return ExitUsage;
 }
 
+// A file's name as given: Windows' arguments are UTF-8 here (useUtf8Arguments).
+QString argumentText(const QByteArray &arg) {
+#ifdef Q_OS_WIN
+    return QString::fromUtf8(arg);
+#else
+    return QFile::decodeName(arg);
+#endif
+}
+
+#ifndef Q_OS_WIN
 // A closed standard descriptor would go to the next file opened, a spill file say, and the
 // results or messages meant for it would be written into that file. /dev/null, opened the
 // other way round, holds the place and fails each read or write as the closed one did.
@@ -129,6 +151,8 @@ void raiseOpenFileLimit() {
         setrlimit(RLIMIT_NOFILE, &files);
     }
 }
+#endif
+
 struct Options {
     bool comma = false;
     bool lf = false;
@@ -154,7 +178,7 @@ std::variant<Options, int> parseArguments(int argc, char *argv[]) {
             return std::nullopt;
         };
         if (optionsEnd || !arg.startsWith('-') || arg == "-") {
-            options.files << QFile::decodeName(arg);
+            options.files << argumentText(arg);
         } else if (arg == "--") {
             optionsEnd = true;
         } else if (arg == "--comma") {
@@ -171,7 +195,7 @@ std::variant<Options, int> parseArguments(int argc, char *argv[]) {
         } else if (const auto dir = value("--temp-dir")) {
             if (dir->isEmpty())
                 return usageError("--temp-dir needs a folder%s", "");
-            options.folder = QFile::decodeName(*dir);
+            options.folder = argumentText(*dir);
         } else if (arg == "--help") {
             return printed(QByteArray(Usage) + Help);
         } else if (arg == "--version") {
@@ -243,6 +267,9 @@ bool writeRows(ListCollector &list, const Options &options, StatusLine &statusLi
 } // namespace
 
 int main(int argc, char *argv[]) {
+#ifdef Q_OS_WIN
+    useUtf8Arguments(argc, argv);
+#endif
     holdClosedStandardDescriptors();
     memory::growInLargeSteps();
     const auto parsed = parseArguments(argc, argv);

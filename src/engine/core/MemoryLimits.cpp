@@ -13,8 +13,15 @@
 #include <new>
 #include <thread>
 
+#ifdef Q_OS_WIN
+#define PSAPI_VERSION 2 // GetProcessMemoryInfo from kernel32, no psapi.dll
+#include <windows.h>
+
+#include <psapi.h>
+#else
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #ifdef __GLIBC__
 #include <malloc.h>
@@ -35,10 +42,12 @@ qint64 limitIn(const QString &path) {
     return ok && limit > 0 ? limit : Unlimited;
 }
 
+#ifndef Q_OS_WIN
 QByteArray readAll(const char *path) {
     QFile file(QString::fromLatin1(path));
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
+#endif
 
 // A field of /proc/meminfo in bytes, or -1.
 qint64 memInfo(const QByteArray &info, QByteArrayView name) {
@@ -52,6 +61,39 @@ qint64 memInfo(const QByteArray &info, QByteArrayView name) {
     return -1;
 }
 
+#ifdef Q_OS_WIN
+// The tightest memory limit of the job the process runs in, on it alone or on the whole job.
+qint64 jobLimit() {
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION job{};
+    if (!QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &job, sizeof job,
+                                   nullptr))
+        return Unlimited;
+    qint64 limit = Unlimited;
+    if (job.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_PROCESS_MEMORY)
+        limit = std::min(limit, qint64(job.ProcessMemoryLimit));
+    if (job.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_JOB_MEMORY)
+        limit = std::min(limit, qint64(job.JobMemoryLimit));
+    return limit;
+}
+
+// What the process may still commit: under the job's limit, within the system's commit limit
+// (memory and page file) and in its own address space.
+qint64 windowsLeft() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    qint64 room = Unlimited;
+    if (GlobalMemoryStatusEx(&status))
+        room = std::min(qint64(status.ullAvailPageFile), qint64(status.ullAvailVirtual));
+    const qint64 limit = jobLimit();
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    if (limit != Unlimited &&
+        GetProcessMemoryInfo(GetCurrentProcess(),
+                             reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters),
+                             sizeof counters))
+        room = std::min(room, limit - qint64(counters.PrivateUsage));
+    return room;
+}
+#else
 qint64 softLimit(int resource) {
     rlimit limit{};
     if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
@@ -80,8 +122,26 @@ qint64 roomUnder(qint64 limit, int field, bool freedCounts) {
     return ok && pageSize > 0 ? limit - pages * pageSize + (freedCounts ? heapFree() : 0)
                               : Unlimited;
 }
-
+#endif
 } // namespace
+
+#ifdef Q_OS_WIN
+qint64 physicalMemory() {
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? qint64(status.ullTotalPhys) : Unlimited;
+}
+
+// Windows has no limit on the address space as such: a job's limit on committed memory takes
+// its place.
+qint64 addressSpaceLimit() {
+    return jobLimit();
+}
+
+qint64 dataLimit() {
+    return Unlimited;
+}
+#else
 
 qint64 physicalMemory() {
     const long pages = sysconf(_SC_PHYS_PAGES);
@@ -96,6 +156,7 @@ qint64 addressSpaceLimit() {
 qint64 dataLimit() {
     return softLimit(RLIMIT_DATA);
 }
+#endif
 
 qint64 controlGroupLimit(const QString &root) {
     QFile groups(root + QStringLiteral("/proc/self/cgroup"));
@@ -144,6 +205,11 @@ qint64 systemLeft(const QByteArray &info, const QByteArray &overcommit) {
     return total >= 0 ? total + std::max<qint64>(swap, 0) : Unlimited;
 }
 
+#ifdef Q_OS_WIN
+qint64 left(bool) {
+    return windowsLeft();
+}
+#else
 qint64 left(bool freedCounts) {
     // Asked before every batch a list takes. Only under strict overcommit does the answer
     // follow what the system commits; otherwise it is memory and swap, read once a second.
@@ -164,6 +230,7 @@ qint64 left(bool freedCounts) {
     return std::min({roomUnder(addressSpaceLimit(), 0, freedCounts),
                      roomUnder(dataLimit(), 5, freedCounts), fixed});
 }
+#endif
 
 void growInLargeSteps() {
 #ifdef __GLIBC__

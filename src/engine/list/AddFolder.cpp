@@ -28,8 +28,12 @@ AddFolder::AddFolder(const FolderSystem &files, TimeSlice *slice, Trap::Reporter
 void AddFolder::DropPaths(const QStringList &paths) {
     const auto release = qScopeGuard([this] { files_.endWalk(); });
     try {
-        for (const QString &path : paths) {
+        for (const QString &given : paths) {
             turn();
+            // A dropped URL's path has "/"; Windows' paths are shown with its own separator.
+            const QString path = separator_ == QLatin1Char('\\')
+                                     ? QString(given).replace(QLatin1Char('/'), separator_)
+                                     : given;
             if (IsFolder(path)) {
                 flush();
                 holding_ = true;

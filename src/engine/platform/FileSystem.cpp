@@ -21,15 +21,18 @@
 namespace {
 const char BadFileMode[] = "Bad file mode";
 
+#ifndef Q_OS_WIN // Windows saves in WindowsFileSystem.cpp
 QString systemReason(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
+#endif
 
 QString deviceReason(const QIODevice &device) {
     return device.errorString().isEmpty() ? QStringLiteral("Device I/O error")
                                           : device.errorString();
 }
 
+#ifndef Q_OS_WIN
 // Written aside, renamed over the target on commit.
 class SavedFile : public OutputFile {
 public:
@@ -52,6 +55,7 @@ std::unique_ptr<OutputFile> openSaved(const QString &path) {
         throw Failure(deviceReason(saved->file()));
     return saved;
 }
+#endif
 } // namespace
 
 bool FileSystem::fileExists(const QString &path) const {
@@ -228,7 +232,7 @@ std::unique_ptr<OutputFile> FileSystem::openForWriting(const QString &path) {
     return saved;
 }
 
-#else
+#elif !defined(Q_OS_WIN) // Windows: WindowsFileSystem.cpp
 
 std::unique_ptr<QIODevice> openRegularFile(const QString &path) {
     if (!QFileInfo(path).isFile())

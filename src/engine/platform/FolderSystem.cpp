@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+// makeSystemFolderSystem() is in the one file of the platform that is built:
+// PosixFolderSystem.cpp or WindowsFolderSystem.cpp.
+
 void sortFolderNames(QStringList &names) {
     std::ranges::sort(names, [](const QString &a, const QString &b) {
         const int folded = a.compare(b, Qt::CaseInsensitive);

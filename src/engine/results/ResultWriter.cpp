@@ -9,13 +9,16 @@ namespace {
 constexpr qsizetype BufferSize = 1 << 20;
 // Rows between looks at the clock, and checked as UTF-8 in one go.
 constexpr qsizetype RowsAtOnce = 256;
+// UTF-8 on every system, as Qt's system encoding is on Linux: Windows' ANSI code page would
+// turn each character it lacks into "?", and the same results give the same bytes anywhere.
+constexpr QStringConverter::Encoding Encoding = QStringConverter::Utf8;
 } // namespace
 
 // Where the system's encoding is UTF-8, text that is valid UTF-8 is written as it is stored,
 // without a round trip through UTF-16.
 bool ResultWriter::writesAsStored() {
     static const bool utf8 = [] {
-        QStringEncoder encoder(QStringEncoder::System);
+        QStringEncoder encoder(Encoding);
         return encoder.encode(QStringView(u"\u00E9\u20AC\U0001F600")) ==
                QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     }();
@@ -24,7 +27,7 @@ bool ResultWriter::writesAsStored() {
 
 ResultWriter::ResultWriter(QIODevice &device, ResultFormat format, QByteArray lineEnd)
     : device_(device), format_(format), lineEnd_(std::move(lineEnd)),
-      encoder_(QStringEncoder::System, QStringEncoder::Flag::Stateless) {
+      encoder_(Encoding, QStringEncoder::Flag::Stateless) {
     buffer_.reserve(BufferSize + 4096);
 }
 

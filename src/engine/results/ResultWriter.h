@@ -13,7 +13,7 @@ enum class ResultFormat {
     Comma,      // one line: each value followed by a comma, then a line end
 };
 
-// Writes result values in the system's encoding, no byte-order mark, as they come: write() may
+// Writes result values in UTF-8, no byte-order mark, as they come: write() may
 // be called for batch after batch, then finish() once. Lines end in CR LF unless told
 // otherwise. Throws Failure at the first write that fails.
 class ResultWriter {

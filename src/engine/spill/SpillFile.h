@@ -24,16 +24,19 @@ public:
     TemporaryFile(const TemporaryFile &) = delete;
     TemporaryFile &operator=(const TemporaryFile &) = delete;
 
-    int handle() const { return fd_; }
     std::uint64_t size() const { return size_; }
     void append(QByteArrayView bytes);
     // Reads up to size bytes at offset; fewer only at the end of the file.
     std::size_t readAt(std::uint64_t offset, char *data, std::size_t size) const;
 
 private:
+#ifdef _WIN32
+    void *file_ = nullptr; // a HANDLE, deleted by the system once closed
+#else
     int fd_ = -1;
+#endif
     std::uint64_t size_ = 0;
 };
 
-// $TMPDIR, or /tmp.
+// $TMPDIR, or /tmp; on Windows %TEMP% (the system's temporary folder).
 QString defaultTemporaryFolder();
