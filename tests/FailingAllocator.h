@@ -76,7 +76,7 @@ bool toldByQt() {
     return within(Model);
 }
 
-bool refuse() {
+[[maybe_unused]] bool refuse() {
     long left = countdown.load(std::memory_order_relaxed);
     if (left <= 0)
         return false;
